@@ -1,0 +1,57 @@
+// ADO's Connection, shaped as the program uses it: Mode, Open with a
+// connection string, OpenSchema, Execute, Close.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "db/engine/ado/recordset.h"
+
+namespace corvalin::engine {
+class Database;
+}
+
+namespace corvalin::ado {
+
+// OpenSchema's schema number for the tables rowset.
+inline constexpr int kSchemaTables = 20;
+// Connection modes: read/write is what the append run asks for.
+inline constexpr int kModeUnknown = 0;
+inline constexpr int kModeReadWrite = 3;
+
+class Connection {
+ public:
+  Connection();
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  int Mode() const { return mode_; }
+  void SetMode(int mode) { mode_ = mode; }
+
+  // Opens the database the connection string names. Throws engine::Error:
+  // 3706 for an unknown provider, and the engine's errors for the file.
+  void Open(const std::string& connection_string);
+
+  // The tables rowset (kSchemaTables) with the fields "TABLE_CATALOG",
+  // "TABLE_SCHEMA", "TABLE_NAME", "TABLE_TYPE", ... as the Jet provider
+  // reports them, ordered by type and then by name.
+  std::unique_ptr<Recordset> OpenSchema(int schema);
+
+  // Runs a statement. Only "SELECT * FROM <table>" is understood (the table
+  // between grave accents, brackets, or bare); anything else is a syntax
+  // error. The result is a static, read-only record set.
+  std::unique_ptr<Recordset> Execute(const std::string& statement);
+
+  void Close();
+  bool IsOpen() const { return database_ != nullptr; }
+
+  // For the record sets opened on this connection.
+  const std::shared_ptr<engine::Database>& database() const;
+
+ private:
+  int mode_ = kModeUnknown;
+  std::shared_ptr<engine::Database> database_;
+};
+
+}  // namespace corvalin::ado

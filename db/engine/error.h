@@ -1,0 +1,54 @@
+// The one error type of the engine and of the ADO-shaped layer above it.
+//
+// Like an ADO error it carries a number and a description. The description
+// is what the user reads in the error report, so it is written in plain words
+// and names the file, table, column or page concerned.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace corvalin::engine {
+
+// Error numbers. Where ADO or the Jet engine has a well-known number for the
+// same condition we use it, so that scripts and tests can tell errors apart.
+enum ErrorNumber : int32_t {
+  kErrFileNotFound = 3024,         // Jet: could not find file
+  kErrNotValidPassword = 3031,     // Jet: not a valid password
+  kErrUnrecognisedFormat = 3343,   // Jet: unrecognized database format
+  kErrTableNotFound = 3078,        // Jet: cannot find the input table or query
+  kErrFileLocked = 3045,           // Jet: could not use file; already in use
+  kErrDamagedFile = 3049,          // Jet: cannot open database, damaged
+  kErrSyntax = 3131,               // Jet: syntax error in FROM clause
+  kErrProviderNotFound = 3706,     // ADO: provider cannot be found
+  kErrEncrypted = 3343 + 10000,    // encrypted file we cannot read yet
+  kErrIo = 3040,                   // Jet: disk or network error
+  kErrNotSupported = 3251,         // ADO: operation not supported
+  kErrNoCurrentRecord = 3021,      // ADO: BOF or EOF is true
+  kErrObjectClosed = 3704,         // ADO: operation not allowed when closed
+  kErrItemNotFound = 3265,         // ADO: item not found in this collection
+  kErrInvalidArgument = 3001,      // ADO: arguments of the wrong type
+  kErrTypeMismatch = 3421,         // ADO: wrong type for this operation
+  kErrDuplicateKey = 3022,         // Jet: duplicate values in index or key
+  kErrRequired = 3314,             // Jet: field cannot contain a Null value
+  kErrTooLong = 3163,              // Jet: field too small for the data
+  kErrReadOnly = 3027,             // Jet: database or object is read-only
+};
+
+class Error : public std::runtime_error {
+ public:
+  Error(int32_t number, std::string description)
+      : std::runtime_error(description),
+        number_(number),
+        description_(std::move(description)) {}
+
+  int32_t number() const { return number_; }
+  const std::string& description() const { return description_; }
+
+ private:
+  int32_t number_;
+  std::string description_;
+};
+
+}  // namespace corvalin::engine

@@ -1,0 +1,84 @@
+// An open Access database file (.mdb, .accdb): the file engine's entry point.
+//
+// The ADO-shaped layer reaches the file only through this class. It knows
+// nothing of connection strings or providers; it opens a file, reads its
+// catalog, its table definitions and its rows.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/engine/format/table_def.h"
+#include "db/engine/value.h"
+
+namespace corvalin::engine {
+
+enum class JetVersion { kJet3, kJet4, kAce12, kAce14, kAce15, kAce16, kAce17 };
+
+// "Jet3", "Jet4", "ACE12", ...
+const char* JetVersionName(JetVersion version);
+
+struct OpenOptions {
+  std::string password;   // the database password; empty when none is given
+  bool writable = false;  // open for adding rows (connection Mode 3)
+};
+
+// One row of MSysObjects, the catalog.
+struct CatalogEntry {
+  int32_t id = 0;           // low 24 bits: the table definition page
+  int32_t parent_id = 0;
+  std::string name;
+  int16_t type = 0;         // 1 local table, 4 ODBC link, 5 query, 6 link, ...
+  uint32_t flags = 0;       // 0x80000000 / 0x00000002: system objects
+  std::string database;     // linked tables: the file linked to
+  std::string foreign_name; // linked tables: the table's name there
+};
+
+// Where a row lives: its data page and its slot on that page.
+struct RowId {
+  uint32_t page = 0;
+  uint16_t row = 0;
+  bool operator==(const RowId&) const = default;
+};
+
+class PageFile;
+
+class Database {
+ public:
+  // Opens the file. Throws Error: file not found, locked by another process,
+  // unrecognised format, not a valid password, encrypted, damaged page N.
+  static std::shared_ptr<Database> Open(const std::string& path,
+                                        const OpenOptions& options);
+  ~Database();
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  const std::string& path() const;
+  JetVersion version() const;
+
+  // Every catalog row of type table, link or query (and the others), in the
+  // order the catalog holds them.
+  const std::vector<CatalogEntry>& Catalog() const;
+
+  // The definition of a local table by name (case-insensitive, as Access
+  // compares names). Throws Error kErrTableNotFound.
+  std::shared_ptr<const TableDef> ReadTableDef(const std::string& name) const;
+
+  // The table's rows in the table's own order (data pages in usage-map order,
+  // rows in slot order), skipping deleted rows and overflow targets. The list
+  // is a snapshot: rows added later are not in it.
+  std::vector<RowId> ListRows(const TableDef& table) const;
+
+  // One row's values, one per column of table.columns, in that order.
+  std::vector<Value> ReadRow(const TableDef& table, RowId row) const;
+
+  struct Impl;
+
+ private:
+  explicit Database(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace corvalin::engine
