@@ -80,6 +80,8 @@ class Recordset {
  private:
   friend class Field;
   friend class Connection;
+  // Names the fields, one per column of the rows impl_ gives.
+  void SetFieldNames(const std::vector<std::string>& names);
   std::unique_ptr<Impl> impl_;
   Fields fields_;
 };

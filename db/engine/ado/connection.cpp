@@ -1,0 +1,113 @@
+#include "db/engine/ado/connection.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "db/engine/ado/connection_string.h"
+#include "db/engine/ado/recordset_impl.h"
+#include "db/engine/ado/statement.h"
+#include "db/engine/ado/table_types.h"
+#include "db/engine/error.h"
+#include "db/engine/format/database.h"
+
+namespace corvalin::ado {
+namespace {
+
+// The columns of the OLE DB tables rowset, in its order.
+const std::vector<std::string>& TablesRowsetNames() {
+  static const std::vector<std::string> kNames = {
+      "TABLE_CATALOG", "TABLE_SCHEMA", "TABLE_NAME",   "TABLE_TYPE",   "TABLE_GUID",
+      "DESCRIPTION",   "TABLE_PROPID", "DATE_CREATED", "DATE_MODIFIED"};
+  return kNames;
+}
+
+// Jet compares names without regard to case; ties keep a stable order.
+bool LessNoCase(const std::string& a, const std::string& b) {
+  return std::lexicographical_compare(
+      a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) <
+               std::tolower(static_cast<unsigned char>(y));
+      });
+}
+
+[[noreturn]] void ThrowClosed() {
+  throw engine::Error(engine::kErrObjectClosed,
+                      "Operation is not allowed when the connection is closed.");
+}
+
+}  // namespace
+
+Connection::Connection() = default;
+Connection::~Connection() = default;
+
+void Connection::Open(const std::string& connection_string) {
+  if (database_) {
+    throw engine::Error(engine::kErrInvalidArgument,
+                        "Operation is not allowed when the connection is already open.");
+  }
+  const ConnectionString parsed = ParseConnectionString(connection_string);
+  const Provider provider = ProviderOf(parsed);
+  engine::OpenOptions options;
+  options.password = parsed.Get("jet oledb:database password").value_or("");
+  options.writable = mode_ == kModeReadWrite;
+  const std::string path = parsed.Get("data source").value_or("");
+  auto database = engine::Database::Open(path, options);
+  // The Jet 4.0 provider knows only the Jet 3 and Jet 4 formats.
+  if (provider == Provider::kJet4 && database->version() != engine::JetVersion::kJet3 &&
+      database->version() != engine::JetVersion::kJet4) {
+    throw engine::Error(engine::kErrUnrecognisedFormat,
+                        "Unrecognized database format '" + path +
+                            "': the Jet 4.0 provider cannot open an " +
+                            engine::JetVersionName(database->version()) + " file.");
+  }
+  database_ = std::move(database);
+}
+
+std::unique_ptr<Recordset> Connection::OpenSchema(int schema) {
+  if (!database_) ThrowClosed();
+  if (schema != kSchemaTables) {
+    throw engine::Error(engine::kErrNotSupported,
+                        "Schema " + std::to_string(schema) +
+                            " is not supported; only the tables schema (20) is.");
+  }
+  struct Row {
+    std::string type;
+    std::string name;
+  };
+  std::vector<Row> found;
+  for (const auto& entry : database_->Catalog()) {
+    if (auto type = TableTypeOf(entry)) found.push_back({*type, entry.name});
+  }
+  std::stable_sort(found.begin(), found.end(), [](const Row& a, const Row& b) {
+    if (a.type != b.type) return a.type < b.type;
+    return LessNoCase(a.name, b.name);
+  });
+  auto impl = std::make_unique<Recordset::Impl>();
+  impl->in_memory = true;
+  for (const Row& row : found) {
+    std::vector<Variant> values(TablesRowsetNames().size(), engine::Null{});
+    values[2] = row.name;
+    values[3] = row.type;
+    impl->memory_rows.push_back(std::move(values));
+  }
+  auto recordset = std::make_unique<Recordset>();
+  recordset->impl_ = std::move(impl);
+  recordset->SetFieldNames(TablesRowsetNames());
+  return recordset;
+}
+
+std::unique_ptr<Recordset> Connection::Execute(const std::string& statement) {
+  if (!database_) ThrowClosed();
+  auto recordset = std::make_unique<Recordset>();
+  recordset->Open(statement, *this, kOpenStatic, kLockReadOnly);
+  return recordset;
+}
+
+void Connection::Close() {
+  if (!database_) ThrowClosed();
+  database_.reset();
+}
+
+const std::shared_ptr<engine::Database>& Connection::database() const { return database_; }
+
+}  // namespace corvalin::ado

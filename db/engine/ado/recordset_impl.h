@@ -1,0 +1,35 @@
+// What a record set holds: either the rows of one table, read one at a time
+// through a fixed list of row ids, or a small rowset built in memory (the
+// tables schema).
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "db/engine/ado/recordset.h"
+#include "db/engine/format/database.h"
+
+namespace corvalin::ado {
+
+struct Recordset::Impl {
+  // Table rows.
+  std::shared_ptr<engine::Database> database;
+  std::shared_ptr<const engine::TableDef> table;
+  std::vector<engine::RowId> row_ids;
+  // The current row, read on first use.
+  mutable std::optional<std::vector<Variant>> current;
+
+  // In-memory rows (schema rowsets).
+  std::vector<std::vector<Variant>> memory_rows;
+  bool in_memory = false;
+
+  size_t position = 0;
+  bool read_only = true;
+
+  size_t RowCount() const { return in_memory ? memory_rows.size() : row_ids.size(); }
+  const std::vector<Variant>& CurrentRow() const;
+};
+
+}  // namespace corvalin::ado

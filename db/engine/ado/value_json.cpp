@@ -1,0 +1,171 @@
+#include "db/engine/ado/value_json.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace corvalin::ado {
+namespace {
+
+// Shortest round-trip text; JSON has no NaN or infinity, so those are null.
+template <typename F>
+std::string ShortestNumber(F value) {
+  if (!std::isfinite(value)) return "null";
+  char buffer[64];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
+
+// Civil date from days since 1970-01-01 (proleptic Gregorian calendar).
+void CivilFromDays(int64_t z, int64_t* year, unsigned* month, unsigned* day) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const auto doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  *day = doy - (153 * mp + 2) / 5 + 1;
+  *month = mp < 10 ? mp + 3 : mp - 9;
+  *year = static_cast<int64_t>(yoe) + era * 400 + (*month <= 2);
+}
+
+// Days from 1970-01-01 to 1899-12-30.
+constexpr int64_t kOleEpochFromUnix = -25569;
+constexpr int64_t kMillisPerDay = 86400000;
+
+}  // namespace
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char buffer[8];
+          std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned char>(c));
+          out += buffer;
+        } else {
+          out += c;
+        }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+std::string FormatOleDate(double days) {
+  if (!std::isfinite(days) || std::fabs(days) > 3.0e6) return "null";
+  double whole = std::trunc(days);
+  auto day_number = static_cast<int64_t>(whole);
+  auto millis = static_cast<int64_t>(std::llround(std::fabs(days - whole) * kMillisPerDay));
+  if (millis >= kMillisPerDay) {
+    millis -= kMillisPerDay;
+    day_number += 1;
+  }
+  int64_t year;
+  unsigned month, day;
+  CivilFromDays(day_number + kOleEpochFromUnix, &year, &month, &day);
+  const auto ms = static_cast<unsigned>(millis % 1000);
+  const auto seconds = static_cast<unsigned>(millis / 1000);
+  char buffer[48];
+  std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02uT%02u:%02u:%02u",
+                static_cast<long long>(year), month, day, seconds / 3600,
+                seconds / 60 % 60, seconds % 60);
+  std::string out = buffer;
+  if (ms != 0) {
+    std::snprintf(buffer, sizeof buffer, ".%03u", ms);
+    out += buffer;
+  }
+  return out;
+}
+
+std::string FormatCurrency(const engine::Currency& value) {
+  const bool negative = value.scaled < 0;
+  // Through unsigned so that the most negative value does not overflow.
+  uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value.scaled)
+                                : static_cast<uint64_t>(value.scaled);
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%s%llu.%04llu", negative ? "-" : "",
+                static_cast<unsigned long long>(magnitude / 10000),
+                static_cast<unsigned long long>(magnitude % 10000));
+  return buffer;
+}
+
+std::string FormatDecimal(const engine::Decimal& value) {
+  // Decimal digits of the 128-bit magnitude by repeated division by ten.
+  std::array<uint32_t, 4> words = value.magnitude;
+  std::string digits;
+  bool nonzero = true;
+  while (nonzero) {
+    uint64_t remainder = 0;
+    nonzero = false;
+    for (int i = 3; i >= 0; --i) {
+      uint64_t current = (remainder << 32) | words[i];
+      words[i] = static_cast<uint32_t>(current / 10);
+      remainder = current % 10;
+      if (words[i] != 0) nonzero = true;
+    }
+    digits.insert(digits.begin(), static_cast<char>('0' + remainder));
+  }
+  const size_t scale = value.scale;
+  if (digits.size() <= scale) digits.insert(0, scale - digits.size() + 1, '0');
+  if (scale > 0) digits.insert(digits.size() - scale, ".");
+  bool zero = digits.find_first_not_of("0.") == std::string::npos;
+  return (value.negative && !zero ? "-" : "") + digits;
+}
+
+std::string FormatGuid(const engine::Guid& value) {
+  const auto& b = value.bytes;
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer,
+                "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[3],
+                b[2], b[1], b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13],
+                b[14], b[15]);
+  return buffer;
+}
+
+std::string ToJson(const engine::Value& value) {
+  struct Visitor {
+    std::string operator()(const engine::Null&) const { return "null"; }
+    std::string operator()(bool v) const { return v ? "true" : "false"; }
+    std::string operator()(uint8_t v) const { return std::to_string(v); }
+    std::string operator()(int16_t v) const { return std::to_string(v); }
+    std::string operator()(int32_t v) const { return std::to_string(v); }
+    std::string operator()(int64_t v) const { return std::to_string(v); }
+    std::string operator()(const engine::Currency& v) const {
+      return "\"" + FormatCurrency(v) + "\"";
+    }
+    std::string operator()(float v) const { return ShortestNumber(v); }
+    std::string operator()(double v) const { return ShortestNumber(v); }
+    std::string operator()(const engine::DateTime& v) const {
+      std::string text = FormatOleDate(v.days);
+      return text == "null" ? text : "\"" + text + "\"";
+    }
+    std::string operator()(const std::string& v) const { return JsonString(v); }
+    std::string operator()(const engine::Bytes& v) const {
+      static const char kHex[] = "0123456789abcdef";
+      std::string out = "\"0x";
+      for (uint8_t byte : v) {
+        out += kHex[byte >> 4];
+        out += kHex[byte & 15];
+      }
+      return out + "\"";
+    }
+    std::string operator()(const engine::Guid& v) const { return "\"" + FormatGuid(v) + "\""; }
+    std::string operator()(const engine::Decimal& v) const {
+      return "\"" + FormatDecimal(v) + "\"";
+    }
+    std::string operator()(const engine::ComplexKey& v) const { return std::to_string(v.id); }
+    std::string operator()(const engine::ExtDateTime& v) const { return JsonString(v.text); }
+  };
+  return std::visit(Visitor{}, value);
+}
+
+}  // namespace corvalin::ado

@@ -1,0 +1,40 @@
+// The JSON forms of column values that `corvalin-db export` prints and that
+// the create command reads back:
+//
+//   Null                 null
+//   Boolean              true / false
+//   Byte/Integer/Long/   JSON integer
+//   BigInt
+//   Single, Double       the shortest text that reads back as the same number
+//   Currency, Decimal    decimal string, e.g. "-12.3400" (Currency keeps its
+//                        four places; Decimal keeps its scale)
+//   Date/Time            "YYYY-MM-DDTHH:MM:SS", ".mmm" added when there are
+//                        milliseconds
+//   Extended Date/Time   the stored text as a string
+//   Text, Memo           JSON string (UTF-8, escaped as JSON.stringify does)
+//   Binary, OLE          "0x" and lowercase hex
+//   Replication ID       "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"
+//   Complex              the integer key
+#pragma once
+
+#include <string>
+
+#include "db/engine/value.h"
+
+namespace corvalin::ado {
+
+std::string ToJson(const engine::Value& value);
+
+// A JSON string literal for UTF-8 text.
+std::string JsonString(const std::string& text);
+
+// "YYYY-MM-DDTHH:MM:SS[.mmm]" for an OLE date: the integer part counts days
+// from 1899-12-30 (negative before it) and the fraction, always taken as
+// positive, is the time of day.
+std::string FormatOleDate(double days);
+
+std::string FormatCurrency(const engine::Currency& value);
+std::string FormatDecimal(const engine::Decimal& value);
+std::string FormatGuid(const engine::Guid& value);
+
+}  // namespace corvalin::ado
