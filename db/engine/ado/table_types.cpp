@@ -5,9 +5,12 @@ namespace corvalin::ado {
 // Local tables: Jet marks the tables it keeps itself (MSysObjects,
 // MSysQueries, ...) with the 0x80000000 flag; the tables Access adds for its
 // own use (MSysAccessObjects, MSysNavPane*, ...) carry only 0x00000002, and
-// the provider calls those "ACCESS TABLE". Stored queries: the catalog alone
-// does not say whether a query takes parameters or acts, so every query that
-// is not a system object is reported as a view.
+// the provider calls those "ACCESS TABLE". Stored queries keep their kind in
+// bits 4 to 7 of the flags (0 select, 1 crosstab, 2 delete, 3 update, 4
+// append, 5 make-table, 6 data definition, 7 pass-through, 8 union). The
+// provider lists the kinds that return rows as views and leaves the action
+// queries to the procedures rowset. Whether a select query takes parameters
+// is written only in MSysQueries; such queries are listed as views too.
 std::optional<std::string> TableTypeOf(const engine::CatalogEntry& entry) {
   switch (entry.type) {
     case kObjectTable:
@@ -19,8 +22,14 @@ std::optional<std::string> TableTypeOf(const engine::CatalogEntry& entry) {
     case kObjectOdbcLink:
       return "PASS-THROUGH";
     case kObjectQuery:
-      if (entry.flags & kFlagSystem) return std::nullopt;
-      return "VIEW";
+      switch ((entry.flags >> 4) & 0xF) {
+        case kQuerySelect:
+        case kQueryCrosstab:
+        case kQueryUnion:
+          return "VIEW";
+        default:
+          return std::nullopt;
+      }
     default:
       return std::nullopt;
   }
