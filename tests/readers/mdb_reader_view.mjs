@@ -76,6 +76,9 @@ function formatDate(date) {
 }
 
 function formatValue(value, column) {
+  // mdb-reader resolves complex columns to their attachments; the row holds
+  // only the key, which it does not show.
+  if (column.type === "complex") return '"complex"';
   if (value === null || value === undefined) return "null";
   switch (column.type) {
     case "boolean": return value ? "true" : "false";
@@ -88,9 +91,6 @@ function formatValue(value, column) {
     case "text": case "memo": return JSON.stringify(value);
     case "binary": case "ole": return JSON.stringify("0x" + Buffer.from(value).toString("hex"));
     case "repid": return JSON.stringify("{" + String(value).toUpperCase() + "}");
-    // mdb-reader resolves complex columns to their attachments; the row holds
-    // only the key, which it does not show.
-    case "complex": return '"complex"';
     default: return JSON.stringify(String(value));
   }
 }
@@ -108,7 +108,10 @@ try {
       const table = reader.getTable(name);
       const columns = table.getColumns();
       const lines = ["[" + columns.map((c) => JSON.stringify(c.name)).join(",") + "]"];
-      for (const row of table.getData()) {
+      // Complex columns are left out of the read: mdb-reader fails on some
+      // of them, and their attachments are not what the row holds anyway.
+      const readable = columns.filter((c) => c.type !== "complex").map((c) => c.name);
+      for (const row of table.getData({ columns: readable })) {
         lines.push("[" + columns.map((c) => formatValue(row[c.name], c)).join(",") + "]");
       }
       out.push(...lines);

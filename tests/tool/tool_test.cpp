@@ -1,0 +1,82 @@
+// corvalin-db as scripts call it: exit status, standard output, standard error.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tests/support/corpus.h"
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+Result Tool(const std::string& arguments) {
+  const std::string err_path = corvalin::testing::TempDir() + "/stderr.txt";
+  Result result;
+  FILE* pipe =
+      popen((std::string(CORVALIN_BIN_DIR "/corvalin-db ") + arguments + " 2>" + err_path).c_str(),
+            "r");
+  if (!pipe) return result;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+  const int status = pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream err(err_path);
+  std::stringstream text;
+  text << err.rdbuf();
+  result.err = text.str();
+  return result;
+}
+
+TEST(ToolTest, UsageErrorsGoToStandardErrorWithStatusTwo) {
+  for (const char* arguments : {"", "tables", "export x.mdb", "list x.mdb", "tables x.mdb --pw",
+                                "tables x.mdb --password"}) {
+    const auto result = Tool(arguments);
+    EXPECT_EQ(result.status, 2) << arguments;
+    EXPECT_TRUE(result.out.empty()) << arguments;
+    EXPECT_NE(result.err.find("usage: corvalin-db"), std::string::npos) << arguments;
+  }
+}
+
+TEST(ToolTest, EngineErrorsNameTheFileOrTable) {
+  const auto missing = Tool("tables /nonexistent/where.mdb");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("where.mdb"), std::string::npos) << missing.err;
+
+  CORVALIN_REQUIRE_CORPUS();
+  const std::string file = corvalin::testing::CorpusDir() + "/V2007/testV2007.accdb";
+  const auto no_table = Tool("export '" + file + "' 'Nope'");
+  EXPECT_EQ(no_table.status, 1);
+  EXPECT_NE(no_table.err.find("Nope"), std::string::npos) << no_table.err;
+
+  const auto wrong_password = Tool("tables '" + corvalin::testing::CorpusDir() +
+                                   "/encrypted/V2000_with-password.mdb' --password wrong");
+  EXPECT_EQ(wrong_password.status, 1);
+  EXPECT_NE(wrong_password.err.find("3031"), std::string::npos) << wrong_password.err;
+}
+
+TEST(ToolTest, TablesAndExportForms) {
+  CORVALIN_REQUIRE_CORPUS();
+  const std::string file = corvalin::testing::CorpusDir() + "/V2007/testV2007.accdb";
+  const auto tables = Tool("tables '" + file + "'");
+  ASSERT_EQ(tables.status, 0) << tables.err;
+  EXPECT_EQ(tables.out, "Table1\nTable2\nTable3\nTable4\n");
+  const auto exported = Tool("export '" + file + "' Table1");
+  ASSERT_EQ(exported.status, 0) << exported.err;
+  EXPECT_EQ(exported.out,
+            "[\"A\",\"B\",\"C\",\"D\",\"E\",\"F\",\"G\",\"H\",\"I\"]\n"
+            "[\"a\",\"b\",0,0,0,0,\"1981-12-12T00:00:00\",\"0.0000\",false]\n"
+            "[\"abcdefg\",\"hijklmnop\",2,222,333333333,444.555,\"1974-09-21T00:00:00\","
+            "\"3.5000\",true]\n");
+}
+
+}  // namespace
