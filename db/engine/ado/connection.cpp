@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <set>
 
 #include "db/engine/ado/connection_string.h"
 #include "db/engine/ado/recordset_impl.h"
@@ -28,6 +29,34 @@ bool LessNoCase(const std::string& a, const std::string& b) {
         return std::tolower(static_cast<unsigned char>(x)) <
                std::tolower(static_cast<unsigned char>(y));
       });
+}
+
+// The stored queries that take parameters: MSysQueries holds one row with
+// Attribute 2 for each parameter, ObjectId naming the query. The provider
+// lists such queries as procedures, not as views. When MSysQueries cannot be
+// read the queries stay in the list: the tables, which are what the listing
+// is for, come from the catalog alone.
+std::set<int32_t> ParameterQueryIds(const engine::Database& database) {
+  constexpr uint8_t kAttributeParameter = 2;
+  std::set<int32_t> ids;
+  try {
+    auto table = database.ReadTableDef("MSysQueries");
+    int object_id = -1;
+    int attribute = -1;
+    for (size_t i = 0; i < table->columns.size(); ++i) {
+      if (table->columns[i].name == "ObjectId") object_id = static_cast<int>(i);
+      if (table->columns[i].name == "Attribute") attribute = static_cast<int>(i);
+    }
+    if (object_id < 0 || attribute < 0) return ids;
+    for (const auto& row_id : database.ListRows(*table)) {
+      const auto row = database.ReadRow(*table, row_id);
+      const auto* kind = std::get_if<uint8_t>(&row[attribute]);
+      const auto* id = std::get_if<int32_t>(&row[object_id]);
+      if (kind && id && *kind == kAttributeParameter) ids.insert(*id);
+    }
+  } catch (const engine::Error&) {
+  }
+  return ids;
 }
 
 [[noreturn]] void ThrowClosed() {
@@ -75,8 +104,21 @@ std::unique_ptr<Recordset> Connection::OpenSchema(int schema) {
     std::string name;
   };
   std::vector<Row> found;
+  std::vector<int32_t> view_ids;
   for (const auto& entry : database_->Catalog()) {
-    if (auto type = TableTypeOf(entry)) found.push_back({*type, entry.name});
+    if (auto type = TableTypeOf(entry)) {
+      found.push_back({*type, entry.name});
+      view_ids.push_back(*type == "VIEW" ? entry.id : 0);
+    }
+  }
+  if (std::find_if(view_ids.begin(), view_ids.end(), [](int32_t id) { return id != 0; }) !=
+      view_ids.end()) {
+    const std::set<int32_t> with_parameters = ParameterQueryIds(*database_);
+    std::vector<Row> kept;
+    for (size_t i = 0; i < found.size(); ++i) {
+      if (view_ids[i] == 0 || !with_parameters.count(view_ids[i])) kept.push_back(found[i]);
+    }
+    found = std::move(kept);
   }
   std::stable_sort(found.begin(), found.end(), [](const Row& a, const Row& b) {
     if (a.type != b.type) return a.type < b.type;

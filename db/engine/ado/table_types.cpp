@@ -10,7 +10,7 @@ namespace corvalin::ado {
 // append, 5 make-table, 6 data definition, 7 pass-through, 8 union). The
 // provider lists the kinds that return rows as views and leaves the action
 // queries to the procedures rowset. Whether a select query takes parameters
-// is written only in MSysQueries; such queries are listed as views too.
+// is written only in MSysQueries: Connection::OpenSchema drops those.
 std::optional<std::string> TableTypeOf(const engine::CatalogEntry& entry) {
   switch (entry.type) {
     case kObjectTable:
