@@ -1,0 +1,160 @@
+// Database: opens a file through its PageFile, reads the header page and
+// the catalog (MSysObjects, whose definition is always at page 2).
+//
+// | page | contents                                  |
+// | 0    | header page (see header_page.cpp)         |
+// | 1    | global usage map (not needed for reading) |
+// | 2    | TDEF of MSysObjects, the catalog          |
+#include "db/engine/format/database.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "db/engine/error.h"
+#include "db/engine/format/data_page.h"
+#include "db/engine/format/header_page.h"
+#include "db/engine/format/jet_format.h"
+#include "db/engine/format/page_file.h"
+#include "db/engine/format/table_def_reader.h"
+#include "db/engine/format/usage_map.h"
+
+namespace corvalin::engine {
+namespace {
+
+constexpr uint32_t kCatalogPage = 2;
+constexpr int16_t kLocalTable = 1;
+constexpr uint32_t kHeaderBytes = 4096;
+
+std::string Lower(const std::string& s) {
+  std::string out = s;
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+template <typename T>
+T Integer(const Value& v) {
+  return std::visit(
+      [](const auto& x) -> T {
+        using X = std::decay_t<decltype(x)>;
+        if constexpr (std::is_integral_v<X>) return static_cast<T>(x);
+        else return T{};
+      },
+      v);
+}
+
+std::string Text(const Value& v) {
+  if (auto* s = std::get_if<std::string>(&v)) return *s;
+  return {};
+}
+
+}  // namespace
+
+struct Database::Impl {
+  std::shared_ptr<PageFile> file;
+  const JetFormat* format = nullptr;
+  HeaderPage header;
+  std::vector<CatalogEntry> catalog;
+};
+
+Database::Database(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Database::~Database() = default;
+
+const std::string& Database::path() const { return impl_->file->path(); }
+JetVersion Database::version() const { return impl_->header.version; }
+const std::vector<CatalogEntry>& Database::Catalog() const { return impl_->catalog; }
+
+std::shared_ptr<Database> Database::Open(const std::string& path,
+                                         const OpenOptions& options) {
+  auto impl = std::make_unique<Impl>();
+  impl->file = PageFile::Get(path, options.writable);
+  impl->header = ParseHeaderPage(impl->file->ReadPrefix(kHeaderBytes), path);
+  if (impl->header.encoding_key != 0 || impl->header.office_encrypted) {
+    throw Error(kErrEncrypted,
+                path + " is encrypted; opening encrypted databases is not supported yet");
+  }
+  CheckPassword(impl->header, options.password, path);
+  impl->format = &JetFormat::For(impl->header.version);
+  if (impl->file->page_size() != impl->format->page_size ||
+      impl->file->page_count() == 0) {
+    impl->file->Configure(impl->format->page_size, nullptr);
+  }
+  if (impl->file->page_count() <= kCatalogPage) {
+    throw Error(kErrDamagedFile, "damaged page " + std::to_string(kCatalogPage) +
+                                     " of file " + path);
+  }
+
+  std::shared_ptr<Database> db(new Database(std::move(impl)));
+  Impl& d = *db->impl_;
+  TableDef objects = ReadTableDefinition(*d.file, *d.format, kCatalogPage, "MSysObjects");
+  auto column = [&](const char* name) -> int {
+    for (size_t i = 0; i < objects.columns.size(); ++i) {
+      if (Lower(objects.columns[i].name) == Lower(name)) return static_cast<int>(i);
+    }
+    return -1;
+  };
+  int id = column("Id"), parent = column("ParentId"), name = column("Name"),
+      type = column("Type"), flags = column("Flags"), database = column("Database"),
+      foreign = column("ForeignName");
+  if (id < 0 || name < 0 || type < 0) {
+    throw Error(kErrDamagedFile, "damaged page 2 of file " + path +
+                                     " (catalog columns missing)");
+  }
+  for (RowId row : db->ListRows(objects)) {
+    std::vector<Value> v = db->ReadRow(objects, row);
+    CatalogEntry e;
+    e.id = Integer<int32_t>(v[id]);
+    if (parent >= 0) e.parent_id = Integer<int32_t>(v[parent]);
+    e.name = Text(v[name]);
+    e.type = Integer<int16_t>(v[type]);
+    if (flags >= 0) e.flags = Integer<uint32_t>(v[flags]);
+    if (database >= 0) e.database = Text(v[database]);
+    if (foreign >= 0) e.foreign_name = Text(v[foreign]);
+    d.catalog.push_back(std::move(e));
+  }
+  return db;
+}
+
+std::shared_ptr<const TableDef> Database::ReadTableDef(const std::string& name) const {
+  std::string wanted = Lower(name);
+  for (const CatalogEntry& e : impl_->catalog) {
+    if ((e.type & 0x7FFF) == kLocalTable && Lower(e.name) == wanted) {
+      uint32_t page = static_cast<uint32_t>(e.id) & 0x00FFFFFF;
+      return std::make_shared<TableDef>(
+          ReadTableDefinition(*impl_->file, *impl_->format, page, e.name));
+    }
+  }
+  throw Error(kErrTableNotFound,
+              "cannot find table " + name + " in file " + path());
+}
+
+std::vector<RowId> Database::ListRows(const TableDef& table) const {
+  PageFile& file = *impl_->file;
+  const JetFormat& format = *impl_->format;
+  std::vector<RowId> rows;
+  for (uint32_t page_number : ReadUsageMap(file, format, table.owned_pages_map)) {
+    PagePtr page = file.Read(page_number);
+    if ((*page)[0] != kDataPageType || DataPageOwner(*page, format) != table.page) {
+      continue;  // map bits may be stale; only the table's own data pages count
+    }
+    uint16_t count = DataPageRowCount(*page, format, file.path(), page_number);
+    for (uint16_t r = 0; r < count; ++r) {
+      DataRowSlot slot = DataPageRow(*page, format, r, file.path(), page_number);
+      if (slot.deleted) continue;
+      if (slot.lookup && slot.bytes.size() != 4) continue;  // an overflow target
+      rows.push_back({page_number, r});
+    }
+  }
+  return rows;
+}
+
+std::vector<Value> Database::ReadRow(const TableDef& table, RowId row) const {
+  ResolvedRow resolved = ReadRowAt(*impl_->file, *impl_->format, row.page, row.row);
+  if (resolved.deleted) {
+    throw Error(kErrNoCurrentRecord, "row " + std::to_string(row.row) + " of page " +
+                                         std::to_string(row.page) + " of file " +
+                                         path() + " is deleted");
+  }
+  return DecodeRow(*impl_->file, *impl_->format, table, resolved.bytes);
+}
+
+}  // namespace corvalin::engine

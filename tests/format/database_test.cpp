@@ -1,0 +1,147 @@
+// Opening corpus files: versions, encryption and passwords, the catalog,
+// sharing of the page file, and damaged or missing files.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "db/engine/error.h"
+#include "db/engine/format/database.h"
+#include "db/engine/format/page_file.h"
+#include "tests/support/corpus.h"
+
+namespace corvalin::engine {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::CopyOfCorpusFile;
+using testing::CorpusDir;
+using testing::TempDir;
+
+int OpenError(const std::string& path, const std::string& password = "") {
+  try {
+    Database::Open(path, {password, false});
+  } catch (const Error& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+TEST(DatabaseOpen, EveryPlainCorpusFileOpensWithItsVersion) {
+  CORVALIN_REQUIRE_CORPUS();
+  int opened = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(CorpusDir())) {
+    std::string p = entry.path().string();
+    if (!entry.is_regular_file() || p.find("/encrypted/") != std::string::npos) continue;
+    if (entry.path().extension() != ".mdb" && entry.path().extension() != ".accdb") continue;
+    std::ifstream in(p, std::ios::binary);
+    char header[0x15] = {};
+    in.read(header, sizeof header);
+    SCOPED_TRACE(p);
+    auto db = Database::Open(p, {});
+    EXPECT_EQ(static_cast<int>(db->version()), header[0x14]);
+    EXPECT_FALSE(db->Catalog().empty());
+    ++opened;
+  }
+  EXPECT_GT(opened, 50);
+}
+
+TEST(DatabaseOpen, EncryptedFilesAreRefusedAndPasswordsChecked) {
+  CORVALIN_REQUIRE_CORPUS();
+  std::string dir = CorpusDir() + "/encrypted/";
+  for (const char* name : {"V2010_with-password.accdb", "db-enc.mdb",
+                           "db-nonstandard.accdb", "db2007-enc.accdb",
+                           "db97-enc.mdb", "office-agile-4.2.accdb"}) {
+    SCOPED_TRACE(name);
+    try {
+      Database::Open(dir + name, {"password", false});
+      ADD_FAILURE() << "opened";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), kErrEncrypted);
+      EXPECT_NE(e.description().find(name), std::string::npos);
+    }
+  }
+  std::string jet4 = dir + "V2000_with-password.mdb";
+  EXPECT_EQ(OpenError(jet4, "wrong"), kErrNotValidPassword);
+  EXPECT_EQ(OpenError(jet4, ""), kErrNotValidPassword);
+  EXPECT_EQ(OpenError(jet4, "password"), 0);
+}
+
+TEST(DatabaseOpen, CatalogListsTablesAndFindsThemByName) {
+  CORVALIN_REQUIRE_CORPUS();
+  for (const auto& entry : fs::recursive_directory_iterator(CorpusDir())) {
+    std::string p = entry.path().string();
+    if (p.find("/encrypted/") != std::string::npos || entry.path().extension() != ".mdb") continue;
+    auto db = Database::Open(p, {"ignored password", false});
+    bool has_objects = false;
+    for (const auto& e : db->Catalog()) has_objects |= e.name == "MSysObjects";
+    EXPECT_TRUE(has_objects) << p;
+    auto objects = db->ReadTableDef("msysobjects");
+    EXPECT_EQ(db->ListRows(*objects).size(), db->Catalog().size()) << p;
+    try {
+      db->ReadTableDef("No Such Table");
+      ADD_FAILURE();
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), kErrTableNotFound);
+      EXPECT_NE(e.description().find("No Such Table"), std::string::npos);
+    }
+    break;
+  }
+}
+
+TEST(DatabaseOpen, TwoOpensShareOnePageFile) {
+  CORVALIN_REQUIRE_CORPUS();
+  std::string p = CopyOfCorpusFile("V2000/testV2000.mdb");
+  auto a = PageFile::Get(p, false);
+  auto b = PageFile::Get(p, false);
+  EXPECT_EQ(a.get(), b.get());
+  auto db1 = Database::Open(p, {});
+  auto db2 = Database::Open(p, {});
+  EXPECT_EQ(db1->Catalog().size(), db2->Catalog().size());
+}
+
+TEST(DatabaseOpen, MissingShortAndDamagedFilesGiveErrors) {
+  std::string missing = TempDir() + "/no-such-file.mdb";
+  try {
+    Database::Open(missing, {});
+    ADD_FAILURE();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), kErrFileNotFound);
+    EXPECT_NE(e.description().find("no-such-file.mdb"), std::string::npos);
+  }
+  std::string junk = TempDir() + "/junk.mdb";
+  std::ofstream(junk) << "not a database";
+  EXPECT_EQ(OpenError(junk), kErrUnrecognisedFormat);
+
+  CORVALIN_REQUIRE_CORPUS();
+  std::string source = CorpusDir() + "/V2000/testV2000.mdb";
+  std::string cut = TempDir() + "/cut.mdb";
+  fs::copy_file(source, cut, fs::copy_options::overwrite_existing);
+  fs::resize_file(cut, 4096 * 2 + 100);
+  EXPECT_EQ(OpenError(cut), kErrDamagedFile);
+
+  // Flipped bytes anywhere past the header: an error or a good open, never a crash.
+  std::ifstream in(source, std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+  for (size_t at = 4096; at < bytes.size() && at < 4096 * 12; at += 509) {
+    std::vector<char> copy = bytes;
+    for (size_t i = 0; i < 16 && at + i < copy.size(); ++i) copy[at + i] ^= 0xA5;
+    std::string flipped = TempDir() + "/flipped.mdb";
+    std::ofstream(flipped, std::ios::binary).write(copy.data(), copy.size());
+    try {
+      auto db = Database::Open(flipped, {});
+      for (const auto& e : db->Catalog()) {
+        if (e.type != 1) continue;
+        try {
+          auto t = db->ReadTableDef(e.name);
+          for (RowId r : db->ListRows(*t)) db->ReadRow(*t, r);
+        } catch (const Error&) {
+        }
+      }
+    } catch (const Error&) {
+    }
+  }
+}
+
+}  // namespace
+}  // namespace corvalin::engine
