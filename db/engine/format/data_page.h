@@ -1,0 +1,66 @@
+// A data page (type 0x01): the rows of one table, or long values (LVAL).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "db/engine/error.h"
+#include "db/engine/format/jet_format.h"
+#include "db/engine/format/page_file.h"
+
+namespace corvalin::engine {
+
+constexpr uint8_t kDataPageType = 0x01;
+constexpr uint16_t kRowDeletedFlag = 0x8000;
+constexpr uint16_t kRowLookupFlag = 0x4000;  // overflow pointer or its target
+constexpr uint16_t kRowOffsetMask = 0x1FFF;
+
+// The error for damaged bytes: names the file, the page and what was wrong.
+Error DamagedPage(const std::string& file, uint32_t page,
+                  const std::string& what);
+
+struct DataRowSlot {
+  bool deleted = false;
+  bool lookup = false;               // 0x4000: overflow pointer or target
+  std::span<const uint8_t> bytes;    // empty when deleted
+};
+
+// Number of rows in the row offset table. Throws when the page is not a
+// data page or its offset table runs past the page.
+uint16_t DataPageRowCount(std::span<const uint8_t> page,
+                          const JetFormat& format, const std::string& file,
+                          uint32_t page_number);
+
+// The TDEF page that owns the data page.
+uint32_t DataPageOwner(std::span<const uint8_t> page, const JetFormat& format);
+
+// Slot `row` of the page: its flags and its bytes (a row ends where the row
+// before it begins; row 0 ends at the page end). Throws on bad bounds.
+DataRowSlot DataPageRow(std::span<const uint8_t> page, const JetFormat& format,
+                        uint16_t row, const std::string& file,
+                        uint32_t page_number);
+
+// A row pointer as stored in overflow rows and long values: row number in
+// the low byte, page number in the upper three bytes.
+struct RowPointer {
+  uint32_t page = 0;
+  uint8_t row = 0;
+};
+RowPointer DecodeRowPointer(uint32_t stored);
+
+// A row read through its (page, slot) id, overflow pointers followed. The
+// page is kept alive with the bytes. deleted is true (and bytes empty) when
+// the slot itself is deleted.
+struct ResolvedRow {
+  PagePtr page;
+  uint32_t page_number = 0;  // where the bytes are
+  uint16_t row = 0;
+  bool deleted = false;
+  std::span<const uint8_t> bytes;
+};
+constexpr int kMaxOverflowHops = 4;
+ResolvedRow ReadRowAt(PageFile& file, const JetFormat& format,
+                      uint32_t page_number, uint16_t row);
+
+}  // namespace corvalin::engine

@@ -1,0 +1,143 @@
+// A row of a data page.
+//
+// | Part                 | Jet3                       | Jet4/ACE                  |
+// |----------------------|----------------------------|---------------------------|
+// | column count         | 1 byte at 0                | 2 bytes at 0              |
+// | fixed data           | from 1, by fixed offset    | from 2, by fixed offset   |
+// | variable data        | after the fixed data       | after the fixed data      |
+// | offset table         | 1 byte each, read backward | 2 bytes each, backward    |
+// |                      | before the jump table      | before the count          |
+// | jump table           | (len-1)/256 bytes: entry j |  -                        |
+// |                      | = the first variable column|                           |
+// |                      | whose offset is ≥ 256(j+1) |                           |
+// | variable column count| 1 byte before null mask    | 2 bytes before null mask  |
+// | null mask            | (count+7)/8 bytes at the end, bit set = value present |
+//
+// The offset table has count+1 entries (the last is the end of the data);
+// offsets are from the row start. A column whose number is at or beyond the
+// row's column count was added after the row was written: it is Null.
+#include "db/engine/format/row.h"
+
+#include "db/engine/format/data_page.h"
+#include "db/engine/format/table_def_reader.h"
+#include "db/engine/format/value_codec.h"
+
+namespace corvalin::engine {
+namespace {
+
+Error BadRow(const std::string& file, const TableDef& table,
+             const std::string& what) {
+  return Error(kErrDamagedFile, "damaged row in table " + table.name +
+                                    " of file " + file + ": " + what);
+}
+
+bool HasVariableColumns(const TableDef& table) {
+  if (table.var_columns > 0) return true;
+  for (const ColumnDef& c : table.columns)
+    if (!c.fixed) return true;
+  return false;
+}
+
+}  // namespace
+
+std::vector<RowField> SplitRow(const JetFormat& format, const TableDef& table,
+                               std::span<const uint8_t> row,
+                               const std::string& file) {
+  const bool jet3 = format.row_var_offset_size == 1;
+  const size_t count_size = format.row_column_count_size;
+  const size_t len = row.size();
+  if (len < count_size) throw BadRow(file, table, "row shorter than its header");
+  size_t columns = jet3 ? row[0] : (row[0] | row[1] << 8);
+  size_t mask_size = (columns + 7) / 8;
+  if (mask_size + count_size > len)
+    throw BadRow(file, table, "null mask larger than the row");
+  auto mask = row.subspan(len - mask_size, mask_size);
+
+  std::vector<size_t> var_offsets;
+  size_t fixed_end = len - mask_size;
+  if (HasVariableColumns(table)) {
+    size_t var_count = 0;
+    if (jet3) {
+      if (mask_size + 1 + count_size > len)
+        throw BadRow(file, table, "variable column count outside the row");
+      var_count = row[len - mask_size - 1];
+      size_t jumps = (len - 1) / 256;
+      // The last jump entry may be a dummy when the offsets themselves
+      // pushed the row past a 256-byte boundary
+      if (len < mask_size + jumps + 1 + var_count + 1)
+        throw BadRow(file, table, "variable offset table outside the row");
+      size_t first = len - mask_size - jumps - 2;  // offset of column 0
+      // (it still takes its byte, so the offsets do not move).
+      if ((first - var_count) / 256 < jumps) --jumps;
+      if (first < var_count + count_size - 1)
+        throw BadRow(file, table, "variable offset table outside the row");
+      size_t used = 0;
+      for (size_t i = 0; i <= var_count; ++i) {
+        while (used < jumps && row[len - mask_size - 2 - used] == i) ++used;
+        var_offsets.push_back(row[first - i] + used * 256);
+      }
+      fixed_end = first - var_count;
+    } else {
+      if (mask_size + 2 + count_size > len)
+        throw BadRow(file, table, "variable column count outside the row");
+      size_t at = len - mask_size - 2;
+      var_count = row[at] | row[at + 1] << 8;
+      if (at < count_size + 2 * (var_count + 1))
+        throw BadRow(file, table, "variable offset table outside the row");
+      for (size_t i = 0; i <= var_count; ++i) {
+        size_t p = at - 2 * (i + 1);
+        var_offsets.push_back(row[p] | row[p + 1] << 8);
+      }
+      fixed_end = at - 2 * (var_count + 1);
+    }
+    if (var_count > 0) fixed_end = std::min(fixed_end, var_offsets[0]);
+  }
+
+  std::vector<RowField> fields(table.columns.size());
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    const ColumnDef& c = table.columns[i];
+    RowField& f = fields[i];
+    if (c.column_id >= columns) continue;  // added after the row was written
+    f.present = (mask[c.column_id / 8] >> (c.column_id % 8)) & 1;
+    // A Boolean's value is its mask bit, unless it is calculated (then it
+    // is stored like any other calculated value).
+    if (!f.present || (c.type == DataType::kBoolean && !c.calculated)) continue;
+    if (c.fixed) {
+      size_t start = count_size + c.fixed_offset;
+      if (start + c.length > fixed_end) continue;  // row older than the column
+      f.stored = true;
+      f.bytes = row.subspan(start, c.length);
+    } else {
+      if (size_t(c.var_index) + 1 >= var_offsets.size()) continue;
+      size_t start = var_offsets[c.var_index];
+      size_t end = var_offsets[c.var_index + 1];
+      if (start > end || end > len - mask_size)
+        throw BadRow(file, table, "column " + c.name + " runs outside the row");
+      f.stored = true;
+      f.bytes = row.subspan(start, end - start);
+    }
+  }
+  return fields;
+}
+
+std::vector<Value> DecodeRow(PageFile& file, const JetFormat& format,
+                             const TableDef& table,
+                             std::span<const uint8_t> row) {
+  std::vector<RowField> fields = SplitRow(format, table, row, file.path());
+  std::vector<Value> values(fields.size());
+  ValueContext where{file.path(), table.name, {}};
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const ColumnDef& c = table.columns[i];
+    const RowField& f = fields[i];
+    if (c.type == DataType::kBoolean && !c.calculated) {
+      values[i] = f.present;
+      continue;
+    }
+    if (!f.present || !f.stored) continue;  // Null
+    where.column = c.name;
+    values[i] = DecodeValue(file, format, c, f.bytes, where);
+  }
+  return values;
+}
+
+}  // namespace corvalin::engine

@@ -1,0 +1,27 @@
+// One stored row split into its column values (DecodeRow is declared in
+// table_def_reader.h with the other readers).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "db/engine/format/jet_format.h"
+#include "db/engine/format/table_def.h"
+
+namespace corvalin::engine {
+
+// Where each column's bytes lie in the row, before decoding.
+struct RowField {
+  bool present = false;  // the null-mask bit (a Boolean's value)
+  bool stored = false;   // the row has bytes for the column
+  std::span<const uint8_t> bytes;
+};
+
+// Splits row into one field per column of table.columns. Throws Error when
+// the row's own tables (null mask, variable offsets) run outside the row.
+std::vector<RowField> SplitRow(const JetFormat& format, const TableDef& table,
+                               std::span<const uint8_t> row,
+                               const std::string& file);
+
+}  // namespace corvalin::engine

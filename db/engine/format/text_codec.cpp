@@ -1,0 +1,103 @@
+// Text encodings of the file.
+//
+// | Version   | Form                                                        |
+// |-----------|-------------------------------------------------------------|
+// | Jet3      | 1 byte per character, the database code page (cp1252 ...)   |
+// | Jet4, ACE | UCS-2 little-endian, 2 bytes per character                  |
+// | Jet4, ACE | compressed: FF FE, then runs; each 00 byte switches between |
+// |           | 1-byte characters (U+0001..U+00FF) and 2-byte characters.   |
+// |           | The string starts in the 1-byte mode.                        |
+#include "db/engine/format/text_codec.h"
+
+#include <vector>
+
+namespace corvalin::engine {
+namespace {
+
+// Windows-1252 0x80..0x9F; 0 marks bytes the code page leaves undefined
+// (decoded as the C1 control of the same value, as Windows does).
+constexpr uint16_t kCp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+void AppendUnits(std::string& out, const std::vector<uint16_t>& units) {
+  for (size_t i = 0; i < units.size(); ++i) {
+    uint32_t u = units[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() &&
+        units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+      uint32_t cp = 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+      AppendUtf8(out, cp);
+      ++i;
+    } else if (u >= 0xD800 && u <= 0xDFFF) {
+      AppendUtf8(out, 0xFFFD);
+    } else {
+      AppendUtf8(out, u);
+    }
+  }
+}
+
+}  // namespace
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+std::string DecodeUnicodeText(std::span<const uint8_t> bytes) {
+  std::vector<uint16_t> units;
+  units.reserve(bytes.size());
+  if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+    bool one_byte = true;
+    size_t i = 2;
+    while (i < bytes.size()) {
+      if (bytes[i] == 0) {
+        one_byte = !one_byte;
+        ++i;
+      } else if (one_byte) {
+        units.push_back(bytes[i]);
+        ++i;
+      } else {
+        if (i + 1 >= bytes.size()) break;  // a dangling half character
+        units.push_back(static_cast<uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
+        i += 2;
+      }
+    }
+  } else {
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+      units.push_back(static_cast<uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
+  }
+  std::string out;
+  out.reserve(units.size());
+  AppendUnits(out, units);
+  return out;
+}
+
+std::string DecodeCodePageText(std::span<const uint8_t> bytes,
+                               uint16_t /*code_page*/) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (uint8_t b : bytes) {
+    if (b >= 0x80 && b <= 0x9F && kCp1252High[b - 0x80] != 0)
+      AppendUtf8(out, kCp1252High[b - 0x80]);
+    else
+      AppendUtf8(out, b);
+  }
+  return out;
+}
+
+}  // namespace corvalin::engine
