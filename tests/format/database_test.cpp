@@ -89,6 +89,15 @@ TEST(DatabaseOpen, CatalogListsTablesAndFindsThemByName) {
   }
 }
 
+TEST(DatabaseOpen, RowsMovedToAnotherPageAreListedOnce) {
+  CORVALIN_REQUIRE_CORPUS();
+  auto db = Database::Open(CorpusDir() + "/V2000/overflowTestV2000.mdb", {});
+  auto table = db->ReadTableDef("table1");
+  std::vector<RowId> rows = db->ListRows(*table);
+  EXPECT_EQ(rows.size(), 7u);  // two of them through overflow pointers
+  for (RowId r : rows) EXPECT_EQ(db->ReadRow(*table, r).size(), table->columns.size());
+}
+
 TEST(DatabaseOpen, TwoOpensShareOnePageFile) {
   CORVALIN_REQUIRE_CORPUS();
   std::string p = CopyOfCorpusFile("V2000/testV2000.mdb");
