@@ -10,7 +10,8 @@
 // |   0x3E | 4    |   page encoding key (0: pages not encoded)         |
 // |   0x42 | 20/40|   database password (Jet3 bytes, Jet4 UCS-2; Jet4  |
 // |        |      |   additionally XORed with the creation date)       |
-// |   0x56 | 2    |   sort order (collation)                           |
+// |   0x3A | 2    |   Jet3: sort order (collation)                     |
+// |   0x6E | 2    |   Jet4+: sort order (collation, 1033 general)      |
 // |   0x72 | 8    |   creation date (double)                           |
 // | 0x298  | 1+   | ACE: Office encryption flags / EncryptionInfo      |
 #include "db/engine/format/header_page.h"
@@ -74,7 +75,8 @@ HeaderPage ParseHeaderPage(std::span<const uint8_t> bytes,
   Rc4(kHeaderKey, std::span(plain).subspan(kMaskedStart,
                                            jet3 ? kMaskedJet3 : kMaskedJet4));
   h.code_page = plain[0x3C] | (plain[0x3D] << 8);
-  h.sort_order = plain[0x56] | (plain[0x57] << 8);
+  size_t sort_at = jet3 ? 0x3A : 0x6E;
+  h.sort_order = plain[sort_at] | (plain[sort_at + 1] << 8);
   h.encoding_key = U32(plain.data() + 0x3E);
   std::memcpy(&h.date_created, plain.data() + kDateOffset, sizeof(double));
 
