@@ -22,14 +22,16 @@ const kUnixEpochInOleDays = 25569;
 
 // C++'s std::to_chars shortest form: the shortest round-trip digits, written
 // in fixed notation unless scientific notation is strictly shorter.
-function toChars(digitsAndExponent) {
+function toChars(digitsAndExponent, value) {
   const [mantissa, exponentText] = digitsAndExponent.split("e");
   const negative = mantissa.startsWith("-");
   const digits = mantissa.replace("-", "").replace(".", "");
   const exponent = Number(exponentText);
   let fixed;
   if (exponent >= digits.length - 1) {
-    fixed = digits + "0".repeat(exponent - digits.length + 1);
+    // C++ writes a whole number in fixed notation with all its exact digits.
+    fixed = value === undefined ? digits + "0".repeat(exponent - digits.length + 1)
+                                : BigInt(Math.abs(value)).toString();
   } else if (exponent >= 0) {
     fixed = digits.slice(0, exponent + 1) + "." + digits.slice(exponent + 1);
   } else {
@@ -46,7 +48,7 @@ function toChars(digitsAndExponent) {
 function formatDouble(x) {
   if (!Number.isFinite(x)) return "null";
   if (x === 0) return Object.is(x, -0) ? "-0" : "0";
-  return toChars(x.toExponential());
+  return toChars(x.toExponential(), x);
 }
 
 function formatSingle(x) {
@@ -54,9 +56,9 @@ function formatSingle(x) {
   if (x === 0) return Object.is(x, -0) ? "-0" : "0";
   for (let p = 1; p <= 9; ++p) {
     const candidate = Number(x.toPrecision(p));
-    if (Math.fround(candidate) === x) return toChars(candidate.toExponential());
+    if (Math.fround(candidate) === x) return toChars(candidate.toExponential(), x);
   }
-  return toChars(x.toExponential());
+  return toChars(x.toExponential(), x);
 }
 
 // mdb-reader turns the OLE date into a linear count of milliseconds; Access
