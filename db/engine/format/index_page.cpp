@@ -1,0 +1,134 @@
+// Index pages: the nodes and leaves of an index b-tree.
+//
+// | Field                 | Jet3 | Jet4/ACE | Size                          |
+// |-----------------------|------|----------|-------------------------------|
+// | page type             | 0    | 0        | 1 (0x03 intermediate, 0x04 leaf) |
+// | unknown (0x01)        | 1    | 1        | 1                             |
+// | free space            | 2    | 2        | 2                             |
+// | owner (TDEF page)     | 4    | 4        | 4                             |
+// | unknown               | -    | 8        | 4                             |
+// | previous page         | 8    | 12       | 4, same level                 |
+// | next page             | 12   | 16       | 4, same level                 |
+// | tail page             | 16   | 20       | 4, intermediate: last child   |
+// | shared prefix length  | 20   | 24       | 1 (Jet3) / 2                  |
+// | unknown (0x01)        | 21   | 26       | 1                             |
+// | entry-end bitmap      | 22   | 27       | 226 / 453                     |
+// | entries               | 248  | 480      | to the end of the page        |
+//
+// Header numbers are little-endian; entry bytes are big-endian. Bit n of the
+// bitmap (low bit first in each byte) marks the end of an entry n bytes into
+// the entry area. The first entry is stored whole; every later one leaves
+// out the prefix-length bytes it shares with the first.
+//
+// Entry: key bytes (the column keys, see index_key.cpp), data page (3),
+// data row (1), and on intermediate pages the child page (4). An
+// intermediate entry carries the last key of its child's subtree.
+#include "db/engine/format/index_page.h"
+
+#include <set>
+
+#include "db/engine/error.h"
+#include "db/engine/format/data_page.h"
+
+namespace corvalin::engine {
+namespace {
+
+struct IndexPageLayout {
+  size_t prev, next, tail, prefix, prefix_size, mask, mask_size;
+  size_t entries() const { return mask + mask_size; }
+};
+constexpr IndexPageLayout kJet3Index{8, 12, 16, 20, 1, 22, 226};
+constexpr IndexPageLayout kJet4Index{12, 16, 20, 24, 2, 27, 453};
+
+constexpr size_t kRowPointerSize = 4;
+constexpr size_t kChildPointerSize = 4;
+
+uint32_t Le32(std::span<const uint8_t> b, size_t at) {
+  return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
+         uint32_t(b[at + 3]) << 24;
+}
+
+}  // namespace
+
+IndexPage DecodeIndexPage(std::span<const uint8_t> page, const JetFormat& format,
+                          const std::string& file, uint32_t page_number) {
+  const IndexPageLayout& lay = format.unicode_text ? kJet4Index : kJet3Index;
+  if (page.size() <= lay.entries())
+    throw DamagedPage(file, page_number, "index page too short");
+  if (page[0] != kIndexNodePageType && page[0] != kIndexLeafPageType)
+    throw DamagedPage(file, page_number, "not an index page");
+  IndexPage out;
+  out.leaf = page[0] == kIndexLeafPageType;
+  out.owner = Le32(page, 4);
+  out.prev_page = Le32(page, lay.prev);
+  out.next_page = Le32(page, lay.next);
+  out.tail_page = Le32(page, lay.tail);
+  out.prefix_length = page[lay.prefix];
+  if (lay.prefix_size == 2) out.prefix_length |= uint16_t(page[lay.prefix + 1] << 8);
+
+  const size_t area = page.size() - lay.entries();
+  const size_t trailer = kRowPointerSize + (out.leaf ? 0 : kChildPointerSize);
+  std::span<const uint8_t> data = page.subspan(lay.entries());
+  std::span<const uint8_t> prefix;
+  size_t start = 0;
+  for (size_t bit = 0; bit < lay.mask_size * 8; ++bit) {
+    if ((page[lay.mask + bit / 8] & (1u << (bit % 8))) == 0) continue;
+    if (bit > area || bit <= start)
+      throw DamagedPage(file, page_number, "index entry outside the page");
+    std::span<const uint8_t> stored = data.subspan(start, bit - start);
+    start = bit;
+    if (out.entries.empty()) {
+      if (out.prefix_length > stored.size())
+        throw DamagedPage(file, page_number, "index prefix longer than its entry");
+      prefix = stored.first(out.prefix_length);
+    }
+    std::vector<uint8_t> whole;
+    if (!out.entries.empty()) whole.assign(prefix.begin(), prefix.end());
+    whole.insert(whole.end(), stored.begin(), stored.end());
+    if (whole.size() < trailer)
+      throw DamagedPage(file, page_number, "index entry too short");
+    IndexEntry e;
+    size_t key_size = whole.size() - trailer;
+    const uint8_t* t = whole.data() + key_size;
+    e.row.page = uint32_t(t[0]) << 16 | uint32_t(t[1]) << 8 | t[2];
+    e.row.row = t[3];
+    if (!out.leaf)
+      e.child_page = uint32_t(t[4]) << 24 | uint32_t(t[5]) << 16 |
+                     uint32_t(t[6]) << 8 | t[7];
+    whole.resize(key_size);
+    e.key = std::move(whole);
+    out.entries.push_back(std::move(e));
+  }
+  return out;
+}
+
+std::vector<IndexEntry> ReadIndexEntries(PageFile& file, const JetFormat& format,
+                                         const IndexDef& index) {
+  std::set<uint32_t> visited;
+  auto load = [&](uint32_t number) {
+    if (number == 0 || number >= file.page_count() || !visited.insert(number).second)
+      throw DamagedPage(file.path(), number,
+                        "index " + index.name + " leads to a bad or repeated page");
+    PagePtr p = file.Read(number);
+    return DecodeIndexPage(*p, format, file.path(), number);
+  };
+  uint32_t number = index.first_page;
+  IndexPage page = load(number);
+  while (!page.leaf) {
+    number = page.entries.empty() ? page.tail_page : page.entries.front().child_page;
+    page = load(number);
+  }
+  std::vector<IndexEntry> out;
+  for (;;) {
+    for (IndexEntry& e : page.entries) out.push_back(std::move(e));
+    if (page.next_page == 0) break;
+    uint32_t next = page.next_page;
+    page = load(next);
+    if (!page.leaf)
+      throw DamagedPage(file.path(), next,
+                        "the leaf chain of index " + index.name + " reaches a non-leaf page");
+  }
+  return out;
+}
+
+}  // namespace corvalin::engine

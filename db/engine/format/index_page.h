@@ -1,0 +1,47 @@
+// B-tree index pages (leaf 0x04, intermediate 0x03) and the walk of one
+// index in key order. The page layout is described in index_page.cpp.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "db/engine/format/database.h"
+#include "db/engine/format/jet_format.h"
+#include "db/engine/format/page_file.h"
+#include "db/engine/format/table_def.h"
+
+namespace corvalin::engine {
+
+constexpr uint8_t kIndexNodePageType = 0x03;
+constexpr uint8_t kIndexLeafPageType = 0x04;
+
+struct IndexEntry {
+  std::vector<uint8_t> key;  // the column keys, prefix already restored
+  RowId row;                 // the row this entry stands for
+  uint32_t child_page = 0;   // intermediate pages: the subtree's page
+};
+
+struct IndexPage {
+  bool leaf = true;
+  uint32_t owner = 0;       // the TDEF page of the table
+  uint32_t prev_page = 0;   // same level, 0 at the start
+  uint32_t next_page = 0;   // same level, 0 at the end
+  uint32_t tail_page = 0;   // intermediate pages: the last child
+  uint16_t prefix_length = 0;  // bytes every entry shares with the first
+  std::vector<IndexEntry> entries;
+};
+
+// Decodes one index page. Throws Error naming file and page when the page
+// is not an index page or an entry runs outside it.
+IndexPage DecodeIndexPage(std::span<const uint8_t> page, const JetFormat& format,
+                          const std::string& file, uint32_t page_number);
+
+// Every leaf entry of the index in key order: down the first children from
+// the root to the first leaf, then along the leaf chain. Throws Error on a
+// loop, a page of the wrong kind or a page outside the file.
+std::vector<IndexEntry> ReadIndexEntries(PageFile& file, const JetFormat& format,
+                                         const IndexDef& index);
+
+}  // namespace corvalin::engine
