@@ -1,0 +1,108 @@
+#include "app/main_module.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QRadioButton>
+#include <QWidget>
+#include <stdexcept>
+
+namespace corvalin {
+
+bool FileExists(const QString& path) {
+  if (path.isEmpty()) return false;
+  QFileInfo info(path);
+  return info.exists() && info.lastModified().isValid();
+}
+
+namespace {
+QString& ProgramFolderOverride() {
+  static QString folder;
+  return folder;
+}
+}  // namespace
+
+QString ProgramFolder() {
+  const QString& folder = ProgramFolderOverride();
+  return folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder;
+}
+
+void SetProgramFolder(const QString& folder) { ProgramFolderOverride() = folder; }
+
+QString AppTitleFor(const QString& productName) {
+  QString title = productName;
+  int blank = title.lastIndexOf(QLatin1Char(' '));
+  if (blank < 0) return title;
+  do {
+    title.truncate(blank);
+    blank = title.lastIndexOf(QLatin1Char(' '));
+  } while (title.size() > 40 && blank >= 0);
+  return title;
+}
+
+void SetAppTitle() {
+  QGuiApplication::setApplicationDisplayName(AppTitleFor(QString::fromLatin1(kProductName)));
+}
+
+namespace {
+
+// Keeps one widget's background at the application palette's button face,
+// so a change of the colour scheme reaches it: the colour is used by
+// reference, not copied once.
+class ButtonFace : public QObject {
+ public:
+  explicit ButtonFace(QWidget* widget) : QObject(widget), widget_(widget) {
+    widget->installEventFilter(this);
+    apply();
+  }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::ApplicationPaletteChange) apply();
+    return false;
+  }
+
+ private:
+  void apply() {
+    QPalette palette = widget_->palette();
+    palette.setColor(QPalette::Window, QGuiApplication::palette().color(QPalette::Button));
+    widget_->setPalette(palette);
+    widget_->setAutoFillBackground(true);
+  }
+  QWidget* widget_;
+};
+
+void Colour(QWidget* widget) {
+  if (widget->findChild<ButtonFace*>(QString(), Qt::FindDirectChildrenOnly)) return;
+  new ButtonFace(widget);
+}
+
+}  // namespace
+
+void ApplyButtonFace(QWidget* window) {
+  Colour(window);
+  for (QWidget* child : window->findChildren<QWidget*>()) {
+    if (qobject_cast<QRadioButton*>(child) || qobject_cast<QCheckBox*>(child) ||
+        qobject_cast<QGroupBox*>(child) || qobject_cast<QLabel*>(child))
+      Colour(child);
+  }
+}
+
+void ApplySkin(QWidget* form1) {
+  const QString path = ProgramFolder() + QStringLiteral("/x/o.cjs");
+  // Only a normal file is a skin; a folder of that name is not.
+  if (!QFileInfo(path).isFile()) return;
+  ApplyButtonFace(form1);
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly))
+    throw std::runtime_error(("Cannot read the skin file " + path + ": " + file.errorString())
+                                 .toStdString());
+  form1->setStyleSheet(QString::fromUtf8(file.readAll()));
+}
+
+}  // namespace corvalin

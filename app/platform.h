@@ -1,0 +1,39 @@
+// The few places where the program meets the desktop: message boxes, the
+// open-file dialog, web pages and ending the program. The program uses the
+// real Qt ones (QtPlatform); tests answer them instead.
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+class QWidget;
+
+namespace corvalin {
+
+class Platform {
+ public:
+  enum class Icon { Information, Warning, Critical };
+  virtual ~Platform() = default;
+  // A modal box with one OK button; an empty caption means the application
+  // title.
+  virtual void messageBox(QWidget* parent, Icon icon, const QString& caption,
+                          const QString& text) = 0;
+  // The full path of the chosen file, or empty when the user cancelled.
+  virtual QString openFileName(QWidget* parent, const QString& title,
+                               const QString& filter) = 0;
+  virtual bool openUrl(const QUrl& url) = 0;
+  // Ends the program at once: no further handler runs.
+  virtual void endProgram() = 0;
+};
+
+class QtPlatform : public Platform {
+ public:
+  void messageBox(QWidget* parent, Icon icon, const QString& caption,
+                  const QString& text) override;
+  QString openFileName(QWidget* parent, const QString& title,
+                       const QString& filter) override;
+  bool openUrl(const QUrl& url) override;
+  void endProgram() override;
+};
+
+}  // namespace corvalin

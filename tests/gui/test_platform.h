@@ -1,0 +1,50 @@
+// Answers the program's boxes and dialogs in tests, and remembers them.
+#pragma once
+
+#include <QStringList>
+#include <QWidget>
+#include <map>
+#include <optional>
+
+#include "app/platform.h"
+#include "db/access1.h"
+
+namespace corvalin::testing {
+
+struct Box {
+  Platform::Icon icon;
+  QString caption;
+  QString text;
+};
+
+class TestPlatform : public Platform {
+ public:
+  void messageBox(QWidget*, Icon icon, const QString& caption, const QString& text) override {
+    boxes.push_back({icon, caption, text});
+  }
+  QString openFileName(QWidget*, const QString& title, const QString& filter) override {
+    dialogTitle = title;
+    dialogFilter = filter;
+    return fileToPick;
+  }
+  bool openUrl(const QUrl& url) override {
+    urls << url.toString();
+    return true;
+  }
+  void endProgram() override { ++ended; }
+
+  std::vector<Box> boxes;
+  QString fileToPick, dialogTitle, dialogFilter;
+  QStringList urls;
+  int ended = 0;
+};
+
+// Tables by path; a path listed in `failing` raises the engine's error.
+class TestTables : public TableSource {
+ public:
+  std::optional<QStringList> GetTableList(const QString& path, const QString&) override;
+  std::map<QString, QStringList> tables;
+  std::map<QString, QString> failing;
+};
+
+}  // namespace corvalin::testing
