@@ -1,6 +1,7 @@
 #include "app/main_module.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -59,11 +60,12 @@ namespace {
 class ButtonFace : public QObject {
  public:
   explicit ButtonFace(QWidget* widget) : QObject(widget), widget_(widget) {
-    widget->installEventFilter(this);
+    // The application object hears of a new colour scheme.
+    qApp->installEventFilter(this);
     apply();
   }
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::ApplicationPaletteChange) apply();
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) apply();
     return false;
   }
 
@@ -78,7 +80,8 @@ class ButtonFace : public QObject {
 };
 
 void Colour(QWidget* widget) {
-  if (widget->findChild<ButtonFace*>(QString(), Qt::FindDirectChildrenOnly)) return;
+  if (widget->property("corvalinButtonFace").toBool()) return;
+  widget->setProperty("corvalinButtonFace", true);
   new ButtonFace(widget);
 }
 

@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QFile>
+#include <QMouseEvent>
 #include <QImage>
 #include <QPixmap>
 #include <QWidget>
@@ -53,10 +54,15 @@ void PointerFeedback::handle(QWidget* control, int target) {
 }
 
 bool PointerFeedback::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter) {
-    // Every handler does one thing: leave the hourglass, else set its kind.
-    if (kind_ != kPointerHourglass) setKind(watched->property(kTargetProperty).toInt());
-  }
+  if (event->type() != QEvent::MouseMove) return false;
+  // A move that a control ignores travels on to its parents; only the control
+  // under the pointer has its say, and one without a handler (a label) none.
+  const QPoint at = window_->mapFromGlobal(static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
+  QWidget* under = window_->childAt(at);
+  if (!under) under = window_;
+  if (under != watched) return false;
+  // Every handler does one thing: leave the hourglass, else set its kind.
+  if (kind_ != kPointerHourglass) setKind(watched->property(kTargetProperty).toInt());
   return false;
 }
 
