@@ -61,6 +61,9 @@ Database::~Database() = default;
 
 const std::string& Database::path() const { return impl_->file->path(); }
 JetVersion Database::version() const { return impl_->header.version; }
+uint16_t Database::sort_order() const { return impl_->header.sort_order; }
+PageFile& Database::file() const { return *impl_->file; }
+const JetFormat& Database::format() const { return *impl_->format; }
 const std::vector<CatalogEntry>& Database::Catalog() const { return impl_->catalog; }
 
 std::shared_ptr<Database> Database::Open(const std::string& path,

@@ -44,6 +44,7 @@ struct RowId {
 };
 
 class PageFile;
+struct JetFormat;
 
 class Database {
  public:
@@ -57,6 +58,13 @@ class Database {
 
   const std::string& path() const;
   JetVersion version() const;
+  // The database's collation as the header records it.
+  uint16_t sort_order() const;
+
+  // The page seam and layout description, for the format's own readers and
+  // writers (indexes, checks).
+  PageFile& file() const;
+  const JetFormat& format() const;
 
   // Every catalog row of type table, link or query (and the others), in the
   // order the catalog holds them.
