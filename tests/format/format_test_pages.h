@@ -44,6 +44,12 @@ class MemoryPages : public engine::PageFile {
   std::vector<uint8_t> ReadPrefix(size_t length) override {
     return {bytes_.begin(), bytes_.begin() + std::min(length, bytes_.size())};
   }
+  bool writable() const override { return true; }
+  void Write(uint32_t n, std::span<const uint8_t> page) override {
+    if (size_t(n + 1) * page_size_ > bytes_.size()) bytes_.resize(size_t(n + 1) * page_size_);
+    std::copy(page.begin(), page.end(), bytes_.begin() + size_t(n) * page_size_);
+  }
+  void Sync() override {}
   // Bytes of page n, for tests that build pages by hand.
   uint8_t* Page(uint32_t n) { return bytes_.data() + size_t(n) * page_size_; }
 

@@ -17,11 +17,18 @@
 // skip 0x4000 rows in a table scan; the caller resolves overflow pointers.
 #include "db/engine/format/data_page.h"
 
+#include <algorithm>
+
 namespace corvalin::engine {
 namespace {
 
 uint16_t Get16(std::span<const uint8_t> p, size_t at) {
   return static_cast<uint16_t>(p[at] | (p[at + 1] << 8));
+}
+
+void Put16(std::span<uint8_t> p, size_t at, uint16_t v) {
+  p[at] = uint8_t(v);
+  p[at + 1] = uint8_t(v >> 8);
 }
 
 }  // namespace
@@ -75,6 +82,43 @@ DataRowSlot DataPageRow(std::span<const uint8_t> page, const JetFormat& format,
   }
   slot.bytes = page.subspan(start, end - start);
   return slot;
+}
+
+void InitDataPage(std::span<uint8_t> page, const JetFormat& format, uint32_t owner) {
+  std::fill(page.begin(), page.end(), 0);
+  page[0] = kDataPageType;
+  page[1] = 0x01;
+  Put16(page, 2, uint16_t(page.size() - format.data_rows_offset));
+  size_t at = format.data_owner_offset;
+  for (int i = 0; i < 4; ++i) page[at + i] = uint8_t(owner >> (8 * i));
+}
+
+bool RowFitsOnDataPage(std::span<const uint8_t> page, const JetFormat& format,
+                       size_t size) {
+  uint16_t free = Get16(page, 2);
+  uint16_t count = Get16(page, format.data_row_count_offset);
+  return size + 2 <= free && count < kMaxRowsPerDataPage;
+}
+
+uint16_t AddDataPageRow(std::span<uint8_t> page, const JetFormat& format,
+                        std::span<const uint8_t> row) {
+  uint16_t count = Get16(page, format.data_row_count_offset);
+  // The lowest row start; deleted slots may keep stale offsets, so every
+  // slot is looked at.
+  const size_t table_end = format.data_rows_offset + size_t(count + 1) * 2;
+  size_t end = page.size();
+  for (uint16_t r = 0; r < count; ++r) {
+    size_t off = Get16(page, format.data_rows_offset + size_t(r) * 2) & kRowOffsetMask;
+    if (off >= table_end && off < end) end = off;
+  }
+  if (end < table_end + row.size())
+    throw Error(kErrDamagedFile, "no room for a row on a data page whose free space says there is");
+  size_t start = end - row.size();
+  std::copy(row.begin(), row.end(), page.begin() + start);
+  Put16(page, format.data_rows_offset + size_t(count) * 2, uint16_t(start));
+  Put16(page, format.data_row_count_offset, uint16_t(count + 1));
+  Put16(page, 2, uint16_t(Get16(page, 2) - row.size() - 2));
+  return count;
 }
 
 RowPointer DecodeRowPointer(uint32_t stored) {

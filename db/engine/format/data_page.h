@@ -41,6 +41,25 @@ DataRowSlot DataPageRow(std::span<const uint8_t> page, const JetFormat& format,
                         uint16_t row, const std::string& file,
                         uint32_t page_number);
 
+// The write side.
+// Long value pages carry "LVAL" where data pages name their table.
+constexpr uint32_t kLongValueOwner = 0x4C41564C;
+// Access puts at most 255 rows on a data page (a row pointer's row byte).
+constexpr uint16_t kMaxRowsPerDataPage = 255;
+
+// Makes page an empty data page of owner (a TDEF page or kLongValueOwner).
+void InitDataPage(std::span<uint8_t> page, const JetFormat& format, uint32_t owner);
+
+// Whether a row of `size` bytes fits: its bytes and its offset entry within
+// the recorded free space, and a free row number.
+bool RowFitsOnDataPage(std::span<const uint8_t> page, const JetFormat& format,
+                       size_t size);
+
+// Adds the row below the lowest row of the page and returns its number.
+// The caller has checked RowFitsOnDataPage.
+uint16_t AddDataPageRow(std::span<uint8_t> page, const JetFormat& format,
+                        std::span<const uint8_t> row);
+
 // A row pointer as stored in overflow rows and long values: row number in
 // the low byte, page number in the upper three bytes.
 struct RowPointer {

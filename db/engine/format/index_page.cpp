@@ -25,6 +25,8 @@
 // intermediate entry carries the last key of its child's subtree.
 #include "db/engine/format/index_page.h"
 
+#include <algorithm>
+#include <cstring>
 #include <set>
 
 #include "db/engine/error.h"
@@ -100,6 +102,81 @@ IndexPage DecodeIndexPage(std::span<const uint8_t> page, const JetFormat& format
     out.entries.push_back(std::move(e));
   }
   return out;
+}
+
+int CompareIndexEntries(const std::vector<uint8_t>& key_a, RowId row_a,
+                        const std::vector<uint8_t>& key_b, RowId row_b) {
+  size_t n = std::min(key_a.size(), key_b.size());
+  if (n > 0) {
+    int c = std::memcmp(key_a.data(), key_b.data(), n);
+    if (c != 0) return c < 0 ? -1 : 1;
+  }
+  if (key_a.size() != key_b.size()) return key_a.size() < key_b.size() ? -1 : 1;
+  if (row_a.page != row_b.page) return row_a.page < row_b.page ? -1 : 1;
+  if (row_a.row != row_b.row) return row_a.row < row_b.row ? -1 : 1;
+  return 0;
+}
+
+bool EncodeIndexPage(const IndexPage& page, const JetFormat& format,
+                     std::span<uint8_t> out) {
+  const IndexPageLayout& lay = format.unicode_text ? kJet4Index : kJet3Index;
+  const size_t trailer = kRowPointerSize + (page.leaf ? 0 : kChildPointerSize);
+  auto stored = [&](const IndexEntry& e) {
+    std::vector<uint8_t> b = e.key;
+    b.push_back(uint8_t(e.row.page >> 16));
+    b.push_back(uint8_t(e.row.page >> 8));
+    b.push_back(uint8_t(e.row.page));
+    b.push_back(uint8_t(e.row.row));
+    if (!page.leaf)
+      for (int i = 3; i >= 0; --i) b.push_back(uint8_t(e.child_page >> (8 * i)));
+    return b;
+  };
+  std::vector<std::vector<uint8_t>> entries;
+  entries.reserve(page.entries.size());
+  for (const IndexEntry& e : page.entries) entries.push_back(stored(e));
+  // Entries are sorted, so what the first and last share, all share. The
+  // prefix stays shorter than every entry, so each entry keeps a byte and
+  // its end bit.
+  size_t prefix = 0;
+  if (entries.size() > 1) {
+    const auto& a = entries.front();
+    const auto& b = entries.back();
+    size_t limit = std::min(a.size(), b.size()) - 1;
+    for (const auto& e : entries) limit = std::min(limit, e.size() - 1);
+    while (prefix < limit && a[prefix] == b[prefix]) ++prefix;
+  }
+  size_t total = 0;
+  for (size_t i = 0; i < entries.size(); ++i)
+    total += entries[i].size() - (i == 0 ? 0 : prefix);
+  if (lay.entries() + total > out.size() || total >= lay.mask_size * 8) return false;
+  (void)trailer;
+
+  std::fill(out.begin(), out.end(), 0);
+  out[0] = page.leaf ? kIndexLeafPageType : kIndexNodePageType;
+  out[1] = 0x01;
+  auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) out[at + i] = uint8_t(v >> (8 * i));
+  };
+  put32(4, page.owner);
+  put32(lay.prev, page.prev_page);
+  put32(lay.next, page.next_page);
+  put32(lay.tail, page.tail_page);
+  out[lay.prefix] = uint8_t(prefix);
+  if (lay.prefix_size == 2) out[lay.prefix + 1] = uint8_t(prefix >> 8);
+  // Access sets the byte after the prefix length on intermediate pages.
+  out[lay.prefix + lay.prefix_size] = page.leaf ? 0 : 1;
+  size_t at = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    size_t skip = i == 0 ? 0 : prefix;
+    std::copy(entries[i].begin() + skip, entries[i].end(),
+              out.begin() + lay.entries() + at);
+    at += entries[i].size() - skip;
+    out[lay.mask + at / 8] |= uint8_t(1u << (at % 8));
+  }
+  size_t free = out.size() - lay.entries() - at;
+  out[2] = uint8_t(free);
+  out[3] = uint8_t(free >> 8);
+  return true;
 }
 
 std::vector<IndexEntry> ReadIndexEntries(PageFile& file, const JetFormat& format,

@@ -38,6 +38,16 @@ struct IndexPage {
 IndexPage DecodeIndexPage(std::span<const uint8_t> page, const JetFormat& format,
                           const std::string& file, uint32_t page_number);
 
+// The order of entries: key bytes, then the row pointer.
+int CompareIndexEntries(const std::vector<uint8_t>& key_a, RowId row_a,
+                        const std::vector<uint8_t>& key_b, RowId row_b);
+
+// Writes page (its entries in order) over `out`, a whole page, choosing
+// the shared prefix as the longest one common to every entry. Returns
+// false, leaving out unusable, when the entries do not fit one page.
+bool EncodeIndexPage(const IndexPage& page, const JetFormat& format,
+                     std::span<uint8_t> out);
+
 // Every leaf entry of the index in key order: down the first children from
 // the root to the first leaf, then along the leaf chain. Throws Error on a
 // loop, a page of the wrong kind or a page outside the file.

@@ -17,12 +17,52 @@
 #include <set>
 
 #include "db/engine/format/data_page.h"
+#include "db/engine/format/usage_map.h"
 
 namespace corvalin::engine {
 namespace {
 
 constexpr uint8_t kInline = 0x80;
 constexpr uint8_t kSingleRow = 0x40;
+constexpr uint8_t kChain = 0x00;
+constexpr uint32_t kMaxLongValueLength = 0xFFFFFF;  // the 3-byte length
+constexpr size_t kChainPointerSize = 4;
+
+// The largest LVAL row: a whole page less its header, one offset entry and
+// room for an overflow pointer (4076 bytes on 4 KB pages).
+size_t MaxLongValueRow(const JetFormat& format) {
+  return format.page_size - format.data_rows_offset - 6;
+}
+
+void Put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
+// A page of the column's with room for `size` bytes: its current page, or
+// a new LVAL page entered in the column's maps.
+uint32_t PageWithRoom(PageWriteSet& pages, const JetFormat& format,
+                      LongValuePages& target, size_t size) {
+  if (target.current_page != 0) {
+    const PageData& p = pages.View(target.current_page);
+    if (p[0] == kDataPageType && DataPageOwner(p, format) == kLongValueOwner &&
+        RowFitsOnDataPage(p, format, size))
+      return target.current_page;
+    if (target.free_map != 0)
+      SetUsageMapBit(pages, format, target.free_map, target.current_page, false,
+                     UsageMapKind::kOwnership);
+  }
+  uint32_t page = pages.Allocate();
+  InitDataPage(pages.Modify(page), format, kLongValueOwner);
+  if (target.owned_map != 0)
+    SetUsageMapBit(pages, format, target.owned_map, page, true, UsageMapKind::kOwnership);
+  if (target.free_map != 0)
+    SetUsageMapBit(pages, format, target.free_map, page, true, UsageMapKind::kOwnership);
+  target.current_page = page;
+  return page;
+}
+
+uint32_t RowPointerOf(uint32_t page, uint16_t row) { return page << 8 | (row & 0xFF); }
+
 
 uint32_t Get32(std::span<const uint8_t> p, size_t at) {
   return uint32_t(p[at]) | uint32_t(p[at + 1]) << 8 |
@@ -92,6 +132,54 @@ Bytes ReadLongValue(PageFile& file, const JetFormat& format,
       throw LongValueError(where, ptr.page, "the chain ends before the value does");
     ptr = DecodeRowPointer(next);
   }
+}
+
+
+std::vector<uint8_t> WriteLongValue(PageWriteSet& pages, const JetFormat& format,
+                                    LongValuePages& target,
+                                    std::span<const uint8_t> value,
+                                    size_t room_in_row, const ValueContext& where) {
+  if (value.size() > kMaxLongValueLength)
+    throw Error(kErrTooLong, "the value for column " + where.column + " of table " +
+                                 where.table + " is larger than 16 MB");
+  std::vector<uint8_t> header(kLongValueHeaderSize, 0);
+  uint32_t length = static_cast<uint32_t>(value.size());
+  header[0] = uint8_t(length);
+  header[1] = uint8_t(length >> 8);
+  header[2] = uint8_t(length >> 16);
+  if (value.size() <= kMaxInlineLongValue &&
+      kLongValueHeaderSize + value.size() <= room_in_row) {
+    header[3] = kInline;
+    header.insert(header.end(), value.begin(), value.end());
+    return header;
+  }
+  const size_t max_row = MaxLongValueRow(format);
+  if (value.size() <= max_row) {
+    uint32_t page = PageWithRoom(pages, format, target, value.size());
+    uint16_t row = AddDataPageRow(pages.Modify(page), format, value);
+    header[3] = kSingleRow;
+    Put32(header.data() + 4, RowPointerOf(page, row));
+    return header;
+  }
+  // A chain: each row holds the pointer to the next row, then its piece.
+  header[3] = kChain;
+  const size_t piece = max_row - kChainPointerSize;
+  std::vector<std::pair<uint32_t, uint16_t>> rows;
+  for (size_t at = 0; at < value.size(); at += piece) {
+    size_t n = std::min(piece, value.size() - at);
+    std::vector<uint8_t> bytes(kChainPointerSize + n, 0);
+    std::copy(value.begin() + at, value.begin() + at + n, bytes.begin() + kChainPointerSize);
+    uint32_t page = PageWithRoom(pages, format, target, bytes.size());
+    rows.emplace_back(page, AddDataPageRow(pages.Modify(page), format, bytes));
+  }
+  for (size_t i = 0; i + 1 < rows.size(); ++i) {
+    PageData& p = pages.Modify(rows[i].first);
+    size_t entry = format.data_rows_offset + size_t(rows[i].second) * 2;
+    size_t start = (p[entry] | p[entry + 1] << 8) & kRowOffsetMask;
+    Put32(p.data() + start, RowPointerOf(rows[i + 1].first, rows[i + 1].second));
+  }
+  Put32(header.data() + 4, RowPointerOf(rows[0].first, rows[0].second));
+  return header;
 }
 
 }  // namespace corvalin::engine

@@ -8,6 +8,7 @@
 
 #include "db/engine/format/jet_format.h"
 #include "db/engine/format/page_file.h"
+#include "db/engine/format/page_write_set.h"
 #include "db/engine/value.h"
 
 namespace corvalin::engine {
@@ -26,5 +27,27 @@ struct ValueContext {
 // or empty value for damaged data.
 Bytes ReadLongValue(PageFile& file, const JetFormat& format,
                     std::span<const uint8_t> header, const ValueContext& where);
+
+// Where one long value column puts its LVAL rows: its usage maps (row
+// pointers; 0 when the table definition has none) and the page it last
+// wrote to, which is tried first.
+struct LongValuePages {
+  uint32_t owned_map = 0;
+  uint32_t free_map = 0;
+  uint32_t current_page = 0;
+};
+
+// Values up to this many bytes stay in the row when the row has room.
+constexpr size_t kMaxInlineLongValue = 64;
+
+// Stores value and returns what the row holds for it: the 12-byte header,
+// followed by the value itself when it is kept inline (only when
+// `room_in_row` allows). Larger values go to one LVAL row or a chain of
+// them on LVAL pages, allocated through the save's page set. Throws Error
+// naming the column when the value is larger than a long value can be.
+std::vector<uint8_t> WriteLongValue(PageWriteSet& pages, const JetFormat& format,
+                                    LongValuePages& target,
+                                    std::span<const uint8_t> value,
+                                    size_t room_in_row, const ValueContext& where);
 
 }  // namespace corvalin::engine

@@ -1,5 +1,8 @@
 // PageFile over a POSIX file: one per (device, inode) in the process, an LRU
-// page cache of bounded size, and an advisory OFD lock for writable opens.
+// page cache of bounded size, and an advisory OFD lock once it is writable.
+// A file first opened for reading and then for writing keeps its one
+// PageFile: the descriptor is reopened for writing, so both connections of
+// a same-file append share one cache and see each other's pages.
 //
 //   file offset            contents
 //   n * page_size          page n (decoded through the codec when set)
@@ -28,7 +31,20 @@ class PosixPageFile : public PageFile {
  public:
   PosixPageFile(std::string path, int fd, bool writable)
       : path_(std::move(path)), fd_(fd), writable_(writable) {}
-  ~PosixPageFile() override { ::close(fd_); }
+  ~PosixPageFile() override {
+    if (writable_) ::fdatasync(fd_);
+    ::close(fd_);
+  }
+
+  // Reopens the file for writing under the write lock.
+  void MakeWritable() {
+    std::lock_guard lock(mutex_);
+    if (writable_) return;
+    int fd = OpenLocked(path_, true);
+    ::close(fd_);
+    fd_ = fd;
+    writable_ = true;
+  }
 
   const std::string& path() const override { return path_; }
   uint32_t page_size() const override { return page_size_; }
@@ -88,7 +104,70 @@ class PosixPageFile : public PageFile {
     return bytes;
   }
 
-  bool writable() const { return writable_; }
+  bool writable() const override { return writable_; }
+
+  void Write(uint32_t page_number, std::span<const uint8_t> page) override {
+    std::lock_guard lock(mutex_);
+    if (!writable_)
+      throw Error(kErrReadOnly, "file " + path_ + " is open for reading only");
+    if (page.size() != page_size_)
+      throw Error(kErrIo, "page " + std::to_string(page_number) +
+                              " has the wrong size for file " + path_);
+    auto data = std::make_shared<PageData>(page.begin(), page.end());
+    const uint8_t* out = data->data();
+    PageData encoded;
+    if (codec_ && page_number != 0) {
+      encoded = *data;
+      codec_->Encode(page_number, encoded);
+      out = encoded.data();
+    }
+    off_t offset = static_cast<off_t>(page_number) * page_size_;
+    size_t done = 0;
+    while (done < page_size_) {
+      ssize_t put = ::pwrite(fd_, out + done, page_size_ - done, offset + done);
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0)
+        throw Error(kErrIo, "cannot write page " + std::to_string(page_number) +
+                                " of file " + path_ + ": " + std::strerror(errno));
+      done += static_cast<size_t>(put);
+    }
+    auto it = cache_.find(page_number);
+    if (it != cache_.end()) {
+      it->second.first = data;
+      lru_.splice(lru_.begin(), lru_, it->second.second);
+    } else {
+      lru_.push_front(page_number);
+      cache_[page_number] = {data, lru_.begin()};
+      if (cache_.size() > kCachePages) {
+        cache_.erase(lru_.back());
+        lru_.pop_back();
+      }
+    }
+  }
+
+  void Sync() override {
+    std::lock_guard lock(mutex_);
+    if (writable_ && ::fdatasync(fd_) != 0)
+      throw Error(kErrIo, "cannot flush file " + path_ + ": " + std::strerror(errno));
+  }
+
+  static int OpenLocked(const std::string& path, bool writable) {
+    int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    if (fd < 0) {
+      if (errno == ENOENT) throw Error(kErrFileNotFound, "could not find file " + path);
+      throw Error(kErrIo, "cannot open file " + path + ": " + std::strerror(errno));
+    }
+    if (writable) {
+      struct flock fl {};
+      fl.l_type = F_WRLCK;
+      fl.l_whence = SEEK_SET;
+      if (::fcntl(fd, F_OFD_SETLK, &fl) != 0) {
+        ::close(fd);
+        throw Error(kErrFileLocked, "file locked by another process: " + path);
+      }
+    }
+    return fd;
+  }
 
  private:
   std::string path_;
@@ -105,17 +184,15 @@ class PosixPageFile : public PageFile {
 struct FileKey {
   dev_t device;
   ino_t inode;
-  bool writable;
   bool operator<(const FileKey& o) const {
     if (device != o.device) return device < o.device;
-    if (inode != o.inode) return inode < o.inode;
-    return writable < o.writable;
+    return inode < o.inode;
   }
 };
 
 std::mutex registry_mutex;
-std::map<FileKey, std::weak_ptr<PageFile>>& Registry() {
-  static auto* registry = new std::map<FileKey, std::weak_ptr<PageFile>>();
+std::map<FileKey, std::weak_ptr<PosixPageFile>>& Registry() {
+  static auto* registry = new std::map<FileKey, std::weak_ptr<PosixPageFile>>();
   return *registry;
 }
 
@@ -127,24 +204,13 @@ std::shared_ptr<PageFile> PageFile::Get(const std::string& path, bool writable) 
     throw Error(kErrFileNotFound, "could not find file " + path);
   }
   std::lock_guard lock(registry_mutex);
-  FileKey key{st.st_dev, st.st_ino, writable};
+  FileKey key{st.st_dev, st.st_ino};
   auto& slot = Registry()[key];
-  if (auto existing = slot.lock()) return existing;
-
-  int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) throw Error(kErrFileNotFound, "could not find file " + path);
-    throw Error(kErrIo, "cannot open file " + path + ": " + std::strerror(errno));
+  if (auto existing = slot.lock()) {
+    if (writable) existing->MakeWritable();
+    return existing;
   }
-  if (writable) {
-    struct flock fl {};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_OFD_SETLK, &fl) != 0) {
-      ::close(fd);
-      throw Error(kErrFileLocked, "file locked by another process: " + path);
-    }
-  }
+  int fd = PosixPageFile::OpenLocked(path, writable);
   auto file = std::make_shared<PosixPageFile>(path, fd, writable);
   slot = file;
   return file;

@@ -48,6 +48,19 @@ class PageFile {
   // Reads raw bytes from the start of the file (the header, before the
   // page size is known).
   virtual std::vector<uint8_t> ReadPrefix(size_t length) = 0;
+
+  // The write side. Only a PageFile got with writable = true (or upgraded
+  // by a later writable Get) accepts them; the others throw Error.
+  virtual bool writable() const = 0;
+
+  // Replaces page n (n <= page_count(): n == page_count() extends the file
+  // by one page). The bytes go to the file before Write returns, so a
+  // process that ends right afterwards loses nothing; the cache keeps the
+  // new bytes. Throws Error on an I/O failure.
+  virtual void Write(uint32_t page_number, std::span<const uint8_t> page) = 0;
+
+  // Forces written pages to the storage device (on close).
+  virtual void Sync() = 0;
 };
 
 }  // namespace corvalin::engine

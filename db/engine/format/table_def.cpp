@@ -20,7 +20,8 @@
 // Then, in order: column entries (18 / 25 bytes), column names (1-byte
 // length + code page text / 2-byte length + UCS-2), real index column
 // blocks (39 / 52 bytes), logical index entries (20 / 28 bytes), logical
-// index names, column usage maps (not read here).
+// index names, then (Jet4+) the usage maps of long value columns: column
+// number 2, owned pages map 4, free space map 4, ended by 0xFFFF.
 //
 // Column entry           | Jet3 | Jet4/ACE
 // type                   | 0    | 0
@@ -235,6 +236,14 @@ TableDef ReadTableDefinition(PageFile& file, const JetFormat& format,
     t.indexes.push_back(std::move(x));
   }
   for (IndexDef& x : t.indexes) x.name = read_name();
+  // Jet4+: the usage maps of long value columns, until a column number of
+  // 0xFFFF (or the end of the definition).
+  while (!jet3 && at + 2 <= r.size()) {
+    uint16_t col = r.U16(at);
+    if (col == kUnusedColumn || at + 10 > r.size()) break;
+    t.long_value_maps.push_back({col, r.U32(at + 2), r.U32(at + 6)});
+    at += 10;
+  }
   return t;
 }
 

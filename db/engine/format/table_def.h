@@ -76,6 +76,14 @@ struct IndexDef {
   bool foreign = false;
 };
 
+// The LVAL pages of one long value column (Memo, OLE, long Binary): its
+// own owned-pages and free-space usage maps (row pointers).
+struct LongValueMaps {
+  uint16_t column_id = 0;
+  uint32_t owned_map = 0;
+  uint32_t free_map = 0;
+};
+
 struct TableDef {
   std::string name;
   uint32_t page = 0;             // first TDEF page
@@ -89,6 +97,7 @@ struct TableDef {
   // Columns in ordinal position (column_index) order.
   std::vector<ColumnDef> columns;
   std::vector<IndexDef> indexes;
+  std::vector<LongValueMaps> long_value_maps;  // Jet4+, when recorded
 };
 
 }  // namespace corvalin::engine

@@ -6,6 +6,7 @@
 
 #include "db/engine/format/jet_format.h"
 #include "db/engine/format/page_file.h"
+#include "db/engine/format/page_write_set.h"
 
 namespace corvalin::engine {
 
@@ -14,5 +15,23 @@ namespace corvalin::engine {
 // Throws Error kErrDamagedFile when the map itself is malformed.
 std::vector<uint32_t> ReadUsageMap(PageFile& file, const JetFormat& format,
                                    uint32_t map_row);
+
+// What a set bit means: the page belongs to the map's owner (a table's
+// pages, a table's pages with free space, a long value column's pages), or,
+// in the file's global map on page 1, the page is free.
+enum class UsageMapKind { kOwnership, kGlobalFree };
+
+// The global map's row: page 1, row 0.
+constexpr uint32_t kGlobalUsageMapRow = 1u << 8;
+
+// Sets or clears the bit of `page` in the map stored at `map_row`, through
+// the save's page set. An inline map whose window does not reach the page
+// becomes a reference map (same row, map pages allocated as needed). Pages
+// past a global map's window count as free, so the new page's bit is
+// always made explicit there. Throws Error when the map cannot describe the
+// page (the file is larger than the map can ever cover) or is malformed.
+void SetUsageMapBit(PageWriteSet& pages, const JetFormat& format,
+                    uint32_t map_row, uint32_t page, bool set,
+                    UsageMapKind kind);
 
 }  // namespace corvalin::engine
