@@ -289,4 +289,47 @@ TEST(ReaderComparisonTest, CorvalinDbAgreesWithMdbReader) {
   EXPECT_GT(files_compared, 0) << "mdb-reader read no corpus file";
 }
 
+// Runs corvalin-db export and returns its lines, or fails the test.
+std::vector<std::string> Export(const std::string& relative, const std::string& table) {
+  const auto exported = RunCommand(Quote(CORVALIN_BIN_DIR "/corvalin-db") + " export " +
+                                   Quote(corvalin::testing::CorpusDir() + "/" + relative) +
+                                   " " + Quote(table));
+  EXPECT_EQ(exported.status, 0) << "corvalin-db export failed on " << relative;
+  return Lines(exported.out);
+}
+
+// Where mdb-reader cannot be the judge: the calculated columns hold what
+// their expressions give for the row (MonthlySalary = [Salary]/12, a
+// Currency; WeeklySalary = [Salary]/52, a Decimal; IsRich = [Salary]>100000;
+// AllNames = [LastName] & ", " & [FirstName] & "=" & [LastFirst], a Memo;
+// FloatTest = [Salary]*0.13/[DecimalTest], a Single), the values Jackcess'
+// own tests expect for this file too.
+TEST(CorpusValuesTest, CalculatedValuesAreTheExpressionsResults) {
+  CORVALIN_REQUIRE_CORPUS();
+  const std::vector<std::string> expected = {
+      "[\"ID\",\"FirstName\",\"LastName\",\"LastFirst\",\"City\",\"LastFirstLen\",\"Salary\",\""
+          "MonthlySalary\",\"IsRich\",\"AllNames\",\"WeeklySalary\",\"SalaryTest\",\"BoolTest\",\"P"
+          "opularity\",\"DecimalTest\",\"FloatTest\",\"BigNumTest\"]",
+      "[1,\"Bruce\",\"Wayne\",\"Wayne, Bruce\",\"Gotham\",12,\"1000000.0000\",\"83333.3333\",tr"
+          "ue,\"Wayne, Bruce=Wayne, Bruce\",\"19230.7692307692\",\"1000000.0000\",true,\"50.325000"
+          "\",\"50.325000\",2583.2092,\"56505085819.424791296572280180\"]",
+      "[2,\"Bart\",\"Simpson\",\"Simpson, Bart\",\"Springfield\",13,\"-1.0000\",\"-0.0833\",fal"
+          "se,\"Simpson, Bart=Simpson, Bart\",\"-0.0192307692307692\",\"-1.0000\",true,\"-36.222200"
+          "\",\"-36.222200\",0.0035889593,\"-0.0784734499180612994241100748\"]",
+      "[3,\"John\",\"Doe\",\"Doe, John\",\"Nowhere\",9,\"0.0000\",\"0.0000\",false,\"Doe, John="
+          "Doe, John\",\"0\",\"0.0000\",true,\"0.012300\",\"0.012300\",0,\"0.00000000\"]",
+      "[4,\"Test\",\"User\",\"User, Test\",\"Hockessin\",10,\"100.0000\",\"8.3333\",false,\"Use"
+          "r, Test=User, Test\",\"1.92307692307692\",\"100.0000\",true,\"102030405060.654321\",\"10"
+          "2030405060.654321\",1.27413e-10,\"0.0000002787019289824216980830\"]"};
+  EXPECT_EQ(Export("V2010/calcFieldTestV2010.accdb", "Table1"), expected);
+}
+
+// col3 was inserted before col2 in Access: the field order is col1 col3 col2.
+TEST(CorpusValuesTest, AnInsertedColumnTakesItsPlaceInTheFieldOrder) {
+  CORVALIN_REQUIRE_CORPUS();
+  const std::vector<std::string> expected = {"[\"col1\",\"col3\",\"col2\"]",
+                                             "[true,false,true]"};
+  EXPECT_EQ(Export("V2016/withinsertedcol.accdb", "Table1"), expected);
+}
+
 }  // namespace
