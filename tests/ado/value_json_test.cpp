@@ -49,6 +49,25 @@ TEST(ValueJsonTest, OleDatesAsAccessShowsThem) {
   EXPECT_EQ(FormatOleDate(1.9999999999), "1900-01-01T00:00:00");
 }
 
+TEST(ValueJsonTest, ExtendedDatesInTheDateTimeForm) {
+  auto json = [](const char* text) { return ToJson(Value{engine::ExtDateTime{text}}); };
+  EXPECT_EQ(json("0000000000000000000:0000000000000000000:7"), "\"0001-01-01T00:00:00\"");
+  EXPECT_EQ(json("0000000000000737592:0000000000000000000:7"), "\"2020-06-17T00:00:00\"");
+  // The fraction in the stored precision, and only when there is one.
+  EXPECT_EQ(json("0000000000000036323:0000000459001234567:7"),
+            "\"0100-06-14T12:45:00.1234567\"");
+  EXPECT_EQ(json("0000000000000036323:0000000459001000000:7"),
+            "\"0100-06-14T12:45:00.1000000\"");
+  EXPECT_EQ(json("0000000000003652058:0000000863999999999:7"),
+            "\"9999-12-31T23:59:59.9999999\"");
+  // Text that holds no such date is shown as stored, never as a made-up date.
+  EXPECT_EQ(json("0000000000003652059:0000000000000000000:7"),
+            "\"0000000000003652059:0000000000000000000:7\"");
+  EXPECT_EQ(json("0000000000000000000:0000000864000000000:7"),
+            "\"0000000000000000000:0000000864000000000:7\"");
+  EXPECT_EQ(json("garbage"), "\"garbage\"");
+}
+
 TEST(ValueJsonTest, TextBytesAndGuids) {
   EXPECT_EQ(ToJson(Value{std::string("a\"b\\c\n\x01 é")}), "\"a\\\"b\\\\c\\n\\u0001 é\"");
   EXPECT_EQ(ToJson(Value{engine::Bytes{0x00, 0xAB, 0x10}}), "\"0x00ab10\"");

@@ -77,6 +77,17 @@ function formatDate(date) {
   return JSON.stringify(text);
 }
 
+// mdb-reader writes an extended date/time as "YYYY.MM.DD HH:MM:SS.nnnnnnnnn";
+// the export form is the Date/Time form with the fraction, when there is
+// one, in the stored precision: 7 digits (units of 100 ns).
+function formatExtendedDate(text) {
+  const m = /^(\d{4})\.(\d\d)\.(\d\d) (\d\d):(\d\d):(\d\d)\.(\d{9})$/.exec(text);
+  if (!m) return JSON.stringify(text);
+  const fraction = m[7].slice(0, 7);
+  return JSON.stringify(`${m[1]}-${m[2]}-${m[3]}T${m[4]}:${m[5]}:${m[6]}` +
+                        (/^0+$/.test(fraction) ? "" : "." + fraction));
+}
+
 function formatValue(value, column) {
   // mdb-reader resolves complex columns to their attachments; the row holds
   // only the key, which it does not show.
@@ -90,6 +101,7 @@ function formatValue(value, column) {
     case "double": return formatDouble(value);
     case "currency": case "numeric": return JSON.stringify(String(value));
     case "datetime": return formatDate(value);
+    case "datetimextended": return formatExtendedDate(String(value));
     case "text": case "memo": return JSON.stringify(value);
     case "binary": case "ole": return JSON.stringify("0x" + Buffer.from(value).toString("hex"));
     case "repid": return JSON.stringify("{" + String(value).toUpperCase() + "}");

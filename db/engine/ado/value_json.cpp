@@ -86,6 +86,50 @@ std::string FormatOleDate(double days) {
   return out;
 }
 
+std::string FormatExtDateTime(const engine::ExtDateTime& value) {
+  // "DDDDDDDDDDDDDDDDDDD:SSSSSSSSSSSSFFFFFFF:P": days since 0001-01-01, the
+  // seconds of the day and the 100 ns units of the second, the precision.
+  constexpr size_t kDigits = 19, kSecondDigits = 12, kFractionDigits = 7;
+  const std::string& t = value.text;
+  auto number = [&](size_t at, size_t n, int64_t* out) {
+    if (at + n > t.size()) return false;
+    int64_t v = 0;
+    for (size_t i = at; i < at + n; ++i) {
+      if (t[i] < '0' || t[i] > '9') return false;
+      v = v * 10 + (t[i] - '0');
+    }
+    *out = v;
+    return true;
+  };
+  int64_t days, seconds, fraction, precision;
+  const size_t time_at = kDigits + 1, precision_at = 2 * kDigits + 2;
+  if (!number(0, kDigits, &days) || t[kDigits] != ':' ||
+      !number(time_at, kSecondDigits, &seconds) ||
+      !number(time_at + kSecondDigits, kFractionDigits, &fraction) ||
+      t.size() <= precision_at || t[precision_at - 1] != ':' ||
+      !number(precision_at, 1, &precision) ||
+      days > 3652058 || seconds >= 86400 || precision > 7) {
+    return t;  // 3652058 days: 9999-12-31
+  }
+  // 0001-01-01 is 719162 days before 1970-01-01.
+  int64_t year;
+  unsigned month, day;
+  CivilFromDays(days - 719162, &year, &month, &day);
+  char buffer[48];
+  std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02uT%02u:%02u:%02u",
+                static_cast<long long>(year), month, day,
+                static_cast<unsigned>(seconds / 3600),
+                static_cast<unsigned>(seconds / 60 % 60),
+                static_cast<unsigned>(seconds % 60));
+  std::string out = buffer;
+  if (fraction != 0 && precision > 0) {
+    std::snprintf(buffer, sizeof buffer, "%07lld", static_cast<long long>(fraction));
+    out += ".";
+    out.append(buffer, static_cast<size_t>(precision));
+  }
+  return out;
+}
+
 std::string FormatCurrency(const engine::Currency& value) {
   const bool negative = value.scaled < 0;
   // Through unsigned so that the most negative value does not overflow.
@@ -163,7 +207,9 @@ std::string ToJson(const engine::Value& value) {
       return "\"" + FormatDecimal(v) + "\"";
     }
     std::string operator()(const engine::ComplexKey& v) const { return std::to_string(v.id); }
-    std::string operator()(const engine::ExtDateTime& v) const { return JsonString(v.text); }
+    std::string operator()(const engine::ExtDateTime& v) const {
+      return JsonString(FormatExtDateTime(v));
+    }
   };
   return std::visit(Visitor{}, value);
 }

@@ -10,7 +10,9 @@
 //                        four places; Decimal keeps its scale)
 //   Date/Time            "YYYY-MM-DDTHH:MM:SS", ".mmm" added when there are
 //                        milliseconds
-//   Extended Date/Time   the stored text as a string
+//   Extended Date/Time   "YYYY-MM-DDTHH:MM:SS", and when the time has a
+//                        fraction of a second "." and as many digits as the
+//                        value's stored precision (7: units of 100 ns)
 //   Text, Memo           JSON string (UTF-8, escaped as JSON.stringify does)
 //   Binary, OLE          "0x" and lowercase hex
 //   Replication ID       "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"
@@ -32,6 +34,10 @@ std::string JsonString(const std::string& text);
 // from 1899-12-30 (negative before it) and the fraction, always taken as
 // positive, is the time of day.
 std::string FormatOleDate(double days);
+
+// The form above for an extended date/time (years 1 to 9999); the stored
+// text unchanged when it does not hold such a date.
+std::string FormatExtDateTime(const engine::ExtDateTime& value);
 
 std::string FormatCurrency(const engine::Currency& value);
 std::string FormatDecimal(const engine::Decimal& value);

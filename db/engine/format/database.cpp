@@ -15,6 +15,7 @@
 #include "db/engine/format/header_page.h"
 #include "db/engine/format/jet_format.h"
 #include "db/engine/format/page_file.h"
+#include "db/engine/format/property_map.h"
 #include "db/engine/format/table_def_reader.h"
 #include "db/engine/format/usage_map.h"
 
@@ -54,6 +55,11 @@ struct Database::Impl {
   const JetFormat* format = nullptr;
   HeaderPage header;
   std::vector<CatalogEntry> catalog;
+  // Where each catalog entry's row lies, for the values read only on demand
+  // (the LvProp properties), and the catalog's own definition to read them.
+  std::vector<RowId> catalog_rows;
+  TableDef objects;
+  int properties_column = -1;
 };
 
 Database::Database(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -113,21 +119,42 @@ std::shared_ptr<Database> Database::Open(const std::string& path,
     if (database >= 0) e.database = Text(v[database]);
     if (foreign >= 0) e.foreign_name = Text(v[foreign]);
     d.catalog.push_back(std::move(e));
+    d.catalog_rows.push_back(row);
   }
+  d.properties_column = column("LvProp");
+  d.objects = std::move(objects);
   return db;
 }
 
 std::shared_ptr<const TableDef> Database::ReadTableDef(const std::string& name) const {
   std::string wanted = Lower(name);
-  for (const CatalogEntry& e : impl_->catalog) {
+  for (size_t i = 0; i < impl_->catalog.size(); ++i) {
+    const CatalogEntry& e = impl_->catalog[i];
     if ((e.type & 0x7FFF) == kLocalTable && Lower(e.name) == wanted) {
       uint32_t page = static_cast<uint32_t>(e.id) & 0x00FFFFFF;
-      return std::make_shared<TableDef>(
+      auto table = std::make_shared<TableDef>(
           ReadTableDefinition(*impl_->file, *impl_->format, page, e.name));
+      ApplyResultTypes(*table, impl_->catalog_rows[i]);
+      return table;
     }
   }
   throw Error(kErrTableNotFound,
               "cannot find table " + name + " in file " + path());
+}
+
+// A calculated column stores its result in the result's own type, which only
+// the table's properties name. They are read for such tables alone, so that
+// the properties of other tables never stand in the way of reading them.
+void Database::ApplyResultTypes(TableDef& table, RowId catalog_row) const {
+  const Impl& d = *impl_;
+  bool calculated = false;
+  for (const ColumnDef& c : table.columns) calculated = calculated || c.calculated;
+  if (!calculated || d.properties_column < 0) return;
+  std::vector<Value> row = ReadRow(d.objects, catalog_row);
+  const auto* blob = std::get_if<Bytes>(&row[d.properties_column]);
+  if (!blob || blob->empty()) return;
+  ApplyCalculatedResultTypes(
+      ParseProperties(*blob, !d.format->unicode_text, path(), table.name), table);
 }
 
 std::vector<RowId> Database::ListRows(const TableDef& table) const {

@@ -86,6 +86,7 @@ class Database {
 
  private:
   explicit Database(std::unique_ptr<Impl> impl);
+  void ApplyResultTypes(TableDef& table, RowId catalog_row) const;
   std::unique_ptr<Impl> impl_;
 };
 

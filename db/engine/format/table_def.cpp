@@ -43,9 +43,16 @@
 // foreign key data 11 (rel type 1, rel index 4, rel table 4, cascade 2),
 // index type 1 (1 primary key, 2 foreign key) [Jet4: 4 unknown].
 //
-// Columns are handed out in column index order, the table's field order:
-// neither the entry order nor the column number (a column inserted in the
-// middle gets a new, higher number; deleting one leaves a gap in numbers).
+// Columns are handed out in the table's field order, the order Access gives
+// for SELECT * and the one the append copies by: the column index field,
+// which in every Access-made definition runs in step with the order of the
+// entries. It is not the column number (the null-mask bit): a column
+// inserted in the middle gets the next free number and deleting one leaves
+// a gap, while Access renumbers the column index (a file with col1, col3
+// inserted before col2: numbers 0 2 1, indexes 0 1 2, entries col1 col3
+// col2). Tables that Jet makes itself (MSys*) hold 0 in every column index
+// and their entries in name order, which is how Access shows their fields;
+// the stable sort keeps the entry order there.
 #include <algorithm>
 #include <set>
 

@@ -19,17 +19,31 @@
 // |                 |      |       | word first                                 |
 // | Complex         | 0x12 | 4     | the complex key                            |
 // | BigInt          | 0x13 | 8     | signed                                     |
-// | Ext. Date/Time  | 0x14 | 42    | ASCII text                                 |
+// | Ext. Date/Time  | 0x14 | 42    | ASCII "D:SSSSSSSSSSSSFFFFFFF:P" and a NUL: |
+// |                 |      |       | D 19 digits, days since 0001-01-01; S 12   |
+// |                 |      |       | digits, seconds of the day; F 7 digits,    |
+// |                 |      |       | units of 100 ns; P the precision (7)       |
 //
-// Calculated columns (ACE14+) wrap the value: 16 unknown bytes, its length
-// (4 bytes at +16), the value from +20; the wrapper is 23 bytes longer than
-// the value (fixed-size calculated values take 39 bytes).
+// Calculated columns (ACE14+) store their result, wrapped: 16 bytes of
+// unknown meaning, the result's length (4 bytes at +16), the result from
+// +20, and 3 more bytes; fixed-size results take 39 bytes in all. The result
+// is stored in the result's own type (the column's "ResultType" property,
+// applied when the table definition is read), and an empty result is Null.
+// A Boolean result is one byte (0xFF true) and not the null-mask bit. A
+// Memo result is a long value whose content is wrapped the same way.
+//
+// A calculated Decimal result has a form of its own:
+// | 0 | 2 | length of scale, sign and magnitude; 0: up to the end         |
+// | 2 | 1 | scale                                                          |
+// | 3 | 1 | sign: non-zero negative                                        |
+// | 4 | n | magnitude, n a multiple of 4 (at most 16): when n is not a     |
+// |   |   | multiple of 8, first one 4-byte word; then 8-byte words; each  |
+// |   |   | word little-endian, the most significant word first            |
 #include "db/engine/format/value_codec.h"
 
 #include <algorithm>
-#include <cmath>
-#include <optional>
 #include <cstring>
+#include <vector>
 
 #include "db/engine/error.h"
 #include "db/engine/format/text_codec.h"
@@ -39,6 +53,11 @@ namespace {
 
 constexpr size_t kCalcLengthOffset = 16;
 constexpr size_t kCalcDataOffset = 20;
+constexpr size_t kCalcDecimalHeader = 4;  // length, scale, sign
+constexpr size_t kCalcDecimalMaxMagnitude = 16;
+// "D:SF:P": 19 digits, a colon, 19 digits, a colon, the precision digit.
+constexpr size_t kExtDateDigits = 19;
+constexpr size_t kExtDateText = 2 * kExtDateDigits + 3;
 
 template <typename T>
 T Load(std::span<const uint8_t> d) {
@@ -54,6 +73,13 @@ Error TooShort(const ValueContext& where, const ColumnDef& column) {
                                     DataTypeName(column.type));
 }
 
+Error Malformed(const ValueContext& where, const ColumnDef& column,
+                const std::string& what) {
+  return Error(kErrDamagedFile, "damaged value in column " + column.name +
+                                    " of table " + where.table + " (file " +
+                                    where.file + "): " + what);
+}
+
 std::span<const uint8_t> Unwrap(std::span<const uint8_t> data,
                                 const ColumnDef& column,
                                 const ValueContext& where) {
@@ -63,73 +89,64 @@ std::span<const uint8_t> Unwrap(std::span<const uint8_t> data,
   return data.subspan(kCalcDataOffset, len);
 }
 
-// A calculated Decimal: total length 2, scale 1, sign 1, then up to 16
-// magnitude bytes as 4-byte little-endian words, most significant first.
 Value DecodeCalculatedDecimal(std::span<const uint8_t> data,
                               const ColumnDef& column,
                               const ValueContext& where) {
-  if (data.size() < 4) throw TooShort(where, column);
-  uint16_t total = Load<uint16_t>(data);
+  if (data.size() < kCalcDecimalHeader) throw TooShort(where, column);
+  const uint16_t total = Load<uint16_t>(data);
   size_t n = total > 0 ? total : data.size() - 2;
   if (n < 2) throw TooShort(where, column);
-  n = std::min<size_t>((n - 2 + 3) / 4 * 4, 16);
-  if (data.size() < 4 + n) throw TooShort(where, column);
+  n = std::min<size_t>((n - 2) / 4 * 4, kCalcDecimalMaxMagnitude);
+  if (data.size() < kCalcDecimalHeader + n) throw TooShort(where, column);
+  std::vector<uint32_t> words;  // most significant first
+  size_t at = kCalcDecimalHeader;
+  if (n % 8 != 0) {
+    words.push_back(Load<uint32_t>(data.subspan(at)));
+    at += 4;
+  }
+  for (; at < kCalcDecimalHeader + n; at += 8) {
+    words.push_back(Load<uint32_t>(data.subspan(at + 4)));  // high half
+    words.push_back(Load<uint32_t>(data.subspan(at)));
+  }
   Decimal d;
-  d.precision = 28;
+  d.precision = 28;  // a calculated Decimal has the largest precision
   d.scale = data[2];
   d.negative = data[3] != 0;
-  size_t words = n / 4;
-  for (size_t w = 0; w < words; ++w)
-    d.magnitude[words - 1 - w] = Load<uint32_t>(data.subspan(4 + 4 * w));
+  for (size_t k = 0; k < words.size(); ++k)
+    d.magnitude[k] = words[words.size() - 1 - k];
   return d;
 }
 
+// The stored size of a fixed-size result; 0 for the others.
 size_t FixedSize(DataType type) {
   switch (type) {
-    case DataType::kByte: return 1;
+    case DataType::kBoolean: case DataType::kByte: return 1;
     case DataType::kInteger: return 2;
-    case DataType::kLong: return 4;
-    case DataType::kSingle: return 4;
+    case DataType::kLong: case DataType::kSingle: return 4;
     case DataType::kCurrency: case DataType::kDouble:
-    case DataType::kDateTime: return 8;
+    case DataType::kDateTime: case DataType::kBigInt: return 8;
+    case DataType::kReplicationId: return 16;
     default: return 0;
   }
 }
 
-// A calculated number whose stored result has another size than the
-// column's type: a Yes/No result (1 byte, 0xFF true) in an Integer column,
-// or a decimal-form result in a Double column. Sign-extends short integers
-// and converts decimal forms; nullopt when the bytes fit the type as is.
-std::optional<Value> CalculatedNumber(std::span<const uint8_t> data,
-                                      const ColumnDef& column,
-                                      const ValueContext& where) {
-  size_t size = FixedSize(column.type);
-  if (size == 0 || data.size() == size) return std::nullopt;
-  bool integer = column.type == DataType::kByte ||
-                 column.type == DataType::kInteger ||
-                 column.type == DataType::kLong;
-  if (integer && data.size() < size) {
-    int64_t v = static_cast<int8_t>(data[data.size() - 1]);
-    for (size_t i = data.size(); i-- > 0;) v = (v << 8) | data[i];
-    if (column.type == DataType::kByte) return Value(static_cast<uint8_t>(v));
-    if (column.type == DataType::kInteger) return Value(static_cast<int16_t>(v));
-    return Value(static_cast<int32_t>(v));
+// The stored text, checked for its shape, without the trailing NULs.
+ExtDateTime DecodeExtDateTime(std::span<const uint8_t> data,
+                              const ColumnDef& column,
+                              const ValueContext& where) {
+  std::string text;
+  for (uint8_t b : data) {
+    if (b == 0) break;
+    text.push_back(static_cast<char>(b));
   }
-  Value dec = DecodeCalculatedDecimal(data, column, where);
-  const Decimal& d = std::get<Decimal>(dec);
-  long double x = 0;
-  for (int w = 3; w >= 0; --w) x = x * 4294967296.0L + d.magnitude[w];
-  for (int i = 0; i < d.scale; ++i) x /= 10;
-  if (d.negative) x = -x;
-  switch (column.type) {
-    case DataType::kByte: return Value(static_cast<uint8_t>(std::llround(x)));
-    case DataType::kInteger: return Value(static_cast<int16_t>(std::llround(x)));
-    case DataType::kLong: return Value(static_cast<int32_t>(std::llround(x)));
-    case DataType::kSingle: return Value(static_cast<float>(x));
-    case DataType::kCurrency: return Value(Currency{std::llround(x * 10000)});
-    case DataType::kDateTime: return Value(DateTime{static_cast<double>(x)});
-    default: return Value(static_cast<double>(x));
+  bool good = text.size() >= kExtDateText;
+  for (size_t i = 0; good && i < kExtDateText; ++i) {
+    const bool colon = i == kExtDateDigits || i == 2 * kExtDateDigits + 1;
+    good = colon ? text[i] == ':' : text[i] >= '0' && text[i] <= '9';
   }
+  if (!good)
+    throw Malformed(where, column, "not an extended date/time: \"" + text + "\"");
+  return ExtDateTime{text};
 }
 
 }  // namespace
@@ -154,15 +171,14 @@ Value DecodeValue(PageFile& file, const JetFormat& format,
     // An empty calculated value is how the file writes a Null result.
     if (data.empty())
       return column.type == DataType::kBoolean ? Value(false) : Value(Null{});
-    // A Decimal column may hold a Single (4 bytes) or Double (8 bytes)
-    // result; it is handed out as that number.
-    if (column.type == DataType::kDecimal && data.size() == 4)
-      return Load<float>(data);
-    if (column.type == DataType::kDecimal && data.size() == 8)
-      return Load<double>(data);
     if (column.type == DataType::kDecimal)
       return DecodeCalculatedDecimal(data, column, where);
-    if (auto v = CalculatedNumber(data, column, where)) return *v;
+    const size_t size = FixedSize(column.type);
+    if (size != 0 && data.size() != size)
+      throw Malformed(where, column,
+                      "a calculated " + std::string(DataTypeName(column.type)) +
+                          " result of " + std::to_string(data.size()) +
+                          " bytes");
   }
   auto need = [&](size_t n) {
     if (data.size() < n) throw TooShort(where, column);
@@ -189,14 +205,8 @@ Value DecodeValue(PageFile& file, const JetFormat& format,
     case DataType::kDecimal:
       need(17);
       return DecodeDecimal(data, column.precision, column.scale);
-    case DataType::kExtDateTime: {
-      std::string text;
-      for (uint8_t b : data) {
-        if (b == 0) break;
-        text.push_back(static_cast<char>(b));
-      }
-      return ExtDateTime{text};
-    }
+    case DataType::kExtDateTime:
+      return DecodeExtDateTime(data, column, where);
     case DataType::kText:
       if (format.unicode_text) return DecodeUnicodeText(data);
       return DecodeCodePageText(data, column.code_page);
