@@ -5,6 +5,8 @@
 //   corvalin-db export FILE TABLE [--password P]
 //       first line the JSON array of column names, then one JSON array per
 //       row in the table's row order (value forms: db/engine/ado/value_json.h)
+//   corvalin-db check FILE [--password P]
+//       the file's structure problems, one a line; exit status 0 when none
 //
 // Errors go to standard error and the exit status is non-zero: 1 for an
 // engine error, 2 for a usage error.
@@ -28,7 +30,8 @@ constexpr int kExitUsage = 2;
 
 const char kUsage[] =
     "usage: corvalin-db tables FILE [--password P]\n"
-    "       corvalin-db export FILE TABLE [--password P]\n";
+    "       corvalin-db export FILE TABLE [--password P]\n"
+    "       corvalin-db check FILE [--password P]\n";
 
 // The connection string the program builds: the ACE provider when the path's
 // last five characters are "accdb" in any case, the Jet provider otherwise.
@@ -98,6 +101,8 @@ int Export(const std::string& path, const std::string& table, const std::string&
 
 }  // namespace
 
+int CheckCommand(const std::string& path, const std::string& password);  // check_command.cpp
+
 int main(int argc, char** argv) {
   std::vector<std::string> positional;
   std::string password;
@@ -121,6 +126,9 @@ int main(int argc, char** argv) {
   try {
     if (positional.size() == 2 && positional[0] == "tables") {
       return Tables(positional[1], password);
+    }
+    if (positional.size() == 2 && positional[0] == "check") {
+      return CheckCommand(positional[1], password);
     }
     if (positional.size() == 3 && positional[0] == "export") {
       return Export(positional[1], positional[2], password);

@@ -68,12 +68,12 @@ constexpr uint16_t kUnusedColumn = 0xFFFF;
 constexpr int kIndexColumnSlots = 10;
 
 struct ColumnLayout {
-  size_t number, var_index, column_index, sort_order, code_page, precision,
-      scale, flags, ext_flags, fixed_offset, length;
+  size_t number, var_index, column_index, sort_order, sort_version, code_page,
+      precision, scale, flags, ext_flags, fixed_offset, length;
   size_t index_skip;  // the unknown 4 bytes in Jet4 index records
 };
-constexpr ColumnLayout kJet3Layout{1, 3, 5, 9, 11, 11, 12, 13, SIZE_MAX, 14, 16, 0};
-constexpr ColumnLayout kJet4Layout{5, 7, 9, 11, SIZE_MAX, 11, 12, 15, 16, 21, 23, 4};
+constexpr ColumnLayout kJet3Layout{1, 3, 5, 9, SIZE_MAX, 11, 11, 12, 13, SIZE_MAX, 14, 16, 0};
+constexpr ColumnLayout kJet4Layout{5, 7, 9, 11, 14, SIZE_MAX, 11, 12, 15, 16, 21, 23, 4};
 
 class Reader {
  public:
@@ -189,6 +189,7 @@ TableDef ReadTableDefinition(PageFile& file, const JetFormat& format,
     if (c.type == DataType::kText || c.type == DataType::kMemo) {
       c.sort_order = r.U16(e + lay.sort_order);
       if (lay.code_page != SIZE_MAX) c.code_page = r.U16(e + lay.code_page);
+      if (lay.sort_version != SIZE_MAX) c.sort_version = r.U8(e + lay.sort_version);
     }
     if (lay.ext_flags != SIZE_MAX) {
       uint8_t ext = r.U8(e + lay.ext_flags);

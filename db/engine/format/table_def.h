@@ -47,6 +47,7 @@ struct ColumnDef {
   uint8_t scale = 0;          // Decimal
   uint16_t sort_order = 0;    // text columns: collation (Jet4+) / code page
   uint16_t code_page = 0;     // Jet3 text columns
+  uint8_t sort_version = 0;   // Jet4+ text columns: collation version
   bool fixed = false;         // stored in the fixed-length area
   bool autonumber = false;
   bool guid_autonumber = false;

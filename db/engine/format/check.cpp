@@ -1,0 +1,360 @@
+// The structure check. Pages are claimed by owners as the check walks the
+// file; a page claimed by two owners, or in use and marked free in the
+// global usage map, is a problem. Tables are checked one by one, and an
+// engine error inside one table ends that table's check only.
+//
+// Global usage map (page 1, row 0), in the usage map forms of usage_map.cpp:
+// a set bit marks a free page; pages the map does not cover are not judged.
+#include "db/engine/format/check.h"
+
+#include <map>
+#include <set>
+
+#include "db/engine/error.h"
+#include "db/engine/format/data_page.h"
+#include "db/engine/format/index_key.h"
+#include "db/engine/format/index_page.h"
+#include "db/engine/format/jet_format.h"
+#include "db/engine/format/long_value.h"
+#include "db/engine/format/page_file.h"
+#include "db/engine/format/row.h"
+#include "db/engine/format/table_def_reader.h"
+#include "db/engine/format/usage_map.h"
+
+namespace corvalin::engine {
+namespace {
+
+constexpr uint32_t kHeaderPage = 0;
+constexpr uint32_t kGlobalMapPage = 1;
+constexpr uint32_t kCatalogPage = 2;
+constexpr uint8_t kTdefPageType = 0x02;
+constexpr uint8_t kUsageMapPageType = 0x05;
+constexpr size_t kTdefNextPage = 4;
+constexpr size_t kIndexOwner = 4;
+constexpr int16_t kLocalTable = 1;
+constexpr uint32_t kSystemObject = 0x80000000u, kSystemObjectToo = 0x00000002u;
+constexpr uint8_t kInlineMap = 0, kReferenceMap = 1;
+constexpr uint8_t kLongValueInline = 0x80, kLongValueSingle = 0x40;
+
+uint32_t Le32(std::span<const uint8_t> b, size_t at) {
+  return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
+         uint32_t(b[at + 3]) << 24;
+}
+
+std::string Page(uint32_t n) { return "page " + std::to_string(n); }
+
+class Checker {
+ public:
+  explicit Checker(const Database& db)
+      : db_(db), file_(db.file()), format_(db.format()),
+        claims_(file_.page_count(), -1) {}
+
+  std::vector<std::string> Run() {
+    Claim(kHeaderPage, Owner("the header"));
+    Claim(kGlobalMapPage, Owner("the global usage map"));
+    bool catalog_seen = false;
+    for (const CatalogEntry& c : db_.Catalog()) {
+      if ((c.type & 0x7FFF) != kLocalTable) continue;
+      uint32_t page = uint32_t(c.id) & 0x00FFFFFF;
+      catalog_seen |= page == kCatalogPage;
+      bool system = (c.flags & (kSystemObject | kSystemObjectToo)) != 0;
+      CheckTable(c.name, page, system);
+    }
+    if (!catalog_seen) CheckTable("MSysObjects", kCatalogPage, true);
+    CheckGlobalMap();
+    return std::move(problems_);
+  }
+
+ private:
+  int Owner(const std::string& name) {
+    owners_.push_back(name);
+    return int(owners_.size() - 1);
+  }
+
+  // Records that `owner` uses the page; false when the page is past the end
+  // of the file or already someone else's.
+  bool Claim(uint32_t page, int owner) {
+    if (page >= claims_.size()) {
+      problems_.push_back(owners_[owner] + " names " + Page(page) +
+                          ", past the end of the file");
+      return false;
+    }
+    int& slot = claims_[page];
+    if (slot == -1) {
+      slot = owner;
+      return true;
+    }
+    if (slot != owner)
+      problems_.push_back(Page(page) + " is claimed by " + owners_[slot] + " and by " +
+                          owners_[owner]);
+    return false;
+  }
+
+  void CheckTable(const std::string& name, uint32_t page, bool system) {
+    try {
+      TableDef table = ReadTableDefinition(file_, format_, page, name);
+      ClaimDefinition(table);
+      std::vector<RowId> rows = CheckData(table);
+      if (!system && rows.size() != table.row_count)
+        problems_.push_back("table " + name + " records " +
+                            std::to_string(table.row_count) + " rows, but " +
+                            std::to_string(rows.size()) + " rows are live");
+      std::map<std::pair<uint32_t, uint16_t>, std::vector<Value>> values;
+      for (RowId r : rows) values[{r.page, r.row}] = db_.ReadRow(table, r);
+      ClaimLongValues(table, rows);
+      std::set<int32_t> seen;
+      for (const IndexDef& index : table.indexes)
+        if (seen.insert(index.real_index_number).second) CheckIndex(table, index, values);
+    } catch (const Error& e) {
+      problems_.push_back("table " + name + ": " + e.description());
+    }
+  }
+
+  void ClaimDefinition(const TableDef& table) {
+    int owner = Owner("the definition of table " + table.name);
+    for (uint32_t p = table.page; p != 0;) {
+      if (!Claim(p, owner)) return;
+      PagePtr data = file_.Read(p);
+      if ((*data)[0] != kTdefPageType) {
+        problems_.push_back("the definition of table " + table.name + " continues to " +
+                            Page(p) + ", which is not a definition page");
+        return;
+      }
+      p = Le32(*data, kTdefNextPage);
+    }
+  }
+
+  // The map's own pages (reference maps) are claimed for the table.
+  void ClaimMapPages(const TableDef& table, uint32_t map_row, const char* which) {
+    RowPointer ptr = DecodeRowPointer(map_row);
+    ResolvedRow row = ReadRowAt(file_, format_, ptr.page, ptr.row);
+    std::string what = std::string("the ") + which + " map of table " + table.name;
+    if (row.deleted || row.bytes.empty()) {
+      problems_.push_back(what + " (" + Page(ptr.page) + ") is deleted");
+      return;
+    }
+    if (row.bytes[0] == kInlineMap) return;
+    if (row.bytes[0] != kReferenceMap) {
+      problems_.push_back(what + " (" + Page(ptr.page) + ") is of an unknown kind");
+      return;
+    }
+    int owner = Owner(what);
+    for (size_t at = 1; at + 4 <= row.bytes.size(); at += 4) {
+      uint32_t p = Le32(row.bytes, at);
+      if (p == 0 || !Claim(p, owner)) continue;
+      if ((*file_.Read(p))[0] != kUsageMapPageType)
+        problems_.push_back(what + " names " + Page(p) + ", which is not a map page");
+    }
+  }
+
+  std::vector<RowId> CheckData(const TableDef& table) {
+    ClaimMapPages(table, table.owned_pages_map, "owned-pages");
+    ClaimMapPages(table, table.free_pages_map, "free-space");
+    int owner = Owner("the data of table " + table.name);
+    std::set<uint32_t> owned;
+    for (uint32_t p : ReadUsageMap(file_, format_, table.owned_pages_map)) {
+      PagePtr page = file_.Read(p);
+      if ((*page)[0] != kDataPageType || DataPageOwner(*page, format_) != table.page) {
+        problems_.push_back("the owned-pages map of table " + table.name + " lists " +
+                            Page(p) + ", which is not a data page of the table");
+        continue;
+      }
+      owned.insert(p);
+      Claim(p, owner);
+    }
+    for (uint32_t p : ReadUsageMap(file_, format_, table.free_pages_map))
+      if (!owned.count(p))
+        problems_.push_back("the free-space map of table " + table.name + " lists " +
+                            Page(p) + ", which the table does not own");
+    return db_.ListRows(table);
+  }
+
+  void ClaimLongValues(const TableDef& table, const std::vector<RowId>& rows) {
+    int owner = -1;
+    std::set<uint32_t> mine;
+    for (RowId id : rows) {
+      ResolvedRow row = ReadRowAt(file_, format_, id.page, id.row);
+      std::vector<RowField> fields = SplitRow(format_, table, row.bytes, file_.path());
+      for (size_t i = 0; i < fields.size(); ++i) {
+        DataType type = table.columns[i].type;
+        if (type != DataType::kMemo && type != DataType::kOle) continue;
+        if (!fields[i].stored || fields[i].bytes.size() < kLongValueHeaderSize) continue;
+        if (table.columns[i].calculated) continue;
+        auto header = fields[i].bytes;
+        if (header[3] == kLongValueInline) continue;
+        // Reading the value (done with the row) has already checked the
+        // chain; here its pages are claimed.
+        uint32_t next = Le32(header, 4);
+        for (int hops = 0; next != 0 && hops < 1 << 20; ++hops) {
+          RowPointer ptr = DecodeRowPointer(next);
+          if (owner < 0) owner = Owner("the long values of table " + table.name);
+          if (mine.insert(ptr.page).second && !Claim(ptr.page, owner)) break;
+          if (header[3] == kLongValueSingle || ptr.page >= file_.page_count()) break;
+          PagePtr page = file_.Read(ptr.page);
+          DataRowSlot slot = DataPageRow(*page, format_, ptr.row, file_.path(), ptr.page);
+          if (slot.bytes.size() < 4) break;
+          next = Le32(slot.bytes, 0);
+        }
+      }
+    }
+  }
+
+  // Every page of the b-tree, claimed; false when the tree is damaged.
+  bool ClaimIndexTree(const TableDef& table, const IndexDef& index, int owner) {
+    std::vector<uint32_t> todo{index.first_page};
+    std::set<uint32_t> visited;
+    const std::string what = "index " + index.name + " of table " + table.name;
+    while (!todo.empty()) {
+      uint32_t p = todo.back();
+      todo.pop_back();
+      if (!visited.insert(p).second) {
+        problems_.push_back(what + " reaches " + Page(p) + " twice");
+        return false;
+      }
+      if (!Claim(p, owner)) return false;
+      PagePtr data = file_.Read(p);
+      IndexPage page = DecodeIndexPage(*data, format_, file_.path(), p);
+      if (Le32(*data, kIndexOwner) != table.page)
+        problems_.push_back(what + ": its " + Page(p) + " names another owner");
+      if (page.leaf) continue;
+      for (const IndexEntry& e : page.entries) todo.push_back(e.child_page);
+      if (page.tail_page != 0) todo.push_back(page.tail_page);
+    }
+    return true;
+  }
+
+  void CheckIndex(const TableDef& table, const IndexDef& index,
+                  const std::map<std::pair<uint32_t, uint16_t>, std::vector<Value>>& rows) {
+    const std::string what = "index " + index.name + " of table " + table.name;
+    if (!ClaimIndexTree(table, index, Owner(what))) return;
+    std::vector<IndexEntry> entries = ReadIndexEntries(file_, format_, index);
+    std::set<std::pair<uint32_t, uint16_t>> found;
+    size_t wrong_keys = 0, out_of_order = 0, duplicates = 0;
+    std::string first_wrong;
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const IndexEntry& e = entries[i];
+      std::pair<uint32_t, uint16_t> id{e.row.page, e.row.row};
+      std::string where = "row " + std::to_string(e.row.row) + " of " + Page(e.row.page);
+      if (i > 0) {
+        const IndexEntry& prev = entries[i - 1];
+        if (prev.key > e.key) ++out_of_order;
+        if (prev.key == e.key && index.unique) {
+          // Unique indexes admit any number of all-Null keys.
+          auto r = rows.find(id);
+          if (r != rows.end() && IndexHoldsRow(table, index, r->second)) {
+            bool all_null = true;
+            for (const IndexColumn& ic : index.columns) {
+              size_t pos = 0;
+              const ColumnDef& col = IndexedColumn(table, index, ic, &pos);
+              if (col.type == DataType::kBoolean || !IsNull(r->second[pos])) all_null = false;
+            }
+            if (!all_null) ++duplicates;
+          }
+        }
+      }
+      if (!found.insert(id).second) {
+        problems_.push_back(what + " holds " + where + " twice");
+        continue;
+      }
+      auto r = rows.find(id);
+      if (r == rows.end()) {
+        problems_.push_back(what + " holds " + where + ", which is not a live row");
+        continue;
+      }
+      if (!IndexHoldsRow(table, index, r->second)) {
+        problems_.push_back(what + " holds " + where +
+                            ", whose indexed columns are all Null, though the index "
+                            "ignores Nulls");
+        continue;
+      }
+      std::vector<uint8_t> key;
+      try {
+        key = EncodeIndexKey(format_, table, index, r->second);
+      } catch (const Error& err) {
+        // A key we cannot make (an undocumented column type or sort order)
+        // cannot be judged; it is not a fault of the file.
+        if (err.number() == kErrNotSupported) continue;
+        throw;
+      }
+      if (key != e.key && wrong_keys++ == 0) first_wrong = where;
+    }
+    if (out_of_order)
+      problems_.push_back(what + ": " + std::to_string(out_of_order) +
+                          " entries are out of key order");
+    if (wrong_keys)
+      problems_.push_back(what + ": " + std::to_string(wrong_keys) +
+                          " entries do not hold the key of their row (first: " +
+                          first_wrong + ")");
+    if (duplicates)
+      problems_.push_back(what + " is unique but holds " + std::to_string(duplicates) +
+                          " repeated keys");
+    size_t missing = 0;
+    std::string first_missing;
+    for (const auto& [id, values] : rows) {
+      if (found.count(id) || !IndexHoldsRow(table, index, values)) continue;
+      if (missing++ == 0)
+        first_missing = "row " + std::to_string(id.second) + " of " + Page(id.first);
+    }
+    if (missing)
+      problems_.push_back(what + " has no entry for " + std::to_string(missing) +
+                          " rows (first: " + first_missing + ")");
+  }
+
+  void CheckGlobalMap() {
+    std::vector<uint32_t> free_pages;
+    try {
+      ResolvedRow row = ReadRowAt(file_, format_, kGlobalMapPage, 0);
+      if (row.deleted || row.bytes.empty()) return;
+      std::span<const uint8_t> map = row.bytes;
+      auto add_bits = [&](std::span<const uint8_t> bits, uint64_t first) {
+        for (size_t i = 0; i < bits.size(); ++i)
+          for (int b = 0; b < 8; ++b)
+            if (bits[i] & (1 << b)) {
+              uint64_t p = first + i * 8 + b;
+              if (p < claims_.size()) free_pages.push_back(uint32_t(p));
+            }
+      };
+      if (map[0] == kInlineMap && map.size() >= 5) {
+        add_bits(map.subspan(5), Le32(map, 1));
+      } else if (map[0] == kReferenceMap) {
+        const uint64_t per_page = uint64_t(format_.page_size - 4) * 8;
+        for (size_t j = 0; 1 + 4 * j + 4 <= map.size(); ++j) {
+          uint32_t p = Le32(map, 1 + 4 * j);
+          // Entries past the end of the file cover nothing.
+          if (p == 0 || p >= claims_.size()) continue;
+          PagePtr bits = file_.Read(p);
+          if ((*bits)[0] != kUsageMapPageType) {
+            problems_.push_back("the global usage map names " + Page(p) +
+                                ", which is not a map page");
+            continue;
+          }
+          Claim(p, Owner("the global usage map"));
+          add_bits(std::span<const uint8_t>(*bits).subspan(4), j * per_page);
+        }
+      } else {
+        problems_.push_back("the global usage map on page 1 is of an unknown kind");
+        return;
+      }
+    } catch (const Error& e) {
+      problems_.push_back("the global usage map: " + e.description());
+      return;
+    }
+    for (uint32_t p : free_pages)
+      if (p != kGlobalMapPage && claims_[p] >= 0)
+        problems_.push_back(Page(p) + " is used by " + owners_[claims_[p]] +
+                            " but marked free in the global usage map");
+  }
+
+  const Database& db_;
+  PageFile& file_;
+  const JetFormat& format_;
+  std::vector<int> claims_;  // page -> owner, -1 when unclaimed
+  std::vector<std::string> owners_;
+  std::vector<std::string> problems_;
+};
+
+}  // namespace
+
+std::vector<std::string> CheckDatabase(const Database& db) { return Checker(db).Run(); }
+
+}  // namespace corvalin::engine
