@@ -157,6 +157,29 @@ void Database::ApplyResultTypes(TableDef& table, RowId catalog_row) const {
       ParseProperties(*blob, !d.format->unicode_text, path(), table.name), table);
 }
 
+void Database::ApplyRequiredColumns(TableDef& table) const {
+  const Impl& d = *impl_;
+  if (d.properties_column < 0) return;
+  for (size_t i = 0; i < d.catalog.size(); ++i) {
+    const CatalogEntry& e = d.catalog[i];
+    if ((e.type & 0x7FFF) != kLocalTable || (uint32_t(e.id) & 0x00FFFFFF) != table.page)
+      continue;
+    std::vector<Value> row = ReadRow(d.objects, d.catalog_rows[i]);
+    const auto* blob = std::get_if<Bytes>(&row[d.properties_column]);
+    if (!blob || blob->empty()) return;
+    std::vector<PropertyBlock> blocks =
+        ParseProperties(*blob, !d.format->unicode_text, path(), table.name);
+    for (ColumnDef& c : table.columns) {
+      for (const PropertyBlock& b : blocks) {
+        if (Lower(b.name) != Lower(c.name)) continue;
+        if (const Property* p = b.Find("Required"))
+          c.required = !p->value.empty() && p->value[0] != 0;
+      }
+    }
+    return;
+  }
+}
+
 std::vector<RowId> Database::ListRows(const TableDef& table) const {
   PageFile& file = *impl_->file;
   const JetFormat& format = *impl_->format;

@@ -74,6 +74,10 @@ class Database {
   // compares names). Throws Error kErrTableNotFound.
   std::shared_ptr<const TableDef> ReadTableDef(const std::string& name) const;
 
+  // Marks the columns Access requires a value for ("Required" in the
+  // table's properties). Throws Error when the properties are damaged.
+  void ApplyRequiredColumns(TableDef& table) const;
+
   // The table's rows in the table's own order (data pages in usage-map order,
   // rows in slot order), skipping deleted rows and overflow targets. The list
   // is a snapshot: rows added later are not in it.

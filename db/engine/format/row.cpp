@@ -18,6 +18,8 @@
 // row's column count was added after the row was written: it is Null.
 #include "db/engine/format/row.h"
 
+#include <algorithm>
+
 #include "db/engine/format/data_page.h"
 #include "db/engine/format/table_def_reader.h"
 #include "db/engine/format/value_codec.h"
@@ -138,6 +140,82 @@ std::vector<Value> DecodeRow(PageFile& file, const JetFormat& format,
     values[i] = DecodeValue(file, format, c, f.bytes, where);
   }
   return values;
+}
+
+namespace {
+
+size_t ColumnCount(const TableDef& table) {
+  size_t n = table.max_columns;
+  for (const ColumnDef& c : table.columns) n = std::max<size_t>(n, c.column_id + 1u);
+  return n;
+}
+
+size_t VarCount(const TableDef& table) {
+  size_t n = table.var_columns;
+  for (const ColumnDef& c : table.columns)
+    if (!c.fixed) n = std::max<size_t>(n, c.var_index + 1u);
+  return n;
+}
+
+size_t FixedEnd(const TableDef& table) {
+  size_t end = 0;
+  for (const ColumnDef& c : table.columns)
+    if (c.fixed && c.type != DataType::kBoolean)
+      end = std::max<size_t>(end, size_t(c.fixed_offset) + c.length);
+  return end;
+}
+
+void Put16(std::vector<uint8_t>& out, size_t v) {
+  out.push_back(uint8_t(v));
+  out.push_back(uint8_t(v >> 8));
+}
+
+}  // namespace
+
+size_t FixedRowOverhead(const TableDef& table) {
+  size_t vars = VarCount(table);
+  return 2 + FixedEnd(table) + (vars > 0 ? 2 * (vars + 2) : 0) + (ColumnCount(table) + 7) / 8;
+}
+
+std::vector<uint8_t> EncodeRow(const JetFormat& format, const TableDef& table,
+                               const std::vector<NewField>& fields) {
+  (void)format;
+  const size_t columns = ColumnCount(table);
+  const size_t vars = VarCount(table);
+  std::vector<uint8_t> row;
+  Put16(row, columns);
+  const size_t fixed_start = row.size();
+  row.resize(fixed_start + FixedEnd(table), 0);
+  std::vector<uint8_t> mask((columns + 7) / 8, 0);
+  // Variable columns in offset-table order; a slot no column uses (a
+  // deleted column) gets an empty value.
+  std::vector<const NewField*> by_slot(vars, nullptr);
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    const ColumnDef& c = table.columns[i];
+    const NewField& f = fields[i];
+    if (f.present) mask[c.column_id / 8] |= uint8_t(1u << (c.column_id % 8));
+    if (c.type == DataType::kBoolean || !f.present) continue;
+    if (c.fixed) {
+      std::copy(f.bytes.begin(), f.bytes.end(), row.begin() + fixed_start + c.fixed_offset);
+    } else {
+      by_slot[c.var_index] = &f;
+    }
+  }
+  if (vars > 0) {
+    std::vector<size_t> offsets(vars);
+    for (size_t v = 0; v < vars; ++v) {
+      offsets[v] = row.size();
+      if (by_slot[v]) row.insert(row.end(), by_slot[v]->bytes.begin(), by_slot[v]->bytes.end());
+    }
+    size_t eod = row.size();
+    // End of data, then the offsets from the last slot down to the first,
+    // then their count: read backwards from the null mask.
+    Put16(row, eod);
+    for (size_t v = vars; v-- > 0;) Put16(row, offsets[v]);
+    Put16(row, vars);
+  }
+  row.insert(row.end(), mask.begin(), mask.end());
+  return row;
 }
 
 }  // namespace corvalin::engine

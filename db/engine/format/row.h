@@ -24,4 +24,20 @@ std::vector<RowField> SplitRow(const JetFormat& format, const TableDef& table,
                                std::span<const uint8_t> row,
                                const std::string& file);
 
+// What a new row holds for one column: whether it is present (its null
+// mask bit; a Boolean's value) and its stored bytes (fixed columns: exactly
+// the column's length; long values: header and any inline bytes).
+struct NewField {
+  bool present = false;
+  std::vector<uint8_t> bytes;
+};
+
+// Lays out a new Jet4/ACE row from one field per column of table.columns.
+std::vector<uint8_t> EncodeRow(const JetFormat& format, const TableDef& table,
+                               const std::vector<NewField>& fields);
+
+// The room a row leaves for variable data once fixed data and the row's
+// own tables are counted: what long values may take inline.
+size_t FixedRowOverhead(const TableDef& table);
+
 }  // namespace corvalin::engine

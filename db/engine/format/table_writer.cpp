@@ -1,0 +1,299 @@
+// The table definition counters a save keeps (offsets in jet_format):
+// the row count, the last AutoNumber given, and per real index the number
+// of distinct keys (4 bytes into its entry), all on the first TDEF page.
+#include "db/engine/format/table_writer.h"
+
+#include <algorithm>
+#include <random>
+#include <set>
+
+#include "db/engine/error.h"
+#include "db/engine/format/data_page.h"
+#include "db/engine/format/index_key.h"
+#include "db/engine/format/index_writer.h"
+#include "db/engine/format/page_file.h"
+#include "db/engine/format/row.h"
+#include "db/engine/format/usage_map.h"
+#include "db/engine/format/value_encoder.h"
+
+namespace corvalin::engine {
+namespace {
+
+constexpr size_t kDistinctKeysOffset = 4;  // within a real index entry
+
+uint32_t Get32(const PageData& p, size_t at) {
+  return uint32_t(p[at]) | uint32_t(p[at + 1]) << 8 | uint32_t(p[at + 2]) << 16 |
+         uint32_t(p[at + 3]) << 24;
+}
+void Put32(PageData& p, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[at + i] = uint8_t(v >> (8 * i));
+}
+
+bool IsLongValue(const ColumnDef& c) {
+  return c.type == DataType::kMemo || c.type == DataType::kOle;
+}
+
+}  // namespace
+
+TableWriter::TableWriter(std::shared_ptr<Database> database,
+                         std::shared_ptr<const TableDef> table)
+    : database_(std::move(database)),
+      format_(database_->format()),
+      pages_(database_->file()) {
+  auto copy = std::make_shared<TableDef>(*table);
+  database_->ApplyRequiredColumns(*copy);
+  table_ = copy;
+  const std::string& file = database_->path();
+  if (!format_.unicode_text)
+    throw Error(kErrNotSupported, "adding records to Access 97 files is not supported yet (" +
+                                      file + ")");
+  if (!database_->file().writable())
+    throw Error(kErrReadOnly, "file " + file + " is open for reading only");
+  for (const ColumnDef& c : table_->columns) {
+    if (c.calculated)
+      throw Error(kErrNotSupported, "table " + table_->name + " has the calculated column " +
+                                        c.name + ", whose values Access computes; records "
+                                        "cannot be added to it");
+    if (c.type == DataType::kComplex)
+      throw Error(kErrNotSupported, "table " + table_->name + " has the attachment or "
+                                        "multi-valued column " + c.name +
+                                        "; records cannot be added to it");
+  }
+  long_values_.resize(table_->columns.size());
+  for (size_t i = 0; i < table_->columns.size(); ++i) {
+    for (const LongValueMaps& m : table_->long_value_maps) {
+      if (m.column_id == table_->columns[i].column_id)
+        long_values_[i] = {m.owned_map, m.free_map, 0};
+    }
+  }
+  std::set<int32_t> seen;
+  for (size_t i = 0; i < table_->indexes.size(); ++i) {
+    if (seen.insert(table_->indexes[i].real_index_number).second) real_indexes_.push_back(i);
+  }
+}
+
+void TableWriter::Check(const std::vector<Value>& values) const {
+  const TableDef& t = *table_;
+  if (values.size() != t.columns.size())
+    throw Error(kErrInvalidArgument, "a record of table " + t.name + " needs " +
+                                         std::to_string(t.columns.size()) + " values");
+  for (size_t i = 0; i < t.columns.size(); ++i) {
+    const ColumnDef& c = t.columns[i];
+    if (IsNull(values[i]) && c.required && !c.autonumber)
+      throw Error(kErrRequired, "column " + c.name + " of table " + t.name +
+                                    " cannot contain a Null value");
+  }
+  for (const IndexDef& x : t.indexes) {
+    if (!x.primary && !(x.flags & 0x08)) continue;
+    for (const IndexColumn& k : x.columns) {
+      size_t pos = 0;
+      const ColumnDef& c = IndexedColumn(t, x, k, &pos);
+      if (IsNull(values[pos]))
+        throw Error(kErrRequired, "column " + c.name + " of table " + t.name +
+                                      " is in index " + x.name +
+                                      ", which cannot contain a Null value");
+    }
+  }
+}
+
+NewField TableWriter::Encode(size_t i, const Value& value, size_t room) {
+  const ColumnDef& c = table_->columns[i];
+  ValueContext where{database_->path(), table_->name, c.name};
+  NewField f;
+  if (c.type == DataType::kBoolean) {
+    if (IsNull(value)) return f;  // a Yes/No column stores No for Null
+    const bool* b = std::get_if<bool>(&value);
+    if (!b) throw Error(kErrTypeMismatch, "the value for column " + c.name + " of table " +
+                                              table_->name + " is not Yes/No");
+    f.present = *b;
+    return f;
+  }
+  if (IsNull(value)) return f;
+  f.present = true;
+  if (c.fixed) {
+    f.bytes = EncodeFixedValue(c, value, where);
+  } else if (c.type == DataType::kText) {
+    const auto* s = std::get_if<std::string>(&value);
+    if (!s) throw Error(kErrTypeMismatch, "the value for column " + c.name + " of table " +
+                                              table_->name + " is not text");
+    size_t max_chars = format_.unicode_text ? c.length / 2 : c.length;
+    f.bytes = EncodeText(format_, c, *s, max_chars, where);
+  } else if (c.type == DataType::kBinary) {
+    const auto* b = std::get_if<Bytes>(&value);
+    if (!b) throw Error(kErrTypeMismatch, "the value for column " + c.name + " of table " +
+                                              table_->name + " is not binary");
+    if (c.length > 0 && b->size() > c.length)
+      throw Error(kErrTooLong, "the value for column " + c.name + " of table " +
+                                   table_->name + " has " + std::to_string(b->size()) +
+                                   " bytes; the column holds " + std::to_string(c.length));
+    f.bytes = *b;
+  } else if (IsLongValue(c)) {
+    std::vector<uint8_t> content;
+    if (c.type == DataType::kMemo) {
+      const auto* s = std::get_if<std::string>(&value);
+      if (!s) throw Error(kErrTypeMismatch, "the value for column " + c.name + " of table " +
+                                                table_->name + " is not text");
+      content = EncodeText(format_, c, *s, 0, where);
+    } else {
+      const auto* b = std::get_if<Bytes>(&value);
+      if (!b) throw Error(kErrTypeMismatch, "the value for column " + c.name + " of table " +
+                                                table_->name + " is not binary");
+      content = *b;
+    }
+    f.bytes = WriteLongValue(pages_, format_, long_values_[i], content, room, where);
+  } else {
+    throw Error(kErrNotSupported, "column " + c.name + " of table " + table_->name +
+                                      " has a type records cannot be added for");
+  }
+  return f;
+}
+
+uint32_t TableWriter::PageFor(size_t row_size) {
+  const TableDef& t = *table_;
+  auto usable = [&](uint32_t n) {
+    const PageData& p = pages_.View(n);
+    return p[0] == kDataPageType && DataPageOwner(p, format_) == t.page &&
+           RowFitsOnDataPage(p, format_, row_size);
+  };
+  if (current_page_ == 0) {
+    // Start from the last page with free space, as the table's map says.
+    std::vector<uint32_t> free = ReadUsageMap(pages_.file(), format_, t.free_pages_map);
+    if (!free.empty()) current_page_ = free.back();
+  }
+  if (current_page_ != 0 && current_page_ < pages_.file().page_count() + pages_.allocated().size() &&
+      usable(current_page_))
+    return current_page_;
+  if (current_page_ != 0 && current_page_ < pages_.file().page_count() &&
+      pages_.View(current_page_)[0] == kDataPageType &&
+      DataPageOwner(pages_.View(current_page_), format_) == t.page)
+    SetUsageMapBit(pages_, format_, t.free_pages_map, current_page_, false,
+                   UsageMapKind::kOwnership);
+  uint32_t page = pages_.Allocate();
+  InitDataPage(pages_.Modify(page), format_, t.page);
+  SetUsageMapBit(pages_, format_, t.owned_pages_map, page, true, UsageMapKind::kOwnership);
+  SetUsageMapBit(pages_, format_, t.free_pages_map, page, true, UsageMapKind::kOwnership);
+  current_page_ = page;
+  return page;
+}
+
+RowId TableWriter::Insert(std::vector<Value> values) {
+  const TableDef& t = *table_;
+  const std::string& file = database_->path();
+  const uint32_t saved_page = current_page_;
+  const std::vector<LongValuePages> saved_long_values = long_values_;
+  try {
+    const PageData& tdef = pages_.View(t.page);
+    uint32_t row_count = Get32(tdef, format_.tdef_row_count_offset);
+    uint32_t last_number = Get32(tdef, format_.tdef_autonumber_offset);
+
+    // AutoNumbers first: the checks and the keys see the final values.
+    for (size_t i = 0; i < t.columns.size(); ++i) {
+      const ColumnDef& c = t.columns[i];
+      if (c.autonumber && c.type == DataType::kLong) {
+        if (IsNull(values[i])) {
+          if (last_number >= 0x7FFFFFFF)
+            throw Error(kErrTooLong, "table " + t.name + " has used up its AutoNumbers");
+          values[i] = static_cast<int32_t>(last_number + 1);
+        }
+        if (const auto* v = std::get_if<int32_t>(&values[i]); v && *v > 0 &&
+                                                              uint32_t(*v) > last_number)
+          last_number = uint32_t(*v);
+      } else if (c.guid_autonumber && IsNull(values[i])) {
+        static std::mt19937_64 random{std::random_device{}()};
+        Guid g;
+        for (size_t b = 0; b < 16; b += 8) {
+          uint64_t r = random();
+          for (int k = 0; k < 8; ++k) g.bytes[b + k] = uint8_t(r >> (8 * k));
+        }
+        g.bytes[7] = uint8_t((g.bytes[7] & 0x0F) | 0x40);  // version 4
+        g.bytes[8] = uint8_t((g.bytes[8] & 0x3F) | 0x80);
+        values[i] = g;
+      }
+    }
+    Check(values);
+
+    // Keys, and the unique indexes' refusals, before anything is written.
+    struct Key {
+      const IndexDef* index;
+      std::vector<uint8_t> bytes;
+      bool distinct;
+    };
+    std::vector<Key> keys;
+    for (size_t i : real_indexes_) {
+      const IndexDef& x = t.indexes[i];
+      if (!IndexHoldsRow(t, x, values)) continue;
+      Key k{&x, EncodeIndexKey(format_, t, x, values), false};
+      k.distinct = !IndexHasKey(pages_, format_, x, k.bytes);
+      if (!k.distinct) {
+        bool unique = false;
+        for (const IndexDef& y : t.indexes)
+          if (y.real_index_number == x.real_index_number && y.unique) unique = true;
+        bool any_null = false;
+        for (const IndexColumn& col : x.columns) {
+          size_t pos = 0;
+          IndexedColumn(t, x, col, &pos);
+          any_null = any_null || IsNull(values[pos]);
+        }
+        // Nulls never collide in a unique index.
+        if (unique && !any_null)
+          throw Error(kErrDuplicateKey, "the record would put a duplicate value in index " +
+                                            x.name + " of table " + t.name + " (file " + file +
+                                            ")");
+      }
+      keys.push_back(std::move(k));
+    }
+
+    // The row: long values take the room the row has left.
+    size_t room = format_.max_row_size > FixedRowOverhead(t)
+                      ? format_.max_row_size - FixedRowOverhead(t)
+                      : 0;
+    std::vector<NewField> fields(t.columns.size());
+    for (size_t i = 0; i < t.columns.size(); ++i) {
+      if (!IsLongValue(t.columns[i])) {
+        fields[i] = Encode(i, values[i], 0);
+        room -= std::min(room, fields[i].bytes.size());
+      }
+    }
+    for (size_t i = 0; i < t.columns.size(); ++i) {
+      if (IsLongValue(t.columns[i])) {
+        fields[i] = Encode(i, values[i], room);
+        room -= std::min(room, fields[i].bytes.size());
+      }
+    }
+    std::vector<uint8_t> row = EncodeRow(format_, t, fields);
+    if (row.size() > format_.max_row_size)
+      throw Error(kErrTooLong, "the record is too large for table " + t.name + " (" +
+                                   std::to_string(row.size()) + " bytes; a row holds " +
+                                   std::to_string(format_.max_row_size) + ")");
+    uint32_t page = PageFor(row.size());
+    RowId id{page, AddDataPageRow(pages_.Modify(page), format_, row)};
+
+    for (const Key& k : keys) InsertIndexEntry(pages_, format_, *k.index, t.page, k.bytes, id);
+
+    // Every new page is in use in the file's global map (its map pages too).
+    for (size_t n = 0; n < pages_.allocated().size(); ++n)
+      SetUsageMapBit(pages_, format_, kGlobalUsageMapRow, pages_.allocated()[n], false,
+                     UsageMapKind::kGlobalFree);
+
+    // The table definition last: a save cut short leaves the old counts.
+    PageData& def = pages_.Modify(t.page);
+    Put32(def, format_.tdef_row_count_offset, row_count + 1);
+    Put32(def, format_.tdef_autonumber_offset, last_number);
+    for (const Key& k : keys) {
+      if (!k.distinct) continue;
+      size_t at = format_.tdef_index_entries_offset +
+                  size_t(k.index->real_index_number) * format_.tdef_real_index_entry_size +
+                  kDistinctKeysOffset;
+      if (at + 4 <= def.size()) Put32(def, at, Get32(def, at) + 1);
+    }
+    pages_.Commit();
+    return id;
+  } catch (...) {
+    pages_.Discard();
+    current_page_ = saved_page;
+    long_values_ = saved_long_values;
+    throw;
+  }
+}
+
+}  // namespace corvalin::engine
