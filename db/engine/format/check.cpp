@@ -92,15 +92,32 @@ class Checker {
 
   void CheckTable(const std::string& name, uint32_t page, bool system) {
     try {
-      TableDef table = ReadTableDefinition(file_, format_, page, name);
+      // The database's reading adds what the column properties tell (the
+      // result type of calculated columns).
+      TableDef table = page == kCatalogPage && name == "MSysObjects"
+                           ? ReadTableDefinition(file_, format_, page, name)
+                           : *db_.ReadTableDef(name);
+      if (table.page != page)
+        problems_.push_back("the catalog holds table " + name + " more than once");
       ClaimDefinition(table);
       std::vector<RowId> rows = CheckData(table);
       if (!system && rows.size() != table.row_count)
         problems_.push_back("table " + name + " records " +
                             std::to_string(table.row_count) + " rows, but " +
                             std::to_string(rows.size()) + " rows are live");
+      // A row that cannot be read is a problem of its own; the indexes are
+      // still checked for the other rows.
       std::map<std::pair<uint32_t, uint16_t>, std::vector<Value>> values;
-      for (RowId r : rows) values[{r.page, r.row}] = db_.ReadRow(table, r);
+      unreadable_.clear();
+      for (RowId r : rows) {
+        try {
+          values[{r.page, r.row}] = db_.ReadRow(table, r);
+        } catch (const Error& e) {
+          unreadable_.insert({r.page, r.row});
+          problems_.push_back("table " + name + ", row " + std::to_string(r.row) + " of " +
+                              Page(r.page) + ": " + e.description());
+        }
+      }
       ClaimLongValues(table, rows);
       std::set<int32_t> seen;
       for (const IndexDef& index : table.indexes)
@@ -173,6 +190,7 @@ class Checker {
     int owner = -1;
     std::set<uint32_t> mine;
     for (RowId id : rows) {
+      if (unreadable_.count({id.page, id.row})) continue;
       ResolvedRow row = ReadRowAt(file_, format_, id.page, id.row);
       std::vector<RowField> fields = SplitRow(format_, table, row.bytes, file_.path());
       for (size_t i = 0; i < fields.size(); ++i) {
@@ -257,6 +275,7 @@ class Checker {
         continue;
       }
       auto r = rows.find(id);
+      if (r == rows.end() && unreadable_.count(id)) continue;
       if (r == rows.end()) {
         problems_.push_back(what + " holds " + where + ", which is not a live row");
         continue;
@@ -349,6 +368,7 @@ class Checker {
   PageFile& file_;
   const JetFormat& format_;
   std::vector<int> claims_;  // page -> owner, -1 when unclaimed
+  std::set<std::pair<uint32_t, uint16_t>> unreadable_;  // rows of the current table
   std::vector<std::string> owners_;
   std::vector<std::string> problems_;
 };
