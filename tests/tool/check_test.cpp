@@ -11,6 +11,7 @@
 
 #include "db/engine/error.h"
 #include "db/engine/format/check.h"
+#include "db/engine/format/data_page.h"
 #include "db/engine/format/database.h"
 #include "db/engine/format/index_page.h"
 #include "db/engine/format/jet_format.h"
@@ -209,6 +210,33 @@ TEST_P(DamagedCopy, UsedPageMarkedFree) {
                        " but marked free"),
             std::string::npos)
       << r.out;
+}
+
+TEST_P(DamagedCopy, DataPageLeftOutOfItsMap) {
+  auto db = Database::Open(path_, {});
+  auto table = db->ReadTableDef(target_.table);
+  std::vector<RowId> rows = db->ListRows(*table);
+  ASSERT_FALSE(rows.empty());
+  uint32_t data_page = rows[0].page;
+  RowPointer ptr = DecodeRowPointer(table->owned_pages_map);
+  ResolvedRow map = ReadRowAt(db->file(), db->format(), ptr.page, ptr.row);
+  ASSERT_EQ(map.bytes[0], 0) << "not an inline map";
+  uint32_t first = map.bytes[1] | map.bytes[2] << 8 | map.bytes[3] << 16 |
+                   uint32_t(map.bytes[4]) << 24;
+  size_t bit = data_page - first;
+  size_t in_page = size_t(map.bytes.data() - map.page->data()) + 5 + bit / 8;
+  uint8_t byte = uint8_t((*map.page)[in_page] & ~(1 << (bit % 8)));
+  uint64_t at = uint64_t(map.page_number) * target_.page_size + in_page;
+  map = {};
+  db.reset();
+  WriteBytes(path_, at, {byte});
+  Result r = Check(path_);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("page " + std::to_string(data_page) + " is a data page of table " +
+                       target_.table + " that neither"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("which is not a live row"), std::string::npos) << r.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, DamagedCopy,
