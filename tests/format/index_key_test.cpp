@@ -78,7 +78,9 @@ TEST(IndexKey, NumbersSortAsUnsignedBytes) {
   B prev;
   for (double x : {-1e300, -2.5, -0.0, 0.0, 1e-300, 3.0, 1e300}) {
     B k = d.Key(x);
-    if (!prev.empty()) EXPECT_LE(prev, k) << x;
+    if (!prev.empty()) {
+      EXPECT_LE(prev, k) << x;
+    }
     prev = k;
   }
 }
