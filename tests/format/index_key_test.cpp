@@ -78,7 +78,9 @@ TEST(IndexKey, NumbersSortAsUnsignedBytes) {
   B prev;
   for (double x : {-1e300, -2.5, -0.0, 0.0, 1e-300, 3.0, 1e300}) {
     B k = d.Key(x);
-    if (!prev.empty()) EXPECT_LE(prev, k) << x;
+    if (!prev.empty()) {
+      EXPECT_LE(prev, k) << x;
+    }
     prev = k;
   }
 }
@@ -157,6 +159,52 @@ TEST(IndexKey, TextKeysFollowTheSortOrder) {
   EXPECT_GT(accented.size(), 3u);
 }
 
+TEST(IndexKey, TextKeySectionsForAccentsUnprintablesAndKana) {
+  auto key = [](const std::string& s) {
+    B out;
+    EXPECT_FALSE(AppendTextKey(TextSortOrder::kGeneralLegacy, s, true, out).has_value());
+    return out;
+  };
+  EXPECT_EQ(key("\xC3\xA1"), (B{0x4A, 0x01, 0x0E, 0x00}));         // á
+  EXPECT_EQ(key("a\xC3\xA1"), (B{0x4A, 0x4A, 0x01, 0x02, 0x0E, 0x00}));  // aá
+  // U+0001 has no inline code: it is recorded after the text with its place.
+  EXPECT_EQ(key("\x01" "A"),
+            (B{0x4A, 0x01, 0x01, 0x01, 0x01, 0x80, 0x07, 0x06, 0x03, 0x00}));
+  // Small Hiragana a (U+3041) carries a Kana flag; a (U+3042) the default
+  // one, which is left out.
+  EXPECT_EQ(key("\xE3\x81\x81"),
+            (B{0x7F, 0x02, 0x01, 0x01, 0x01, 0xA0, 0xFF, 0x02, 0x80, 0xFF, 0x80, 0x00}));
+  EXPECT_EQ(key("\xE3\x81\x82"),
+            (B{0x7F, 0x02, 0x01, 0x01, 0x01, 0xFF, 0x02, 0x80, 0xFF, 0x80, 0x00}));
+}
+
+TEST(IndexKey, EveryBmpCharacterHasACodeInLegacyAndGeneral) {
+  for (TextSortOrder order : {TextSortOrder::kGeneralLegacy, TextSortOrder::kGeneral}) {
+    size_t unknown = 0;
+    for (char32_t c = 1; c <= 0xFFFF; ++c) {
+      if (c >= 0xD800 && c <= 0xDFFF) continue;
+      std::string s = "A";
+      if (c < 0x80) {
+        s += char(c);
+      } else if (c < 0x800) {
+        s += char(0xC0 | (c >> 6));
+        s += char(0x80 | (c & 0x3F));
+      } else {
+        s += char(0xE0 | (c >> 12));
+        s += char(0x80 | ((c >> 6) & 0x3F));
+        s += char(0x80 | (c & 0x3F));
+      }
+      B out;
+      if (AppendTextKey(order, s, true, out)) ++unknown;
+    }
+    EXPECT_EQ(unknown, 0u) << TextSortOrderName(order);
+  }
+  // A character beyond the BMP is keyed through its surrogate pair.
+  B out;
+  EXPECT_FALSE(AppendTextKey(TextSortOrder::kGeneral, "\xF0\x9F\x98\x80", true, out));
+  EXPECT_GT(out.size(), 5u);
+}
+
 // Every row of every index of every plain corpus file: the stored entry for
 // the row equals our key of the row.
 TEST(IndexKey, EveryCorpusEntryEqualsTheKeyOfItsRow) {
@@ -213,6 +261,7 @@ TEST(IndexKey, EveryCorpusEntryEqualsTheKeyOfItsRow) {
               if (auto order = TextSortOrderOf(format, col))
                 if (col.type == DataType::kText || col.type == DataType::kMemo)
                   what += std::string(" ") + TextSortOrderName(*order);
+              if (!ic.ascending) what += " descending";
               ++covered[what];
             }
           } else if (reported++ < 3) {

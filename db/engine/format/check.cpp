@@ -92,15 +92,35 @@ class Checker {
 
   void CheckTable(const std::string& name, uint32_t page, bool system) {
     try {
-      TableDef table = ReadTableDefinition(file_, format_, page, name);
+      // The database's reading adds what the column properties tell (the
+      // result type of calculated columns).
+      TableDef table = page == kCatalogPage && name == "MSysObjects"
+                           ? ReadTableDefinition(file_, format_, page, name)
+                           : *db_.ReadTableDef(name);
+      if (table.page != page)
+        problems_.push_back("the catalog holds table " + name + " more than once");
       ClaimDefinition(table);
+      // Access leaves stray data pages of its own system tables (seen in
+      // MSysAccessStorage); only user tables are judged for them.
+      if (!system) tables_[table.page] = name;
       std::vector<RowId> rows = CheckData(table);
       if (!system && rows.size() != table.row_count)
         problems_.push_back("table " + name + " records " +
                             std::to_string(table.row_count) + " rows, but " +
                             std::to_string(rows.size()) + " rows are live");
+      // A row that cannot be read is a problem of its own; the indexes are
+      // still checked for the other rows.
       std::map<std::pair<uint32_t, uint16_t>, std::vector<Value>> values;
-      for (RowId r : rows) values[{r.page, r.row}] = db_.ReadRow(table, r);
+      unreadable_.clear();
+      for (RowId r : rows) {
+        try {
+          values[{r.page, r.row}] = db_.ReadRow(table, r);
+        } catch (const Error& e) {
+          unreadable_.insert({r.page, r.row});
+          problems_.push_back("table " + name + ", row " + std::to_string(r.row) + " of " +
+                              Page(r.page) + ": " + e.description());
+        }
+      }
       ClaimLongValues(table, rows);
       std::set<int32_t> seen;
       for (const IndexDef& index : table.indexes)
@@ -173,6 +193,7 @@ class Checker {
     int owner = -1;
     std::set<uint32_t> mine;
     for (RowId id : rows) {
+      if (unreadable_.count({id.page, id.row})) continue;
       ResolvedRow row = ReadRowAt(file_, format_, id.page, id.row);
       std::vector<RowField> fields = SplitRow(format_, table, row.bytes, file_.path());
       for (size_t i = 0; i < fields.size(); ++i) {
@@ -200,9 +221,9 @@ class Checker {
   }
 
   // Every page of the b-tree, claimed; false when the tree is damaged.
-  bool ClaimIndexTree(const TableDef& table, const IndexDef& index, int owner) {
+  bool ClaimIndexTree(const TableDef& table, const IndexDef& index, int owner,
+                      std::set<uint32_t>& visited) {
     std::vector<uint32_t> todo{index.first_page};
-    std::set<uint32_t> visited;
     const std::string what = "index " + index.name + " of table " + table.name;
     while (!todo.empty()) {
       uint32_t p = todo.back();
@@ -226,7 +247,13 @@ class Checker {
   void CheckIndex(const TableDef& table, const IndexDef& index,
                   const std::map<std::pair<uint32_t, uint16_t>, std::vector<Value>>& rows) {
     const std::string what = "index " + index.name + " of table " + table.name;
-    if (!ClaimIndexTree(table, index, Owner(what))) return;
+    std::set<uint32_t> tree;
+    if (!ClaimIndexTree(table, index, Owner(what), tree)) return;
+    std::vector<uint32_t> listed = ReadUsageMap(file_, format_, index.used_pages);
+    if (std::set<uint32_t>(listed.begin(), listed.end()) != tree)
+      problems_.push_back(what + ": its usage map lists " + std::to_string(listed.size()) +
+                          " pages, but its b-tree has " + std::to_string(tree.size()) +
+                          " other or more pages");
     std::vector<IndexEntry> entries = ReadIndexEntries(file_, format_, index);
     std::set<std::pair<uint32_t, uint16_t>> found;
     size_t wrong_keys = 0, out_of_order = 0, duplicates = 0;
@@ -257,6 +284,7 @@ class Checker {
         continue;
       }
       auto r = rows.find(id);
+      if (r == rows.end() && unreadable_.count(id)) continue;
       if (r == rows.end()) {
         problems_.push_back(what + " holds " + where + ", which is not a live row");
         continue;
@@ -302,11 +330,14 @@ class Checker {
 
   void CheckGlobalMap() {
     std::vector<uint32_t> free_pages;
+    std::vector<bool> covered(claims_.size(), false);
     try {
       ResolvedRow row = ReadRowAt(file_, format_, kGlobalMapPage, 0);
       if (row.deleted || row.bytes.empty()) return;
       std::span<const uint8_t> map = row.bytes;
       auto add_bits = [&](std::span<const uint8_t> bits, uint64_t first) {
+        for (uint64_t p = first; p < first + bits.size() * 8 && p < covered.size(); ++p)
+          covered[p] = true;
         for (size_t i = 0; i < bits.size(); ++i)
           for (int b = 0; b < 8; ++b)
             if (bits[i] & (1 << b)) {
@@ -339,16 +370,33 @@ class Checker {
       problems_.push_back("the global usage map: " + e.description());
       return;
     }
-    for (uint32_t p : free_pages)
+    std::vector<bool> is_free(claims_.size(), false);
+    for (uint32_t p : free_pages) {
+      is_free[p] = true;
       if (p != kGlobalMapPage && claims_[p] >= 0)
         problems_.push_back(Page(p) + " is used by " + owners_[claims_[p]] +
                             " but marked free in the global usage map");
+    }
+    // A data page of a table that its map does not list is not read: its
+    // rows are lost unless the page is free.
+    for (uint32_t p = kCatalogPage + 1; p < claims_.size(); ++p) {
+      if (claims_[p] >= 0 || !covered[p] || is_free[p]) continue;
+      PagePtr page = file_.Read(p);
+      if ((*page)[0] != kDataPageType) continue;
+      auto t = tables_.find(DataPageOwner(*page, format_));
+      if (t != tables_.end())
+        problems_.push_back(Page(p) + " is a data page of table " + t->second +
+                            " that neither the table's owned-pages map lists nor the "
+                            "global usage map marks free");
+    }
   }
 
   const Database& db_;
   PageFile& file_;
   const JetFormat& format_;
   std::vector<int> claims_;  // page -> owner, -1 when unclaimed
+  std::map<uint32_t, std::string> tables_;  // definition page -> table name
+  std::set<std::pair<uint32_t, uint16_t>> unreadable_;  // rows of the current table
   std::vector<std::string> owners_;
   std::vector<std::string> problems_;
 };
