@@ -6,6 +6,9 @@
 //       first line the JSON array of column names, then one JSON array per
 //       row in the table's row order (value forms: db/engine/ado/value_json.h)
 //   corvalin-db check FILE [--password P]
+//   corvalin-db append SRC TABLE DST TABLE [--src-password P] [--dst-password P]
+//       appends every row of SRC's TABLE to DST's TABLE, one at a time, by
+//       column position; ends with "added N, refused M"
 //       the file's structure problems, one a line; exit status 0 when none
 //
 // Errors go to standard error and the exit status is non-zero: 1 for an
@@ -31,11 +34,24 @@ constexpr int kExitUsage = 2;
 const char kUsage[] =
     "usage: corvalin-db tables FILE [--password P]\n"
     "       corvalin-db export FILE TABLE [--password P]\n"
-    "       corvalin-db check FILE [--password P]\n";
+    "       corvalin-db check FILE [--password P]\n"
+    "       corvalin-db append SRC TABLE DST TABLE [--src-password P] [--dst-password P]\n";
 
 // The connection string the program builds: the ACE provider when the path's
 // last five characters are "accdb" in any case, the Jet provider otherwise.
+}  // namespace
+
+std::string ToolConnectionString(const std::string& path, const std::string& password);
+
+namespace {
+
 std::string ConnectionStringFor(const std::string& path, const std::string& password) {
+  return ToolConnectionString(path, password);
+}
+
+}  // namespace
+
+std::string ToolConnectionString(const std::string& path, const std::string& password) {
   std::string tail = path.size() > 5 ? path.substr(path.size() - 5) : path;
   for (char& c : tail) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -45,6 +61,8 @@ std::string ConnectionStringFor(const std::string& path, const std::string& pass
                                  : "PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=";
   return prefix + path + ";JET OLEDB:Database Password=" + password;
 }
+
+namespace {
 
 std::string Text(const corvalin::ado::Variant& value) {
   if (auto text = std::get_if<std::string>(&value)) return *text;
@@ -102,13 +120,23 @@ int Export(const std::string& path, const std::string& table, const std::string&
 }  // namespace
 
 int CheckCommand(const std::string& path, const std::string& password);  // check_command.cpp
+int AppendCommand(const std::string& source_path, const std::string& source_table,
+                  const std::string& target_path, const std::string& target_table,
+                  const std::string& source_password,
+                  const std::string& target_password);  // append_command.cpp
 
 int main(int argc, char** argv) {
   std::vector<std::string> positional;
-  std::string password;
+  std::string password, src_password, dst_password;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--password") {
+    if (arg == "--src-password" || arg == "--dst-password") {
+      if (i + 1 >= argc) {
+        std::cerr << "corvalin-db: " << arg << " needs a value\n" << kUsage;
+        return kExitUsage;
+      }
+      (arg == "--src-password" ? src_password : dst_password) = argv[++i];
+    } else if (arg == "--password") {
       if (i + 1 >= argc) {
         std::cerr << "corvalin-db: --password needs a value\n" << kUsage;
         return kExitUsage;
@@ -129,6 +157,10 @@ int main(int argc, char** argv) {
     }
     if (positional.size() == 2 && positional[0] == "check") {
       return CheckCommand(positional[1], password);
+    }
+    if (positional.size() == 5 && positional[0] == "append") {
+      return AppendCommand(positional[1], positional[2], positional[3], positional[4],
+                           src_password, dst_password);
     }
     if (positional.size() == 3 && positional[0] == "export") {
       return Export(positional[1], positional[2], password);

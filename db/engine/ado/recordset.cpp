@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "db/engine/ado/connection.h"
+#include "db/engine/ado/field_conversion.h"
 #include "db/engine/ado/recordset_impl.h"
 #include "db/engine/ado/statement.h"
 #include "db/engine/error.h"
@@ -51,8 +52,15 @@ Variant Field::Value() const {
   return row[position_];
 }
 
-void Field::SetValue(const Variant&) {
-  throw engine::Error(engine::kErrNotSupported, "Adding records is not supported yet.");
+void Field::SetValue(const Variant& value) {
+  if (!owner_->impl_) ThrowClosed();
+  Recordset::Impl& impl = *owner_->impl_;
+  // Only a new record takes values: existing records are never changed.
+  if (!impl.pending)
+    throw engine::Error(engine::kErrNotSupported,
+                        "The field \"" + name_ + "\" can only be set on a new record (AddNew).");
+  const engine::ColumnDef& column = impl.table->columns.at(position_);
+  (*impl.pending)[position_] = ConvertForColumn(value, column, impl.table->name);
 }
 
 Field& Fields::Item(int position) {
@@ -140,12 +148,26 @@ bool Recordset::IsOpen() const { return impl_ != nullptr; }
 
 void Recordset::AddNew() {
   if (!impl_) ThrowClosed();
-  throw engine::Error(engine::kErrNotSupported, "Adding records is not supported yet.");
+  Impl& impl = *impl_;
+  if (impl.in_memory || impl.read_only)
+    throw engine::Error(engine::kErrReadOnly,
+                        "The record set is read-only: records cannot be added to it.");
+  if (!impl.writer) impl.writer = std::make_unique<engine::TableWriter>(impl.database, impl.table);
+  // A record still pending is saved first, as ADO does.
+  if (impl.pending) Update();
+  impl.pending.emplace(impl.table->columns.size(), Variant{});
 }
 
 void Recordset::Update() {
   if (!impl_) ThrowClosed();
-  throw engine::Error(engine::kErrNotSupported, "Adding records is not supported yet.");
+  Impl& impl = *impl_;
+  if (!impl.pending)
+    throw engine::Error(engine::kErrNoCurrentRecord,
+                        "There is no new record to save: Update needs AddNew first.");
+  std::vector<Variant> values = std::move(*impl.pending);
+  // A refused record is dropped: the next AddNew starts afresh.
+  impl.pending.reset();
+  impl.writer->Insert(std::move(values));
 }
 
 }  // namespace corvalin::ado

@@ -10,6 +10,7 @@
 
 #include "db/engine/ado/recordset.h"
 #include "db/engine/format/database.h"
+#include "db/engine/format/table_writer.h"
 
 namespace corvalin::ado {
 
@@ -27,6 +28,11 @@ struct Recordset::Impl {
 
   size_t position = 0;
   bool read_only = true;
+
+  // The write side: the record AddNew started, one value per column, and
+  // the writer that saves it (made on the first AddNew).
+  std::optional<std::vector<Variant>> pending;
+  std::unique_ptr<engine::TableWriter> writer;
 
   size_t RowCount() const { return in_memory ? memory_rows.size() : row_ids.size(); }
   const std::vector<Variant>& CurrentRow() const;
