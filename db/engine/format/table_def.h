@@ -89,7 +89,7 @@ struct TableDef {
   std::string name;
   uint32_t page = 0;             // first TDEF page
   uint32_t row_count = 0;        // as recorded in the definition
-  uint32_t next_autonumber = 0;  // next Long AutoNumber value
+  uint32_t next_autonumber = 0;  // the last Long AutoNumber given (0: none yet)
   uint8_t table_type = 0;        // 0x4E user table, 0x53 system table
   uint16_t max_columns = 0;
   uint16_t var_columns = 0;
