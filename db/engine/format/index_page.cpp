@@ -121,35 +121,37 @@ bool EncodeIndexPage(const IndexPage& page, const JetFormat& format,
                      std::span<uint8_t> out) {
   const IndexPageLayout& lay = format.unicode_text ? kJet4Index : kJet3Index;
   const size_t trailer = kRowPointerSize + (page.leaf ? 0 : kChildPointerSize);
-  auto stored = [&](const IndexEntry& e) {
-    std::vector<uint8_t> b = e.key;
-    b.push_back(uint8_t(e.row.page >> 16));
-    b.push_back(uint8_t(e.row.page >> 8));
-    b.push_back(uint8_t(e.row.page));
-    b.push_back(uint8_t(e.row.row));
+  // An entry as stored: key, row pointer (big-endian page, row), child.
+  auto trailer_bytes = [&](const IndexEntry& e, uint8_t* t) {
+    t[0] = uint8_t(e.row.page >> 16);
+    t[1] = uint8_t(e.row.page >> 8);
+    t[2] = uint8_t(e.row.page);
+    t[3] = uint8_t(e.row.row);
     if (!page.leaf)
-      for (int i = 3; i >= 0; --i) b.push_back(uint8_t(e.child_page >> (8 * i)));
-    return b;
+      for (int i = 0; i < 4; ++i) t[4 + i] = uint8_t(e.child_page >> (8 * (3 - i)));
   };
-  std::vector<std::vector<uint8_t>> entries;
-  entries.reserve(page.entries.size());
-  for (const IndexEntry& e : page.entries) entries.push_back(stored(e));
+  auto byte_at = [&](const IndexEntry& e, const uint8_t* t, size_t i) {
+    return i < e.key.size() ? e.key[i] : t[i - e.key.size()];
+  };
+  const auto& entries = page.entries;
   // Entries are sorted, so what the first and last share, all share. The
   // prefix stays shorter than every entry, so each entry keeps a byte and
   // its end bit.
   size_t prefix = 0;
   if (entries.size() > 1) {
-    const auto& a = entries.front();
-    const auto& b = entries.back();
-    size_t limit = std::min(a.size(), b.size()) - 1;
-    for (const auto& e : entries) limit = std::min(limit, e.size() - 1);
-    while (prefix < limit && a[prefix] == b[prefix]) ++prefix;
+    uint8_t ta[8], tb[8];
+    trailer_bytes(entries.front(), ta);
+    trailer_bytes(entries.back(), tb);
+    size_t limit = SIZE_MAX;
+    for (const auto& e : entries) limit = std::min(limit, e.key.size() + trailer - 1);
+    while (prefix < limit &&
+           byte_at(entries.front(), ta, prefix) == byte_at(entries.back(), tb, prefix))
+      ++prefix;
   }
   size_t total = 0;
   for (size_t i = 0; i < entries.size(); ++i)
-    total += entries[i].size() - (i == 0 ? 0 : prefix);
+    total += entries[i].key.size() + trailer - (i == 0 ? 0 : prefix);
   if (lay.entries() + total > out.size() || total >= lay.mask_size * 8) return false;
-  (void)trailer;
 
   std::fill(out.begin(), out.end(), 0);
   out[0] = page.leaf ? kIndexLeafPageType : kIndexNodePageType;
@@ -165,12 +167,22 @@ bool EncodeIndexPage(const IndexPage& page, const JetFormat& format,
   if (lay.prefix_size == 2) out[lay.prefix + 1] = uint8_t(prefix >> 8);
   // Access sets the byte after the prefix length on intermediate pages.
   out[lay.prefix + lay.prefix_size] = page.leaf ? 0 : 1;
+  uint8_t* area = out.data() + lay.entries();
   size_t at = 0;
   for (size_t i = 0; i < entries.size(); ++i) {
+    const IndexEntry& e = entries[i];
+    uint8_t t[8];
+    trailer_bytes(e, t);
     size_t skip = i == 0 ? 0 : prefix;
-    std::copy(entries[i].begin() + skip, entries[i].end(),
-              out.begin() + lay.entries() + at);
-    at += entries[i].size() - skip;
+    if (skip < e.key.size()) {
+      std::memcpy(area + at, e.key.data() + skip, e.key.size() - skip);
+      at += e.key.size() - skip;
+      skip = 0;
+    } else {
+      skip -= e.key.size();
+    }
+    std::memcpy(area + at, t + skip, trailer - skip);
+    at += trailer - skip;
     out[lay.mask + at / 8] |= uint8_t(1u << (at % 8));
   }
   size_t free = out.size() - lay.entries() - at;

@@ -33,21 +33,23 @@ struct Child {
 
 struct Level {
   uint32_t number = 0;
-  IndexPage page;
+  IndexPage* model = nullptr;  // in the cache
+  IndexPage& page() const { return *model; }
   std::vector<Child> children;  // intermediate pages
   size_t slot = 0;              // the child taken on the way down
 };
 
 class Tree {
  public:
-  Tree(PageWriteSet& pages, const JetFormat& format, const IndexDef& index, uint32_t owner)
-      : pages_(pages), format_(format), index_(index), owner_(owner) {}
+  Tree(PageWriteSet& pages, IndexPageCache& cache, const JetFormat& format,
+       const IndexDef& index, uint32_t owner)
+      : pages_(pages), cache_(cache), format_(format), index_(index), owner_(owner) {}
 
-  IndexPage Load(uint32_t number) {
+  IndexPage& Load(uint32_t number) {
     if (number == 0 || number >= pages_.file().page_count() + pages_.allocated().size())
       throw DamagedPage(pages_.file().path(), number,
                         "index " + index_.name + " leads outside the file");
-    return DecodeIndexPage(pages_.View(number), format_, pages_.file().path(), number);
+    return cache_.Get(pages_, format_, number);
   }
 
   static std::vector<Child> Children(const IndexPage& page) {
@@ -68,12 +70,12 @@ class Tree {
                           "index " + index_.name + " forms a loop");
       Level level;
       level.number = number;
-      level.page = Load(number);
-      if (level.page.leaf) {
+      level.model = &Load(number);
+      if (level.page().leaf) {
         path.push_back(std::move(level));
         return path;
       }
-      level.children = Children(level.page);
+      level.children = Children(level.page());
       if (level.children.empty())
         throw DamagedPage(pages_.file().path(), number,
                           "intermediate page of index " + index_.name + " has no children");
@@ -94,7 +96,7 @@ class Tree {
   // The last (key, row) under page `number`.
   std::pair<std::vector<uint8_t>, RowId> SubtreeMax(uint32_t number) {
     for (int depth = 0; depth < kMaxDepth; ++depth) {
-      IndexPage page = Load(number);
+      const IndexPage& page = Load(number);
       if (page.leaf) {
         if (page.entries.empty())
           throw DamagedPage(pages_.file().path(), number, "empty leaf in index " + index_.name);
@@ -126,10 +128,11 @@ class Tree {
   }
 
   bool Store(uint32_t number, const IndexPage& page) {
-    PageData buffer(format_.page_size);
-    if (!EncodeIndexPage(page, format_, buffer)) return false;
+    buffer_.resize(format_.page_size);
+    if (!EncodeIndexPage(page, format_, buffer_)) return false;
     PageData& target = pages_.Modify(number);
-    target = std::move(buffer);
+    std::copy(buffer_.begin(), buffer_.end(), target.begin());
+    cache_.Stored(number, page);
     return true;
   }
 
@@ -148,7 +151,7 @@ class Tree {
   }
 
   void SetNext(uint32_t number, uint32_t next) {
-    IndexPage p = Load(number);
+    IndexPage& p = Load(number);
     p.next_page = next;
     StoreOrFail(number, p);
   }
@@ -156,7 +159,7 @@ class Tree {
   void Insert(const std::vector<uint8_t>& key, RowId row) {
     std::vector<Level> path = Descend(key, row);
     Level& leaf = path.back();
-    auto& entries = leaf.page.entries;
+    auto& entries = leaf.page().entries;
     size_t pos = 0;
     while (pos < entries.size() &&
            CompareIndexEntries(entries[pos].key, entries[pos].row, key, row) < 0)
@@ -169,15 +172,17 @@ class Tree {
     // Work upwards: store each changed page, splitting those that overflow.
     for (size_t depth = path.size(); depth-- > 0;) {
       Level& level = path[depth];
-      IndexPage page = level.page.leaf ? level.page : NodeFrom(level.children, level.page);
-      size_t count = level.page.leaf ? page.entries.size() : level.children.size();
+      const bool is_leaf = level.page().leaf;
+      if (!is_leaf) *level.model = NodeFrom(level.children, level.page());
+      const IndexPage& page = level.page();
+      size_t count = is_leaf ? page.entries.size() : level.children.size();
       if (Store(level.number, page)) {
         if (depth == 0 || !at_end) return;
         Level& parent = path[depth - 1];
         Child& link = parent.children[parent.slot];
         if (!link.bounded) return;  // the tail has no key to move
-        auto [k, r] = level.page.leaf ? std::pair{page.entries.back().key, page.entries.back().row}
-                                      : SubtreeMax(level.number);
+        auto [k, r] = is_leaf ? std::pair{page.entries.back().key, page.entries.back().row}
+                              : SubtreeMax(level.number);
         link.key = k;
         link.row = r;
         at_end = parent.slot + 1 == parent.children.size();
@@ -198,11 +203,15 @@ class Tree {
       IndexPage left, right;
       std::vector<uint8_t> left_key;
       RowId left_row;
-      if (level.page.leaf) {
-        left = level.page;
-        right = level.page;
-        left.entries.assign(level.page.entries.begin(), level.page.entries.begin() + split);
-        right.entries.assign(level.page.entries.begin() + split, level.page.entries.end());
+      if (is_leaf) {
+        IndexPage& old = level.page();
+        left.leaf = right.leaf = true;
+        left.next_page = right.next_page = old.next_page;
+        left.prev_page = right.prev_page = old.prev_page;
+        left.entries.assign(std::make_move_iterator(old.entries.begin()),
+                            std::make_move_iterator(old.entries.begin() + split));
+        right.entries.assign(std::make_move_iterator(old.entries.begin() + split),
+                             std::make_move_iterator(old.entries.end()));
         left_key = left.entries.back().key;
         left_row = left.entries.back().row;
       } else {
@@ -210,24 +219,28 @@ class Tree {
         std::vector<Child> second(level.children.begin() + split, level.children.end());
         left_key = first.back().key;
         left_row = first.back().row;
-        left = NodeFrom(first, level.page);
-        right = NodeFrom(second, level.page);
+        left = NodeFrom(first, level.page());
+        right = NodeFrom(second, level.page());
       }
       left.owner = right.owner = owner_;
-      left.prev_page = level.page.prev_page;
+      left.prev_page = right.prev_page;  // the old page's previous page
       left.next_page = level.number;
+      right.prev_page = left_number;
+      uint32_t before = left.prev_page;
       right.prev_page = left_number;
       StoreOrFail(left_number, left);
       StoreOrFail(level.number, right);
-      if (left.prev_page != 0) SetNext(left.prev_page, left_number);
+      *level.model = std::move(right);
+      if (before != 0) SetNext(before, left_number);
 
       Level& parent = path[depth - 1];
       Child& link = parent.children[parent.slot];
       bool parent_max_changed =
           link.bounded && at_end && parent.slot + 1 == parent.children.size();
       if (link.bounded && at_end) {
-        auto [k, r] = level.page.leaf ? std::pair{right.entries.back().key, right.entries.back().row}
-                                      : SubtreeMax(level.number);
+        auto [k, r] = is_leaf ? std::pair{level.page().entries.back().key,
+                                          level.page().entries.back().row}
+                              : SubtreeMax(level.number);
         link.key = k;
         link.row = r;
       }
@@ -245,10 +258,10 @@ class Tree {
     IndexPage left, right;
     std::vector<uint8_t> left_key;
     RowId left_row;
-    if (root.page.leaf) {
-      left = right = root.page;
-      left.entries.assign(root.page.entries.begin(), root.page.entries.begin() + split);
-      right.entries.assign(root.page.entries.begin() + split, root.page.entries.end());
+    if (root.page().leaf) {
+      left.leaf = right.leaf = true;
+      left.entries.assign(root.page().entries.begin(), root.page().entries.begin() + split);
+      right.entries.assign(root.page().entries.begin() + split, root.page().entries.end());
       left_key = left.entries.back().key;
       left_row = left.entries.back().row;
     } else {
@@ -256,8 +269,8 @@ class Tree {
       std::vector<Child> second(root.children.begin() + split, root.children.end());
       left_key = first.back().key;
       left_row = first.back().row;
-      left = NodeFrom(first, root.page);
-      right = NodeFrom(second, root.page);
+      left = NodeFrom(first, root.page());
+      right = NodeFrom(second, root.page());
     }
     left.owner = right.owner = owner_;
     left.prev_page = 0;
@@ -272,12 +285,12 @@ class Tree {
     top.entries.push_back({left_key, left_row, left_number});
     top.tail_page = right_number;
     StoreOrFail(root.number, top);
+    *root.model = std::move(top);
   }
 
   bool HasKey(const std::vector<uint8_t>& key) {
     std::vector<Level> path = Descend(key, RowId{0, 0});
-    const IndexPage* page = &path.back().page;
-    IndexPage next;
+    const IndexPage* page = path.back().model;
     for (int hops = 0; hops < 2; ++hops) {
       for (const IndexEntry& e : page->entries) {
         int c = CompareIndexEntries(e.key, RowId{}, key, RowId{});
@@ -285,29 +298,75 @@ class Tree {
         if (c > 0) return false;
       }
       if (page->next_page == 0) return false;
-      next = Load(page->next_page);
-      page = &next;
+      page = &Load(page->next_page);
     }
     return false;
   }
 
  private:
   PageWriteSet& pages_;
+  IndexPageCache& cache_;
   const JetFormat& format_;
+  PageData buffer_;
   const IndexDef& index_;
   uint32_t owner_;
 };
 
 }  // namespace
 
-bool IndexHasKey(PageWriteSet& pages, const JetFormat& format, const IndexDef& index,
-                 const std::vector<uint8_t>& key) {
-  return Tree(pages, format, index, 0).HasKey(key);
+IndexPage& IndexPageCache::Get(PageWriteSet& pages, const JetFormat& format,
+                               uint32_t number) {
+  auto it = slots_.find(number);
+  if (it != slots_.end()) {
+    if (!it->second.source) return it->second.page;  // made by this save
+    if (!pages.IsNew(number) && pages.file().Read(number) == it->second.source)
+      return it->second.page;
+  }
+  PagePtr source;
+  const PageData* bytes = &pages.View(number);
+  if (!pages.IsNew(number)) {
+    source = pages.file().Read(number);
+    // Pages this save changed are decoded from the change.
+    if (bytes->data() != source->data() && *bytes != *source) source = nullptr;
+  } 
+  Slot& slot = slots_[number];
+  slot.page = DecodeIndexPage(*bytes, format, pages.file().path(), number);
+  slot.source = source;
+  if (!source) touched_.push_back(number);
+  return slot.page;
 }
 
-void InsertIndexEntry(PageWriteSet& pages, const JetFormat& format, const IndexDef& index,
-                      uint32_t owner, const std::vector<uint8_t>& key, RowId row) {
-  Tree(pages, format, index, owner).Insert(key, row);
+void IndexPageCache::Stored(uint32_t number, const IndexPage& page) {
+  Slot& slot = slots_[number];
+  if (&slot.page != &page) slot.page = page;
+  slot.source = nullptr;
+  touched_.push_back(number);
+}
+
+void IndexPageCache::Trim() {
+  // A save touches a few pages per index, and appends keep to the right
+  // edge of each tree: a thousand pages hold every path.
+  constexpr size_t kMaxPages = 1024;
+  if (slots_.size() >= kMaxPages) slots_.clear();
+}
+
+void IndexPageCache::Committed(PageFile& file) {
+  for (uint32_t n : touched_) {
+    auto it = slots_.find(n);
+    if (it != slots_.end()) it->second.source = file.Read(n);
+  }
+  touched_.clear();
+}
+
+bool IndexHasKey(PageWriteSet& pages, IndexPageCache& cache, const JetFormat& format,
+                 const IndexDef& index, const std::vector<uint8_t>& key) {
+  return Tree(pages, cache, format, index, 0).HasKey(key);
+}
+
+void InsertIndexEntry(PageWriteSet& pages, IndexPageCache& cache, const JetFormat& format,
+                      const IndexDef& index, uint32_t owner,
+                      const std::vector<uint8_t>& key, RowId row) {
+  Tree(pages, cache, format, index, owner).Insert(key, row);
 }
 
 }  // namespace corvalin::engine

@@ -181,6 +181,7 @@ RowId TableWriter::Insert(std::vector<Value> values) {
   const std::string& file = database_->path();
   const uint32_t saved_page = current_page_;
   const std::vector<LongValuePages> saved_long_values = long_values_;
+  index_pages_.Trim();
   try {
     const PageData& tdef = pages_.View(t.page);
     uint32_t row_count = Get32(tdef, format_.tdef_row_count_offset);
@@ -223,7 +224,7 @@ RowId TableWriter::Insert(std::vector<Value> values) {
       const IndexDef& x = t.indexes[i];
       if (!IndexHoldsRow(t, x, values)) continue;
       Key k{&x, EncodeIndexKey(format_, t, x, values), false};
-      k.distinct = !IndexHasKey(pages_, format_, x, k.bytes);
+      k.distinct = !IndexHasKey(pages_, index_pages_, format_, x, k.bytes);
       if (!k.distinct) {
         bool unique = false;
         for (const IndexDef& y : t.indexes)
@@ -268,7 +269,7 @@ RowId TableWriter::Insert(std::vector<Value> values) {
     uint32_t page = PageFor(row.size());
     RowId id{page, AddDataPageRow(pages_.Modify(page), format_, row)};
 
-    for (const Key& k : keys) InsertIndexEntry(pages_, format_, *k.index, t.page, k.bytes, id);
+    for (const Key& k : keys) InsertIndexEntry(pages_, index_pages_, format_, *k.index, t.page, k.bytes, id);
 
     // Every new page is in use in the file's global map (its map pages too).
     for (size_t n = 0; n < pages_.allocated().size(); ++n)
@@ -287,9 +288,11 @@ RowId TableWriter::Insert(std::vector<Value> values) {
       if (at + 4 <= def.size()) Put32(def, at, Get32(def, at) + 1);
     }
     pages_.Commit();
+    index_pages_.Committed(pages_.file());
     return id;
   } catch (...) {
     pages_.Discard();
+    index_pages_.Clear();
     current_page_ = saved_page;
     long_values_ = saved_long_values;
     throw;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "db/engine/format/database.h"
+#include "db/engine/format/index_writer.h"
 #include "db/engine/format/long_value.h"
 #include "db/engine/format/page_write_set.h"
 #include "db/engine/format/row.h"
@@ -45,6 +46,7 @@ class TableWriter {
   std::vector<LongValuePages> long_values_;  // per column
   uint32_t current_page_ = 0;                // data page tried first
   std::vector<size_t> real_indexes_;         // one logical index per b-tree
+  IndexPageCache index_pages_;
 };
 
 }  // namespace corvalin::engine
