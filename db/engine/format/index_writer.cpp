@@ -192,7 +192,8 @@ class Tree {
       if (count < 2)
         throw Error(kErrTooLong, "an entry of index " + index_.name +
                                      " is too large for an index page");
-      size_t split = inserted != kNone && inserted + 2 >= count ? count - 1 : (count + 1) / 2;
+      size_t split = ChooseSplit(level, is_leaf, count,
+                                 inserted != kNone && inserted + 2 >= count);
 
       if (depth == 0) {
         SplitRoot(level, split);
@@ -249,6 +250,34 @@ class Tree {
       inserted = parent.slot;
       at_end = parent_max_changed;
     }
+  }
+
+  // Where a full page splits: after all but the last entry when the new one
+  // went to the end, else in the middle, else wherever both halves fit
+  // (their shared prefixes differ from the whole page's).
+  size_t ChooseSplit(const Level& level, bool is_leaf, size_t count, bool at_end) {
+    auto fits = [&](size_t k) {
+      IndexPage a, b;
+      if (is_leaf) {
+        a.leaf = b.leaf = true;
+        a.entries.assign(level.page().entries.begin(), level.page().entries.begin() + k);
+        b.entries.assign(level.page().entries.begin() + k, level.page().entries.end());
+      } else {
+        a = NodeFrom({level.children.begin(), level.children.begin() + k}, level.page());
+        b = NodeFrom({level.children.begin() + k, level.children.end()}, level.page());
+      }
+      buffer_.resize(format_.page_size);
+      return EncodeIndexPage(a, format_, buffer_) && EncodeIndexPage(b, format_, buffer_);
+    };
+    size_t middle = (count + 1) / 2;
+    if (at_end && fits(count - 1)) return count - 1;
+    if (fits(middle)) return middle;
+    for (size_t d = 1; d < count; ++d) {
+      if (middle + d < count && fits(middle + d)) return middle + d;
+      if (middle > d && fits(middle - d)) return middle - d;
+    }
+    throw Error(kErrTooLong, "the entries of index " + index_.name +
+                                 " are too large to share an index page");
   }
 
   // A full root: its entries move to two new pages under it.
