@@ -28,14 +28,24 @@ uint32_t U32(const uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-void AddBits(const uint8_t* bits, size_t length, uint64_t first,
-             uint32_t page_count, std::vector<uint32_t>& pages) {
+// A bit for a page past the end of the file means the file was cut short
+// (or the map is damaged): the pages it names are lost, and reading on
+// would hand out a table with rows silently missing.
+void AddBits(const uint8_t* bits, size_t length, uint64_t first, PageFile& file,
+             uint32_t map_page, std::vector<uint32_t>& pages) {
+  const uint32_t page_count = file.page_count();
   for (size_t i = 0; i < length; ++i) {
     if (bits[i] == 0) continue;
     for (int b = 0; b < 8; ++b) {
       if (!(bits[i] & (1 << b))) continue;
       uint64_t page = first + i * 8 + b;
-      if (page < page_count) pages.push_back(static_cast<uint32_t>(page));
+      if (page >= page_count) {
+        throw DamagedPage(file.path(), map_page,
+                          "the usage map lists page " + std::to_string(page) +
+                              ", past the end of the file (" +
+                              std::to_string(page_count) + " pages)");
+      }
+      pages.push_back(static_cast<uint32_t>(page));
     }
   }
 }
@@ -176,7 +186,7 @@ std::vector<uint32_t> ReadUsageMap(PageFile& file, const JetFormat& format,
   uint32_t page_count = file.page_count();
   if (map[0] == kInlineMap) {
     if (size < 5) throw DamagedPage(file.path(), ptr.page, "usage map too short");
-    AddBits(map + 5, size - 5, U32(map + 1), page_count, pages);
+    AddBits(map + 5, size - 5, U32(map + 1), file, ptr.page, pages);
     return pages;
   }
   if (map[0] != kReferenceMap) {
@@ -193,7 +203,7 @@ std::vector<uint32_t> ReadUsageMap(PageFile& file, const JetFormat& format,
     if ((*bits)[0] != kUsageMapPageType) {
       throw DamagedPage(file.path(), map_page, "not a usage map page");
     }
-    AddBits(bits->data() + 4, bits->size() - 4, j * per_page, page_count, pages);
+    AddBits(bits->data() + 4, bits->size() - 4, j * per_page, file, map_page, pages);
   }
   return pages;
 }
