@@ -11,6 +11,7 @@
 //   growing table fill up instead of staying half empty.
 #include "db/engine/format/index_writer.h"
 
+#include <algorithm>
 #include <set>
 
 #include "db/engine/error.h"
@@ -75,20 +76,20 @@ class Tree {
         path.push_back(std::move(level));
         return path;
       }
-      level.children = Children(level.page());
-      if (level.children.empty())
+      const IndexPage& node = level.page();
+      if (node.entries.empty() && node.tail_page == 0)
         throw DamagedPage(pages_.file().path(), number,
                           "intermediate page of index " + index_.name + " has no children");
-      size_t slot = level.children.size() - 1;
-      for (size_t i = 0; i < level.children.size(); ++i) {
-        const Child& c = level.children[i];
-        if (!c.bounded || CompareIndexEntries(key, row, c.key, c.row) <= 0) {
-          slot = i;
-          break;
-        }
-      }
+      // The first child whose last entry is not below (key, row); past them
+      // all, the tail, or without one the last child.
+      auto it = std::lower_bound(node.entries.begin(), node.entries.end(), 0,
+                                 [&](const IndexEntry& e, int) {
+                                   return CompareIndexEntries(e.key, e.row, key, row) < 0;
+                                 });
+      size_t slot = size_t(it - node.entries.begin());
+      if (slot == node.entries.size() && node.tail_page == 0) --slot;
       level.slot = slot;
-      number = level.children[slot].page;
+      number = slot < node.entries.size() ? node.entries[slot].child_page : node.tail_page;
       path.push_back(std::move(level));
     }
   }
@@ -160,10 +161,12 @@ class Tree {
     std::vector<Level> path = Descend(key, row);
     Level& leaf = path.back();
     auto& entries = leaf.page().entries;
-    size_t pos = 0;
-    while (pos < entries.size() &&
-           CompareIndexEntries(entries[pos].key, entries[pos].row, key, row) < 0)
-      ++pos;
+    size_t pos = size_t(
+        std::lower_bound(entries.begin(), entries.end(), 0,
+                         [&](const IndexEntry& e, int) {
+                           return CompareIndexEntries(e.key, e.row, key, row) < 0;
+                         }) -
+        entries.begin());
     entries.insert(entries.begin() + pos, IndexEntry{key, row, 0});
     bool at_end = pos + 1 == entries.size();
     size_t inserted = pos;  // where this level took a new entry or child
@@ -173,6 +176,8 @@ class Tree {
     for (size_t depth = path.size(); depth-- > 0;) {
       Level& level = path[depth];
       const bool is_leaf = level.page().leaf;
+      if (depth > 0 && path[depth - 1].children.empty())
+        path[depth - 1].children = Children(path[depth - 1].page());
       if (!is_leaf) *level.model = NodeFrom(level.children, level.page());
       const IndexPage& page = level.page();
       size_t count = is_leaf ? page.entries.size() : level.children.size();
@@ -321,11 +326,12 @@ class Tree {
     std::vector<Level> path = Descend(key, RowId{0, 0});
     const IndexPage* page = path.back().model;
     for (int hops = 0; hops < 2; ++hops) {
-      for (const IndexEntry& e : page->entries) {
-        int c = CompareIndexEntries(e.key, RowId{}, key, RowId{});
-        if (c == 0) return true;
-        if (c > 0) return false;
-      }
+      auto it = std::lower_bound(page->entries.begin(), page->entries.end(), 0,
+                                 [&](const IndexEntry& e, int) {
+                                   return CompareIndexEntries(e.key, RowId{}, key, RowId{}) < 0;
+                                 });
+      if (it != page->entries.end())
+        return CompareIndexEntries(it->key, RowId{}, key, RowId{}) == 0;
       if (page->next_page == 0) return false;
       page = &Load(page->next_page);
     }
