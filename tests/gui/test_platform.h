@@ -6,10 +6,14 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <ostream>
 
 #include "app/platform.h"
 #include "db/access1.h"
 #include "db/engine/error.h"
+
+// Readable texts in test failures.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace corvalin::testing {
 
