@@ -11,6 +11,7 @@
 #include "app/step_runner.h"
 #include "ui/layout.h"
 #include "ui/page2/append_run.h"
+#include "ui/style/indicator_metrics.h"
 #include "ui/style/pointer_feedback.h"
 #include "ui/style/sorted_list.h"
 
@@ -59,6 +60,7 @@ void Form2::buildLayout() {
   Option2 = Make<QRadioButton>(Frame3, "Option2", 3960, 300, 2965, 255);
   Option2->setText(QStringLiteral("Append to Table in Database #2"));
   Option1->setChecked(true);
+  UseDesignIndicators(Frame3);
   PushButton2 = MakePushButton(this, "PushButton2", QStringLiteral("Start Appending"), 120, 3450,
                                7800, 405);
   ProgressBar1 = Make<QProgressBar>(this, "ProgressBar1", 120, 3970, 7800, 405);
