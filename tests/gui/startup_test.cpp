@@ -5,6 +5,7 @@
 
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QRadioButton>
 
 #include "app/settings_store.h"
 #include "app/step_runner.h"
@@ -163,6 +164,20 @@ TEST_F(StartupTest, BothRememberedFilesOpenTheSecondPage) {
   EXPECT_TRUE(platform.boxes.empty());
 }
 
+TEST_F(StartupTest, OneRememberedFileForBothOpensTheSecondPageForASharedFile) {
+  CORVALIN_REQUIRE_CORPUS();
+  const QString file = QString::fromStdString(testing::CopyOfCorpusFile("V2000/queryTestV2000.mdb"));
+  remember(file, file);
+  Form1 form1(platform, settings, tables);
+  form1.Start();
+  Form2& form2 = form1.form2();
+  EXPECT_TRUE(form2.isVisible());
+  EXPECT_EQ(form2.Frame1->title(), "Access Database #1 (same file)");
+  EXPECT_FALSE(form2.Option1->isEnabled());
+  EXPECT_EQ(form2.List1->currentItem()->text(), "Table1");
+  EXPECT_EQ(form2.List2->currentItem()->text(), "Table2");
+}
+
 TEST_F(StartupTest, AWrongPasswordIsReportedByNextThenTheSecondPageShows) {
   CORVALIN_REQUIRE_CORPUS();
   const QString one = QString::fromStdString(
@@ -179,6 +194,18 @@ TEST_F(StartupTest, AWrongPasswordIsReportedByNextThenTheSecondPageShows) {
   EXPECT_TRUE(form1.form2().isVisible());
   EXPECT_FALSE(form1.isVisible());
   EXPECT_EQ(Names(form1.form2().List2), QStringList({"Table"}));
+}
+
+TEST_F(StartupTest, ClosingEitherPageEndsTheProgram) {
+  for (bool second : {false, true}) {
+    TestPlatform closing;
+    Form1 form1(closing, settings, tables);
+    form1.Start();
+    QWidget& window = second ? static_cast<QWidget&>(form1.form2()) : form1;
+    window.show();
+    EXPECT_TRUE(window.close());
+    EXPECT_EQ(closing.ended, 1);
+  }
 }
 
 }  // namespace

@@ -100,8 +100,8 @@ class AppendRun {
   const DatabaseChoice& choice_;
   StepRunner run_;
 
-  // The objects of one run, declared so that record sets go before the
-  // connections they were opened on.
+  // The objects of one run. Declared after the connections, the record sets
+  // are released before the connections they were opened on.
   std::optional<ado::Connection> target_, source_;
   std::optional<ado::Recordset> sourceRecords_, targetRecords_;
   // The rows of each selected table, read only to count their columns.
