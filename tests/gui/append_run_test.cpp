@@ -312,6 +312,24 @@ TEST_F(AppendRunTest, ATableThatDoesNotOpenEndsTheRunAfterOneReport) {
   EXPECT_EQ(Bytes(file), before);
 }
 
+TEST_F(AppendRunTest, AFailedAddNewEndsTheRunAndChangesNoRecord) {
+  // The engine adds records to Jet 4 and ACE files only: a Jet 3 target
+  // opens, but refuses the new record.
+  const std::string target = CopyOfCorpusFile("V1997/delTestV1997.mdb");
+  const std::string source = CopyOfCorpusFile("V2000/delTestV2000.mdb");
+  const QByteArray before = Bytes(target);
+  Form2& form2 = open(target, source);
+  select(form2.List2, "Table");
+  form2.PushButton2_Click();
+  ASSERT_EQ(platform.boxes.size(), 1u) << boxTexts().join("\n").toStdString();
+  EXPECT_NE(platform.boxes[0].text.indexOf("PushButton2_Click at line 172\r\r"), -1)
+      << platform.boxes[0].text.toStdString();
+  EXPECT_EQ(form2.pointer->kind(), kPointerOrdinary);
+  EXPECT_EQ(form2.ProgressBar1->value(), 0);
+  EXPECT_EQ(form2.ProgressBar1->format(), "Progress Bar");
+  EXPECT_EQ(Bytes(target), before) << "no source value went into an existing record";
+}
+
 // Run in a child process by the test below, with the real end of the
 // program: the window is closed in the yield of the source's last record.
 TEST(AppendCloseChild, Run) {
