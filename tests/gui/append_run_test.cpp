@@ -21,6 +21,8 @@
 #include "db/access1.h"
 #include "db/engine/ado/connection.h"
 #include "db/engine/ado/recordset.h"
+#include "db/engine/format/check.h"
+#include "db/engine/format/database.h"
 #include "tests/gui/test_platform.h"
 #include "tests/support/corpus.h"
 #include "ui/page1/form1.h"
@@ -51,6 +53,11 @@ Rows ReadRows(const std::string& path, const std::string& table) {
     records.MoveNext();
   }
   return rows;
+}
+
+// What the engine's structure check finds wrong with the file.
+std::vector<std::string> Problems(const std::string& path) {
+  return engine::CheckDatabase(*engine::Database::Open(path, engine::OpenOptions{}));
 }
 
 Rows Concat(Rows a, const Rows& b) {
@@ -143,6 +150,7 @@ TEST_P(AppendRunFormats, SameTableOnBothSidesAppendsItsRecordsOnce) {
   EXPECT_EQ(boxTexts(), QStringList({kAppendDone}));
   // The run stops after the records that were there when it began.
   EXPECT_EQ(ReadRows(file, "Table"), Concat(before, before));
+  EXPECT_EQ(Problems(file), std::vector<std::string>());
 }
 
 TEST_P(AppendRunFormats, FourRecordsMoveTheBarThenDoneAndRunningTwiceAppendsTwice) {
@@ -197,6 +205,8 @@ TEST_P(AppendRunFormats, FourRecordsMoveTheBarThenDoneAndRunningTwiceAppendsTwic
   form2.PushButton2_Click();
   EXPECT_EQ(ReadRows(target, "Table"), Concat(Concat(targetRows, sourceRows), sourceRows));
   EXPECT_EQ(platform.boxes.size(), 2u);
+  EXPECT_EQ(Problems(target), std::vector<std::string>());
+  EXPECT_EQ(Problems(source), std::vector<std::string>());
 }
 
 TEST_P(AppendRunFormats, Option2SendsTheRecordsToDatabaseTwo) {
@@ -373,6 +383,7 @@ TEST_F(AppendRunTest, ClosingTheWindowMidRunKeepsTheRecordsSavedSoFar) {
   // The first record was saved before the close; the file reads as a whole.
   EXPECT_EQ(ReadRows(target, "Table"), Concat(targetRows, {sourceRows[0]}));
   EXPECT_EQ(*tables.GetTableList(QString::fromStdString(target), QString()), QStringList({"Table"}));
+  EXPECT_EQ(Problems(target), std::vector<std::string>());
   // An independent reader, when the machine has one, sees the same rows.
   if (QFile::exists("/usr/bin/mdb-export")) {
     QProcess reader;
