@@ -340,6 +340,27 @@ TEST_F(AppendRunTest, AFailedAddNewEndsTheRunAndChangesNoRecord) {
   EXPECT_EQ(Bytes(target), before) << "no source value went into an existing record";
 }
 
+TEST_F(AppendRunTest, RefusedValuesAndRecordsAreReportedAndTheRunGoesOn) {
+  // Text into a Long Integer key column: every value of the first column is
+  // refused, and so is every record then, for its missing key.
+  const std::string target = CopyOfCorpusFile("V2000/indexTestV2000.mdb");
+  const std::string source = CopyOfCorpusFile("V2000/delTestV2000.mdb");
+  const Rows before = ReadRows(target, "Table2");
+  Form2& form2 = open(target, source);
+  select(form2.List1, "Table2");
+  select(form2.List2, "Table");
+  form2.PushButton2_Click();
+  QStringList lines;
+  for (const auto& box : platform.boxes) {
+    const int at = box.text.indexOf("at line ");
+    lines << (at < 0 ? box.text : box.text.mid(at + 8, 3));
+  }
+  EXPECT_EQ(lines, QStringList({"176", "180", "176", "180", kAppendDone}))
+      << boxTexts().join("\n---\n").toStdString();
+  EXPECT_EQ(ReadRows(target, "Table2"), before);
+  EXPECT_EQ(Problems(target), std::vector<std::string>());
+}
+
 // Run in a child process by the test below, with the real end of the
 // program: the window is closed in the yield of the source's last record.
 TEST(AppendCloseChild, Run) {
