@@ -323,8 +323,9 @@ TEST_F(AppendRunTest, ATableThatDoesNotOpenEndsTheRunAfterOneReport) {
 }
 
 TEST_F(AppendRunTest, AFailedAddNewEndsTheRunAndChangesNoRecord) {
-  // The engine adds records to Jet 4 and ACE files only: a Jet 3 target
-  // opens, but refuses the new record.
+  // The engine does not add records to Access 97 (Jet 3) files yet: such a
+  // target opens, but refuses the new record at AddNew. (When it learns to,
+  // this test needs another target that refuses.)
   const std::string target = CopyOfCorpusFile("V1997/delTestV1997.mdb");
   const std::string source = CopyOfCorpusFile("V2000/delTestV2000.mdb");
   const QByteArray before = Bytes(target);
