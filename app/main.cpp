@@ -57,12 +57,10 @@ int main(int argc, char** argv) {
   corvalin::SettingsStore settings;
   corvalin::AdoTableSource tables;
   corvalin::Form1 form1(platform, settings, tables);
-  form1.Form_Load();
-
-  if (argc == 3 && std::strcmp(argv[1], "--screenshots") == 0)
+  if (argc == 3 && std::strcmp(argv[1], "--screenshots") == 0) {
+    form1.Form_Load();
     return SaveScreenshots(form1, QString::fromLocal8Bit(argv[2]));
-
-  // After the automatic advance only the second page shows.
-  if (!(form1.hasForm2() && form1.form2().isVisible())) form1.show();
+  }
+  form1.Start();
   return app.exec();
 }

@@ -24,22 +24,22 @@ StepRunner::StepRunner(Platform& platform, QWidget* window, const QString& handl
     : platform_(platform), window_(window),
       qualifiedName_(QString::fromLatin1(kQualifiedPrefix) + handler) {}
 
-void StepRunner::step(int line, const std::function<void()>& body) {
-  test(line, [&] {
+bool StepRunner::step(int line, const std::function<void()>& body) {
+  try {
     body();
     return true;
-  });
-}
-
-bool StepRunner::test(int line, const std::function<bool()>& condition) {
-  try {
-    return condition();
   } catch (const engine::Error& error) {
     report(QString::fromStdString(error.description()), line);
   } catch (const std::exception& error) {
     report(QString::fromLocal8Bit(error.what()), line);
   }
-  return true;
+  return false;
+}
+
+bool StepRunner::test(int line, const std::function<bool()>& condition) {
+  bool result = true;
+  step(line, [&] { result = condition(); });
+  return result;
 }
 
 void StepRunner::report(const QString& description, int line) {

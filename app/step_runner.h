@@ -25,8 +25,10 @@ class StepRunner {
   // `handler` is "Form1.Form_Load" and the like; the report qualifies it.
   StepRunner(Platform& platform, QWidget* window, const QString& handler);
 
-  // Runs one step; a failure is reported and swallowed.
-  void step(int line, const std::function<void()>& body);
+  // Runs one step; a failure is reported and swallowed. True when the step
+  // ran through, for the few places where going on after a failure would do
+  // harm.
+  bool step(int line, const std::function<void()>& body);
   // Runs a test step. A failing test counts as passed: the report says what
   // went wrong and the handler goes on into the step the test guards.
   bool test(int line, const std::function<bool()>& condition);

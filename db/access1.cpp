@@ -1,6 +1,12 @@
 #include "db/access1.h"
 
+#include <QUrl>
+#include <exception>
+
+#include "app/platform.h"
+#include "app/step_runner.h"
 #include "db/database_choice.h"
+#include "db/engine/error.h"
 #include "ui/style/sorted_list.h"
 
 namespace corvalin {
@@ -40,6 +46,64 @@ void FillTableList1(const DatabaseChoice& choice, TableSource& source, SortedLis
 void FillTableList2(const DatabaseChoice& choice, TableSource& source, SortedList& list2) {
   // The second entry, so that one file on both sides starts on two tables.
   Fill(list2, source.GetTableList(choice.path2(), choice.password2()), 1);
+}
+
+QString ProviderGuidanceText() {
+  const QString paragraphs[] = {
+      QStringLiteral("Error #3706: Provider cannot be found. It may not be properly installed."),
+      QStringLiteral("You are getting this error because:"),
+      QStringLiteral("1. Microsoft Access is not installed on your computer."),
+      QStringLiteral(
+          "2. A set of Microsoft components to transfer data is not installed on your computer."),
+      QStringLiteral("You need to download and install Microsoft Access Database Engine 2010 or "
+                     "2016 to solve this problem."),
+      QStringLiteral("Would you like me to open the Microsoft site now so you can do this?"),
+      QStringLiteral("(If you have any further questions please email a screenshot of this "
+                     "error message to ") +
+          QString::fromLatin1(kSupportAddress) + QStringLiteral(")"),
+  };
+  QString text;
+  for (const QString& paragraph : paragraphs) {
+    if (!text.isEmpty()) text += QStringLiteral("\r\n\r\n");
+    text += paragraph;
+  }
+  return text;
+}
+
+bool CheckProvider(Platform& platform, QWidget* owner) {
+  // Every failure is handled here: the caller only learns true or false.
+  int number = 0;
+  QString description;
+  try {
+    platform.createConnectionObject();
+    return true;
+  } catch (const engine::Error& error) {
+    number = error.number();
+    description = QString::fromStdString(error.description());
+  } catch (const std::exception& error) {
+    description = QString::fromLocal8Bit(error.what());
+  } catch (...) {
+  }
+  const bool missingProvider =
+      number == engine::kErrProviderNotFound ||
+      description.contains(QLatin1String("provider cannot be found"), Qt::CaseInsensitive);
+  if (!missingProvider) return false;
+  bool yes = false;
+  try {
+    yes = platform.askYesNo(owner, ProviderGuidanceText());
+  } catch (...) {
+  }
+  if (yes) {
+    // Each page on its own: a page that does not open keeps nobody from the
+    // other, and what the browser made of them is not looked at.
+    for (const char* page : {kEngine2010Page, kEngine2016Page}) {
+      try {
+        platform.openUrl(QUrl(QString::fromLatin1(page)));
+      } catch (...) {
+      }
+    }
+  }
+  return false;
 }
 
 }  // namespace corvalin

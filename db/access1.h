@@ -6,10 +6,12 @@
 #include <optional>
 
 class QListWidget;
+class QWidget;
 
 namespace corvalin {
 
 class DatabaseChoice;
+class Platform;
 class SortedList;
 
 // The connection string for one file and its password.
@@ -42,5 +44,29 @@ class AdoTableSource : public TableSource {
 // missing file leaves the list as it was.
 void FillTableList1(const DatabaseChoice& choice, TableSource& source, SortedList& list1);
 void FillTableList2(const DatabaseChoice& choice, TableSource& source, SortedList& list2);
+
+// What creating a connection object means with the engine built into the
+// program: an ado::Connection is made, and the connection strings that
+// BuildConnectionString gives for a .mdb and for an .accdb path are read the
+// way Connection::Open reads them, so both providers they name must be ones
+// the engine serves. Touches no file. Throws engine::Error: 3706 "Provider
+// cannot be found" when a provider is missing.
+void ProbeDatabaseEngine();
+
+// The download pages of the Access Database Engine 2010 and 2016, in the
+// order the guidance opens them.
+inline constexpr const char kEngine2010Page[] =
+    "https://www.microsoft.com/en-us/download/details.aspx?id=13255";
+inline constexpr const char kEngine2016Page[] =
+    "https://www.microsoft.com/en-us/download/details.aspx?id=54920";
+
+// The seven paragraphs that explain a missing provider.
+QString ProviderGuidanceText();
+
+// The start-up check: true when a connection object could be created. A
+// missing provider (3706, or "provider cannot be found" in any case in the
+// description) shows the guidance, and Yes opens both download pages; any
+// other failure shows nothing. Never shows the error report.
+bool CheckProvider(Platform& platform, QWidget* owner);
 
 }  // namespace corvalin

@@ -1,10 +1,12 @@
-// The program's table source: the tables rowset of our engine.
+// The program's table source, the tables rowset of our engine, and the
+// start-up probe of the engine's providers.
 #include <memory>
 #include <variant>
 
 #include "app/main_module.h"
 #include "db/access1.h"
 #include "db/engine/ado/connection.h"
+#include "db/engine/ado/connection_string.h"
 #include "db/engine/ado/recordset.h"
 
 namespace corvalin {
@@ -16,6 +18,15 @@ QString Text(const ado::Variant& value) {
 }
 
 }  // namespace
+
+void ProbeDatabaseEngine() {
+  ado::Connection connection;
+  // The provider is chosen from the path alone; the file names are never
+  // opened.
+  for (const char* path : {"probe.mdb", "probe.accdb"})
+    ado::ProviderOf(ado::ParseConnectionString(BuildConnectionString(
+        QString::fromLatin1(path), QString()).toStdString()));
+}
 
 std::optional<QStringList> AdoTableSource::GetTableList(const QString& path,
                                                         const QString& password) {

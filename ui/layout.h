@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QFont>
+#include <QPushButton>
 #include <QRect>
 #include <QWidget>
 #include <QtMath>
@@ -32,5 +33,19 @@ inline void MakeFixedWindow(QWidget* window, int widthTwips, int heightTwips) {
 }
 
 void CentreOnScreen(QWidget* window);
+
+// A control of kind T, named and placed from its design measures (twips).
+template <typename T>
+T* Make(QWidget* parent, const char* name, int left, int top, int width, int height) {
+  T* widget = new T(parent);
+  widget->setObjectName(QLatin1String(name));
+  PlaceTwips(widget, left, top, width, height);
+  return widget;
+}
+
+// The push button of both pages: Arial 11.25 pt bold on white, never the
+// window's default button.
+QPushButton* MakePushButton(QWidget* parent, const char* name, const QString& caption, int left,
+                            int top, int width, int height);
 
 }  // namespace corvalin

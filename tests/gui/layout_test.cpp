@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QFontInfo>
+#include <QFontMetricsF>
+#include <QStyleOptionButton>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -140,6 +142,21 @@ TEST_F(LayoutTest, SecondPageMatchesItsDesign) {
     EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
   }
   EXPECT_EQ(&form2, &form1.form2()) << "the window is created once";
+}
+
+TEST_F(LayoutTest, OptionCaptionsFitTheirDesignWidth) {
+  Form2& form2 = form1.form2();
+  for (QRadioButton* option : {form2.Option1, form2.Option2}) {
+    SCOPED_TRACE(option->objectName().toStdString());
+    QStyleOptionButton style;
+    style.initFrom(option);
+    style.text = option->text();
+    const QRect room = option->style()->subElementRect(QStyle::SE_RadioButtonContents, &style, option);
+    EXPECT_GE(room.right() + 1, QFontMetricsF(option->font()).horizontalAdvance(option->text()) +
+                                     room.left())
+        << "the caption is cut at " << room.width() << " pixels";
+    EXPECT_LE(room.right(), option->width() - 1) << "the design width is kept";
+  }
 }
 
 TEST_F(LayoutTest, ListsSortAsAPersonReads) {

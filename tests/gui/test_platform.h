@@ -3,11 +3,17 @@
 
 #include <QStringList>
 #include <QWidget>
+#include <functional>
 #include <map>
 #include <optional>
+#include <ostream>
 
 #include "app/platform.h"
 #include "db/access1.h"
+#include "db/engine/error.h"
+
+// Readable texts in test failures.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace corvalin::testing {
 
@@ -21,6 +27,11 @@ class TestPlatform : public Platform {
  public:
   void messageBox(QWidget*, Icon icon, const QString& caption, const QString& text) override {
     boxes.push_back({icon, caption, text});
+    if (onBox) onBox(boxes.back());
+  }
+  bool askYesNo(QWidget*, const QString& text) override {
+    questions << text;
+    return answerYes;
   }
   QString openFileName(QWidget*, const QString& title, const QString& filter) override {
     dialogTitle = title;
@@ -31,9 +42,19 @@ class TestPlatform : public Platform {
     urls << url.toString();
     return true;
   }
+  void createConnectionObject() override {
+    if (connectionError) throw *connectionError;
+    ProbeDatabaseEngine();
+  }
   void endProgram() override { ++ended; }
 
   std::vector<Box> boxes;
+  // Called as each box shows, to look at the windows at that moment.
+  std::function<void(const Box&)> onBox;
+  QStringList questions;
+  bool answerYes = false;
+  // When set, creating the connection object fails with it.
+  std::optional<engine::Error> connectionError;
   QString fileToPick, dialogTitle, dialogFilter;
   QStringList urls;
   int ended = 0;

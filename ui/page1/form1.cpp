@@ -1,6 +1,6 @@
 #include "ui/page1/form1.h"
 
-#include <QCloseEvent>
+#include <QEvent>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
@@ -20,14 +20,6 @@
 namespace corvalin {
 
 namespace {
-
-template <typename T>
-T* Make(QWidget* parent, const char* name, int left, int top, int width, int height) {
-  T* widget = new T(parent);
-  widget->setObjectName(QLatin1String(name));
-  PlaceTwips(widget, left, top, width, height);
-  return widget;
-}
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int left, int top,
                   int width, int height, Qt::Alignment align) {
@@ -51,21 +43,8 @@ QLineEdit* MakeText(QWidget* parent, const char* name, int left, int top, int wi
 
 }  // namespace
 
-QPushButton* MakePushButton(QWidget* parent, const char* name, const QString& caption, int left,
-                            int top, int width, int height) {
-  QPushButton* button = Make<QPushButton>(parent, name, left, top, width, height);
-  button->setText(caption);
-  button->setFont(ArialBold(11.25));
-  button->setAutoDefault(false);
-  button->setDefault(false);
-  QPalette palette = button->palette();
-  palette.setColor(QPalette::Button, Qt::white);
-  button->setPalette(palette);
-  return button;
-}
-
 Form1::Form1(Platform& platform, SettingsStore& settings, TableSource& tables)
-    : platform_(platform), settings_(settings), tables_(tables) {
+    : WizardWindow(platform), settings_(settings), tables_(tables) {
   setObjectName(QStringLiteral("Form1"));
   buildLayout();
   connectHandlers();
@@ -170,9 +149,25 @@ void Form1::Form_Load() {
   run.step(130, [&] { Text2->setText(settings_.read(kKeyPassword1)); });
   run.step(132, [&] { Text3->setText(settings_.read(kKeyFile2)); });
   run.step(134, [&] { Text4->setText(settings_.read(kKeyPassword2)); });
+  // Without the database components there is nothing to do: the program ends
+  // before any window shows. CheckProvider reports its own trouble.
+  bool providerUsable = true;
+  run.step(142, [&] { providerUsable = CheckProvider(platform_, this); });
+  if (!providerUsable) {
+    ended_ = true;
+    platform_.endProgram();
+    return;
+  }
   if (!run.test(136, [&] { return FileExists(Text1->text()); })) return;
   if (!run.test(138, [&] { return FileExists(Text3->text()); })) return;
   run.step(140, [&] { PushButton2_Click(); });
+}
+
+void Form1::Start() {
+  Form_Load();
+  if (ended_) return;
+  // After the automatic advance only the second page shows.
+  if (!(form2_ && form2_->isVisible())) show();
 }
 
 void Form1::browse(const QString& handler, QLineEdit* field) {
@@ -228,7 +223,7 @@ void Form1::PushButton2_Click() {
 
 Form2& Form1::form2() {
   if (!form2_) {
-    form2_ = std::make_unique<Form2>(platform_, *this);
+    form2_ = std::make_unique<Form2>(platform_, *this, *this);
     form2_->Form_Load();
   }
   return *form2_;
@@ -238,18 +233,5 @@ QString Form1::path1() const { return Text1->text(); }
 QString Form1::password1() const { return Text2->text(); }
 QString Form1::path2() const { return Text3->text(); }
 QString Form1::password2() const { return Text4->text(); }
-
-void Form1::closeEvent(QCloseEvent* event) {
-  event->accept();
-  platform_.endProgram();
-}
-
-void Form1::showEvent(QShowEvent* event) {
-  if (!centred_) {
-    centred_ = true;
-    CentreOnScreen(this);
-  }
-  QWidget::showEvent(event);
-}
 
 }  // namespace corvalin

@@ -1,10 +1,10 @@
 // The first page: the database choice (two files and their passwords).
 #pragma once
 
-#include <QWidget>
 #include <memory>
 
 #include "db/database_choice.h"
+#include "ui/wizard_window.h"
 
 class QGroupBox;
 class QLabel;
@@ -19,13 +19,16 @@ class PointerFeedback;
 class SettingsStore;
 class TableSource;
 
-class Form1 : public QWidget, public DatabaseChoice {
+class Form1 : public WizardWindow, public DatabaseChoice {
  public:
   Form1(Platform& platform, SettingsStore& settings, TableSource& tables);
   ~Form1() override;
 
-  // The start-up sequence; afterwards the caller shows this window unless
-  // the second page has replaced it.
+  // The program's start: the start-up sequence, then this window unless the
+  // automatic advance has put the second page in its place or the provider
+  // check has ended the program.
+  void Start();
+  // The start-up sequence alone.
   void Form_Load();
   void PushButton1_Click();
   void PushButton2_Click();
@@ -48,8 +51,6 @@ class Form1 : public QWidget, public DatabaseChoice {
   PointerFeedback* pointer;
 
  protected:
-  void closeEvent(QCloseEvent* event) override;
-  void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -57,11 +58,12 @@ class Form1 : public QWidget, public DatabaseChoice {
   void connectHandlers();
   void browse(const QString& handler, QLineEdit* field);
 
-  Platform& platform_;
   SettingsStore& settings_;
   TableSource& tables_;
   std::unique_ptr<Form2> form2_;
-  bool centred_ = false;
+  // Set when the start-up has ended the program (seen only where ending
+  // returns, as in tests).
+  bool ended_ = false;
 };
 
 }  // namespace corvalin

@@ -1,6 +1,5 @@
 #include "ui/page2/form2.h"
 
-#include <QCloseEvent>
 #include <QGroupBox>
 #include <QIcon>
 #include <QProgressBar>
@@ -11,13 +10,12 @@
 #include "app/platform.h"
 #include "app/step_runner.h"
 #include "ui/layout.h"
+#include "ui/page2/append_run.h"
+#include "ui/style/indicator_metrics.h"
 #include "ui/style/pointer_feedback.h"
 #include "ui/style/sorted_list.h"
 
 namespace corvalin {
-
-QPushButton* MakePushButton(QWidget* parent, const char* name, const QString& caption, int left,
-                            int top, int width, int height);
 
 namespace {
 
@@ -32,17 +30,10 @@ QGroupBox* MakeFrame(QWidget* parent, const char* name, const QString& caption, 
   return frame;
 }
 
-template <typename T>
-T* Make(QWidget* parent, const char* name, int left, int top, int width, int height) {
-  T* widget = new T(parent);
-  widget->setObjectName(QLatin1String(name));
-  PlaceTwips(widget, left, top, width, height);
-  return widget;
-}
-
 }  // namespace
 
-Form2::Form2(Platform& platform, QWidget& form1) : platform_(platform), form1_(form1) {
+Form2::Form2(Platform& platform, QWidget& form1, const DatabaseChoice& choice)
+    : WizardWindow(platform), form1_(form1), choice_(choice) {
   setObjectName(QStringLiteral("Form2"));
   buildLayout();
 }
@@ -69,6 +60,7 @@ void Form2::buildLayout() {
   Option2 = Make<QRadioButton>(Frame3, "Option2", 3960, 300, 2965, 255);
   Option2->setText(QStringLiteral("Append to Table in Database #2"));
   Option1->setChecked(true);
+  UseDesignIndicators(Frame3);
   PushButton2 = MakePushButton(this, "PushButton2", QStringLiteral("Start Appending"), 120, 3450,
                                7800, 405);
   ProgressBar1 = Make<QProgressBar>(this, "ProgressBar1", 120, 3970, 7800, 405);
@@ -110,28 +102,25 @@ void Form2::Form_Load() {
 }
 
 void Form2::PushButton2_Click() {
-  // The append run's steps are added by the append engine.
-  StepRunner run(platform_, this, QStringLiteral("Form2.PushButton2_Click"));
-  (void)run;
+  // A click that arrives while a run yields to the window system is ignored
+  // (the button stays enabled, as the window is designed): a run inside the
+  // run would walk a source that the outer run is walking too.
+  if (appending_) return;
+  appending_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{appending_};
+  RunAppend(platform_, *this, choice_);
 }
 
 void Form2::PushButton5_Click() {
+  // Ignored during a run, like "Start Appending": the run's page stays in
+  // front while it works.
+  if (appending_) return;
   StepRunner run(platform_, this, QStringLiteral("Form2.PushButton5_Click"));
   run.step(100, [&] { form1_.show(); });
   run.step(102, [&] { hide(); });
-}
-
-void Form2::closeEvent(QCloseEvent* event) {
-  event->accept();
-  platform_.endProgram();
-}
-
-void Form2::showEvent(QShowEvent* event) {
-  if (!centred_) {
-    centred_ = true;
-    CentreOnScreen(this);
-  }
-  QWidget::showEvent(event);
 }
 
 }  // namespace corvalin

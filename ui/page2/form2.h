@@ -2,7 +2,7 @@
 // with its progress bar, and the way back.
 #pragma once
 
-#include <QWidget>
+#include "ui/wizard_window.h"
 
 class QGroupBox;
 class QProgressBar;
@@ -11,18 +11,22 @@ class QRadioButton;
 
 namespace corvalin {
 
+class DatabaseChoice;
 class Platform;
 class PointerFeedback;
 class SortedList;
 
-class Form2 : public QWidget {
+class Form2 : public WizardWindow {
  public:
-  // `form1` is the first page, which "< Back" shows again.
-  Form2(Platform& platform, QWidget& form1);
+  // `form1` is the first page, which "< Back" shows again; `choice` names
+  // the two databases at the moment a run starts.
+  Form2(Platform& platform, QWidget& form1, const DatabaseChoice& choice);
 
   void Form_Load();
   void PushButton2_Click();
   void PushButton5_Click();
+  // True while "Start Appending" runs (and yields to the window system).
+  bool appending() const { return appending_; }
 
   QPushButton *PushButton5, *PushButton2;
   QGroupBox *Frame1, *Frame2, *Frame3;
@@ -31,15 +35,11 @@ class Form2 : public QWidget {
   QProgressBar* ProgressBar1;
   PointerFeedback* pointer;
 
- protected:
-  void closeEvent(QCloseEvent* event) override;
-  void showEvent(QShowEvent* event) override;
-
  private:
   void buildLayout();
-  Platform& platform_;
   QWidget& form1_;
-  bool centred_ = false;
+  const DatabaseChoice& choice_;
+  bool appending_ = false;
 };
 
 }  // namespace corvalin
