@@ -12,52 +12,32 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/command.h"
 #include "tests/support/corpus.h"
 
 namespace {
 
 using corvalin::testing::CopyOfCorpusFile;
 
-struct Output {
-  int status = -1;
-  std::string out;
-};
+using corvalin::testing::RunCommand;
+using corvalin::testing::SplitLines;
 
-Output Shell(const std::string& command) {
-  Output result;
-  FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-  if (!pipe) return result;
-  char buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-  int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
-
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
+std::string Quote(const std::string& s) { return corvalin::testing::ShellQuote(s); }
 const std::string kTool = Quote(CORVALIN_BIN_DIR "/corvalin-db");
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 std::vector<std::string> Export(const std::string& file, const std::string& table) {
-  Output o = Shell(kTool + " export " + Quote(file) + " " + Quote(table));
+  auto o = RunCommand(kTool + " export " + Quote(file) + " " + Quote(table));
   EXPECT_EQ(o.status, 0) << file << " " << table;
-  return Lines(o.out);
+  return SplitLines(o.out);
 }
 
 // mdb-reader's export lines of one table (header first), empty when it fails.
 std::vector<std::string> MdbReaderExport(const std::string& file, const std::string& table) {
-  Output o = Shell("node " + Quote(CORVALIN_SOURCE_DIR "/tests/readers/mdb_reader_view.mjs") + " " +
+  auto o = RunCommand("node " + Quote(CORVALIN_SOURCE_DIR "/tests/readers/mdb_reader_view.mjs") + " " +
                  Quote(file));
   std::vector<std::string> lines;
   bool in_table = false;
-  for (const std::string& line : Lines(o.out)) {
+  for (const std::string& line : SplitLines(o.out)) {
     if (line.rfind("#", 0) == 0) {
       in_table = line == "#table " + table;
       continue;
@@ -68,20 +48,20 @@ std::vector<std::string> MdbReaderExport(const std::string& file, const std::str
 }
 
 bool HaveMdbReader() {
-  return Shell("node --version").status == 0 &&
+  return RunCommand("node --version").status == 0 &&
          std::filesystem::exists(CORVALIN_SOURCE_DIR "/tests/readers/node_modules/mdb-reader");
 }
 
 // Rows as mdbtools counts them: mdb-export prints a header line and one
 // line a row (the tables below hold no line breaks in their text).
 long MdbToolsRows(const std::string& file, const std::string& table) {
-  Output o = Shell("mdb-export " + Quote(file) + " " + Quote(table));
+  auto o = RunCommand("mdb-export " + Quote(file) + " " + Quote(table));
   if (o.status != 0) return -1;
-  return static_cast<long>(Lines(o.out).size()) - 1;
+  return static_cast<long>(SplitLines(o.out).size()) - 1;
 }
 
 std::string Check(const std::string& file) {
-  Output o = Shell(kTool + " check " + Quote(file));
+  auto o = RunCommand(kTool + " check " + Quote(file));
   return o.status == 0 ? "" : "check failed: " + o.out;
 }
 
@@ -110,7 +90,7 @@ TEST(AppendCommand, TableToItselfKeepsOldRowsAndAddsThemOnceForEveryReader) {
     ASSERT_GE(before.size(), 2u);
     long mdbtools_before = MdbToolsRows(file, c.table);
 
-    Output run = Shell(kTool + " append " + Quote(file) + " " + Quote(c.table) + " " +
+    auto run = RunCommand(kTool + " append " + Quote(file) + " " + Quote(c.table) + " " +
                      Quote(file) + " " + Quote(c.table));
     ASSERT_EQ(run.status, 0);
     size_t rows = before.size() - 1;
@@ -141,14 +121,10 @@ TEST(AppendCommand, DuplicatePrimaryKeysAreRefusedOneByOneAndChangeNothing) {
   std::string file = CopyOfCorpusFile("V2000/indexTestV2000.mdb");
   std::ifstream in(file, std::ios::binary);
   std::string bytes_before((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  FILE* pipe = popen((kTool + " append " + Quote(file) + " Table1 " + Quote(file) +
-                      " Table1 2>&1 >/dev/null").c_str(), "r");
-  std::string err;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) err.append(buffer, n);
-  pclose(pipe);
-  std::vector<std::string> reports = Lines(err);
+  auto run = RunCommand(kTool + " append " + Quote(file) + " Table1 " + Quote(file) + " Table1");
+  const std::string& err = run.err;
+  EXPECT_EQ(run.out, "added 0, refused 4\n");
+  std::vector<std::string> reports = SplitLines(err);
   ASSERT_EQ(reports.size(), 4u) << err;
   for (const std::string& r : reports) EXPECT_NE(r.find("duplicate value in index"), std::string::npos);
   std::ifstream again(file, std::ios::binary);
@@ -163,7 +139,7 @@ TEST(AppendCommand, BetweenFilesOfDifferentVersions) {
   std::string target = CopyOfCorpusFile("V2010/compIndexTestV2010.accdb");
   std::vector<std::string> src = Export(source, "Table1");
   std::vector<std::string> dst = Export(target, "Table1");
-  Output run = Shell(kTool + " append " + Quote(source) + " Table1 " + Quote(target) + " Table1");
+  auto run = RunCommand(kTool + " append " + Quote(source) + " Table1 " + Quote(target) + " Table1");
   ASSERT_EQ(run.status, 0);
   EXPECT_EQ(Check(target), "");
   std::vector<std::string> expected = dst;
@@ -176,7 +152,7 @@ TEST(AppendCommand, ManyRowsSplitIndexPagesAndAddLevels) {
   std::string file = CopyOfCorpusFile("V2010/compIndexTestV2010.accdb");
   // 512 rows doubled six times: 32,768 rows, far beyond one index page.
   for (int i = 0; i < 6; ++i) {
-    Output run = Shell(kTool + " append " + Quote(file) + " Table1 " + Quote(file) + " Table1");
+    auto run = RunCommand(kTool + " append " + Quote(file) + " Table1 " + Quote(file) + " Table1");
     ASSERT_EQ(run.status, 0);
   }
   // The check walks every index in key order and re-keys every row.
@@ -188,7 +164,7 @@ TEST(AppendCommand, ManyRowsSplitIndexPagesAndAddLevels) {
 TEST(AppendCommand, UnequalColumnCountsAppendNothing) {
   CORVALIN_REQUIRE_CORPUS();
   std::string file = CopyOfCorpusFile("V2000/testV2000.mdb");
-  Output run = Shell(kTool + " append " + Quote(file) + " Table3 " + Quote(file) + " Table1");
+  auto run = RunCommand(kTool + " append " + Quote(file) + " Table3 " + Quote(file) + " Table1");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(Check(file), "");
 }

@@ -16,6 +16,7 @@
 #include "db/engine/format/index_page.h"
 #include "db/engine/format/jet_format.h"
 #include "db/engine/format/page_file.h"
+#include "tests/support/command.h"
 #include "tests/support/corpus.h"
 
 namespace corvalin::engine {
@@ -23,27 +24,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
+using Result = testing::CommandResult;
 
-Result Check(const std::string& file) {
-  const std::string err_path = testing::TempDir() + "/check-stderr.txt";
-  Result result;
-  FILE* pipe = popen((std::string(CORVALIN_BIN_DIR "/corvalin-db check '") + file + "' 2>" +
-                      err_path).c_str(), "r");
-  if (!pipe) return result;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-  int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream err(err_path);
-  std::stringstream text;
-  text << err.rdbuf();
-  result.err = text.str();
-  return result;
+Result Check(const std::string& file, const std::string& options = "") {
+  return testing::RunCommand(CORVALIN_BIN_DIR "/corvalin-db check " + testing::ShellQuote(file) +
+                             options);
 }
 
 void WriteBytes(const std::string& path, uint64_t at, const std::vector<uint8_t>& bytes) {
@@ -115,7 +100,7 @@ TEST(CheckTest, AccessMadeFilesAreConsistent) {
     EXPECT_EQ(r.status, 0) << path << "\n" << r.out << r.err;
   }
   EXPECT_GT(files, 60u);
-  Result pw = Check(testing::CorpusDir() + "/encrypted/V2000_with-password.mdb' --password 'password");
+  Result pw = Check(testing::CorpusDir() + "/encrypted/V2000_with-password.mdb", " --password password");
   EXPECT_EQ(pw.status, 0) << pw.out << pw.err;
   Result missing = Check("/nonexistent/where.mdb");
   EXPECT_EQ(missing.status, 1);

@@ -13,6 +13,7 @@
 
 #include <sys/wait.h>
 
+#include "tests/support/command.h"
 #include "tests/support/corpus.h"
 
 namespace {
@@ -96,35 +97,11 @@ const KnownDifference* Known(Kind kind, const std::string& file, const std::stri
   return nullptr;
 }
 
-struct Output {
-  int status = -1;
-  std::string out;
-};
+using corvalin::testing::RunCommand;
 
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
+std::string Quote(const std::string& text) { return corvalin::testing::ShellQuote(text); }
 
-Output RunCommand(const std::string& command) {
-  Output result;
-  FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-  if (!pipe) return result;
-  char buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-  const int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+std::vector<std::string> Lines(const std::string& text) { return corvalin::testing::SplitLines(text); }
 
 // The elements of one JSON array line, as text.
 std::vector<std::string> Elements(const std::string& line) {

@@ -8,33 +8,15 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/command.h"
 #include "tests/support/corpus.h"
 
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using Result = corvalin::testing::CommandResult;
 
 Result Tool(const std::string& arguments) {
-  const std::string err_path = corvalin::testing::TempDir() + "/stderr.txt";
-  Result result;
-  FILE* pipe =
-      popen((std::string(CORVALIN_BIN_DIR "/corvalin-db ") + arguments + " 2>" + err_path).c_str(),
-            "r");
-  if (!pipe) return result;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-  const int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream err(err_path);
-  std::stringstream text;
-  text << err.rdbuf();
-  result.err = text.str();
-  return result;
+  return corvalin::testing::RunCommand(CORVALIN_BIN_DIR "/corvalin-db " + arguments);
 }
 
 TEST(ToolTest, UsageErrorsGoToStandardErrorWithStatusTwo) {
