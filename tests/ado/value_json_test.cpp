@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "db/engine/error.h"
+
 namespace corvalin::ado {
 namespace {
 
@@ -74,6 +76,116 @@ TEST(ValueJsonTest, TextBytesAndGuids) {
   engine::Guid g;
   for (int i = 0; i < 16; ++i) g.bytes[i] = static_cast<uint8_t>(i);
   EXPECT_EQ(ToJson(Value{g}), "\"{03020100-0504-0706-0809-0A0B0C0D0E0F}\"");
+}
+
+// What an export prints reads back as the same value, for every type a
+// schema's rows can hold.
+TEST(ValueJsonTest, ExportFormsReadBack) {
+  struct Case {
+    engine::DataType type;
+    Value value;
+    uint8_t scale = 0;
+  };
+  engine::Decimal big;
+  big.precision = 28;
+  big.scale = 4;
+  big.negative = true;
+  big.magnitude = {0xFFFFFFFF, 0xFFFFFFFF, 0x0FFFFFFF, 0};  // beyond a double's digits
+  engine::Guid guid;
+  for (int i = 0; i < 16; ++i) guid.bytes[i] = uint8_t(i * 17);
+  const Case cases[] = {
+      {engine::DataType::kBoolean, true},
+      {engine::DataType::kByte, uint8_t{200}},
+      {engine::DataType::kInteger, int16_t{-32768}},
+      {engine::DataType::kLong, int32_t{2147483647}},
+      {engine::DataType::kBigInt, int64_t{-9007199254740993}},
+      {engine::DataType::kSingle, 1.1f},
+      {engine::DataType::kDouble, 0.1 + 0.2},
+      {engine::DataType::kCurrency, engine::Currency{INT64_MIN}},
+      {engine::DataType::kCurrency, engine::Currency{-5}},
+      {engine::DataType::kDecimal, big, 4},
+      {engine::DataType::kDateTime, engine::DateTime{45000.5}},
+      {engine::DataType::kDateTime, engine::DateTime{-700.25}},
+      {engine::DataType::kDateTime, engine::DateTime{36526 + 0.5 + 0.123 / 86400}},
+      {engine::DataType::kText, std::string("Zoë \"quoted\"\n\u00e9\U0001F600")},
+      {engine::DataType::kOle, engine::Bytes{0x00, 0xAB, 0xFF}},
+      {engine::DataType::kReplicationId, guid},
+      {engine::DataType::kLong, engine::Null{}},
+  };
+  for (const auto& c : cases) {
+    engine::ColumnDef column;
+    column.name = "c";
+    column.type = c.type;
+    column.precision = 28;
+    column.scale = c.scale;
+    const std::string json = ToJson(c.value);
+    Value back = FromJson(ParseJson(json), column, "t");
+    if (c.type == engine::DataType::kDateTime) {
+      EXPECT_NEAR(std::get<engine::DateTime>(back).days, std::get<engine::DateTime>(c.value).days,
+                  1e-8)
+          << json;
+    } else {
+      EXPECT_EQ(back, c.value) << json;
+    }
+  }
+}
+
+TEST(ValueJsonTest, FormsThatDoNotFitTheColumnAreRefused) {
+  engine::ColumnDef column;
+  column.name = "Amount";
+  auto refused = [&](engine::DataType type, const std::string& json, int32_t number) {
+    column.type = type;
+    column.scale = 2;
+    try {
+      FromJson(ParseJson(json), column, "Orders");
+      ADD_FAILURE() << json << " was taken";
+    } catch (const engine::Error& e) {
+      EXPECT_EQ(e.number(), number) << json;
+      EXPECT_NE(e.description().find("Amount"), std::string::npos) << e.description();
+    }
+  };
+  refused(engine::DataType::kByte, "256", engine::kErrTooLong);
+  refused(engine::DataType::kLong, "1.5", engine::kErrTypeMismatch);
+  refused(engine::DataType::kLong, "\"12\"", engine::kErrTypeMismatch);
+  refused(engine::DataType::kBoolean, "1", engine::kErrTypeMismatch);
+  refused(engine::DataType::kCurrency, "\"1.23456\"", engine::kErrTypeMismatch);
+  refused(engine::DataType::kCurrency, "\"922337203685477.5808\"", engine::kErrTooLong);
+  refused(engine::DataType::kDecimal, "\"1.234\"", engine::kErrTypeMismatch);
+  refused(engine::DataType::kDateTime, "\"2021-02-30x\"", engine::kErrTypeMismatch);
+  refused(engine::DataType::kBinary, "\"0xabc\"", engine::kErrTypeMismatch);
+  refused(engine::DataType::kBinary, "\"0xzz\"", engine::kErrTypeMismatch);
+}
+
+TEST(JsonReaderTest, DocumentsAndTheirFaults) {
+  JsonValue v = ParseJson(" {\"a\": [1, -2.5e3, true, null, \"x\\u00e9\\ud83d\\ude00\"],\n \"b\": {}} ");
+  ASSERT_EQ(v.kind, JsonValue::Kind::kObject);
+  const JsonValue* a = v.Find("a");
+  ASSERT_NE(a, nullptr);
+  ASSERT_EQ(a->items.size(), 5u);
+  EXPECT_EQ(a->items[1].text, "-2.5e3");
+  EXPECT_TRUE(a->items[2].boolean);
+  EXPECT_TRUE(a->items[3].IsNull());
+  EXPECT_EQ(a->items[4].text, "x\u00e9\U0001F600");
+  EXPECT_EQ(v.Find("b")->line, 2);
+  EXPECT_EQ(v.Find("c"), nullptr);
+
+  auto fault = [](const std::string& text, const std::string& where) {
+    try {
+      ParseJson(text);
+      ADD_FAILURE() << text << " was read";
+    } catch (const engine::Error& e) {
+      EXPECT_EQ(e.number(), engine::kErrSyntax);
+      EXPECT_NE(e.description().find(where), std::string::npos) << e.description();
+    }
+  };
+  fault("", "line 1, column 1");
+  fault("[1,\n 2,,]", "line 2, column 4");
+  fault("{\"a\" 1}", "':'");
+  fault("\"open", "closing quote");
+  fault("01", "more after its end");
+  fault("[\"\\ud800\"]", "surrogate");
+  fault("\"tab\there\"", "control character");
+  fault(std::string(100, '[') + std::string(100, ']'), "deeper");
 }
 
 }  // namespace

@@ -41,31 +41,7 @@ long double DecimalToNumber(const engine::Decimal& d) {
   return d.negative ? -x : x;
 }
 
-// "YYYY-MM-DD", with " HH:MM:SS" or "THH:MM:SS" and optional ".fff".
-std::optional<double> ParseDate(const std::string& text) {
-  int y, mo, d, h = 0, mi = 0;
-  double s = 0;
-  char sep = 0;
-  int n = std::sscanf(text.c_str(), "%d-%d-%d%c%d:%d:%lf", &y, &mo, &d, &sep, &h, &mi, &s);
-  if (n != 3 && n != 7) return std::nullopt;
-  if (n == 7 && sep != ' ' && sep != 'T') return std::nullopt;
-  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s >= 60 || y < 100 ||
-      y > 9999)
-    return std::nullopt;
-  // Days from 1899-12-30 (civil-from-days arithmetic).
-  auto days_from_civil = [](long yy, unsigned m, unsigned dd) {
-    yy -= m <= 2;
-    long era = (yy >= 0 ? yy : yy - 399) / 400;
-    unsigned yoe = unsigned(yy - era * 400);
-    unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + dd - 1;
-    unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + long(doe) - 719468;
-  };
-  long days = days_from_civil(y, mo, d) - days_from_civil(1899, 12, 30);
-  double time = (h * 3600 + mi * 60 + s) / 86400.0;
-  // Before 1899-12-30 the fraction still counts forward from midnight.
-  return days >= 0 ? days + time : days - time;
-}
+std::optional<double> ParseDate(const std::string& text) { return ParseOleDate(text); }
 
 // The number a value stands for, or nullopt for what holds no number.
 std::optional<long double> Number(const Value& v, const Context& where) {

@@ -1,8 +1,13 @@
 #include "db/engine/ado/value_json.h"
 
+#include <array>
 #include <charconv>
+#include <cstdint>
 #include <cmath>
 #include <cstdio>
+
+#include "db/engine/ado/field_conversion.h"
+#include "db/engine/error.h"
 
 namespace corvalin::ado {
 namespace {
@@ -212,6 +217,187 @@ std::string ToJson(const engine::Value& value) {
     }
   };
   return std::visit(Visitor{}, value);
+}
+
+std::optional<double> ParseOleDate(const std::string& text) {
+  int y, mo, d, h = 0, mi = 0, consumed = 0;
+  double s = 0;
+  char sep = 0;
+  int n = std::sscanf(text.c_str(), "%d-%d-%d%n%c%d:%d:%lf%n", &y, &mo, &d, &consumed, &sep, &h,
+                      &mi, &s, &consumed);
+  if ((n != 3 && n != 7) || static_cast<size_t>(consumed) != text.size()) return std::nullopt;
+  if (n == 7 && sep != ' ' && sep != 'T') return std::nullopt;
+  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 ||
+      s >= 60 || y < 100 || y > 9999)
+    return std::nullopt;
+  // Days from 1899-12-30 (civil-from-days arithmetic).
+  auto days_from_civil = [](long yy, unsigned m, unsigned dd) {
+    yy -= m <= 2;
+    long era = (yy >= 0 ? yy : yy - 399) / 400;
+    unsigned yoe = unsigned(yy - era * 400);
+    unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + dd - 1;
+    unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + long(doe) - 719468;
+  };
+  long days = days_from_civil(y, unsigned(mo), unsigned(d)) - days_from_civil(1899, 12, 30);
+  double time = (h * 3600 + mi * 60 + s) / 86400.0;
+  // Before 1899-12-30 the fraction still counts forward from midnight.
+  return days >= 0 ? days + time : days - time;
+}
+
+namespace {
+
+struct JsonContext {
+  const JsonValue& json;
+  const engine::ColumnDef& column;
+  const std::string& table;
+  [[noreturn]] void Mismatch() const {
+    throw engine::Error(engine::kErrTypeMismatch,
+                        std::string("cannot put ") + JsonKindName(json.kind) +
+                            (json.text.empty() ? "" : " (" + json.text.substr(0, 40) + ")") +
+                            " into column " + column.name + " of table " + table + " (" +
+                            engine::DataTypeName(column.type) + ")");
+  }
+  [[noreturn]] void Overflow() const {
+    throw engine::Error(engine::kErrTooLong, "the number " + json.text.substr(0, 40) +
+                                                 " is out of the range of column " +
+                                                 column.name + " of table " + table);
+  }
+};
+
+int64_t JsonInteger(const JsonContext& c, int64_t lo, int64_t hi) {
+  if (c.json.kind != JsonValue::Kind::kNumber) c.Mismatch();
+  int64_t v = 0;
+  auto [end, err] = std::from_chars(c.json.text.data(), c.json.text.data() + c.json.text.size(), v);
+  if (err == std::errc::result_out_of_range) c.Overflow();
+  if (err != std::errc() || end != c.json.text.data() + c.json.text.size()) c.Mismatch();
+  if (v < lo || v > hi) c.Overflow();
+  return v;
+}
+
+template <typename F>
+F JsonFloat(const JsonContext& c) {
+  if (c.json.kind != JsonValue::Kind::kNumber) c.Mismatch();
+  F v = 0;
+  auto [end, err] = std::from_chars(c.json.text.data(), c.json.text.data() + c.json.text.size(), v);
+  if (err == std::errc::result_out_of_range) c.Overflow();
+  if (err != std::errc() || end != c.json.text.data() + c.json.text.size()) c.Mismatch();
+  return v;
+}
+
+// A decimal text ("-12.3400", or a JSON number without exponent) exactly,
+// as a magnitude scaled to `scale` places; false when it is not such a text,
+// has more places than `scale` or does not fit 96 bits.
+bool ExactDecimal(const std::string& text, unsigned scale, bool* negative,
+                  std::array<uint32_t, 4>* magnitude) {
+  size_t i = 0;
+  *negative = !text.empty() && text[0] == '-';
+  if (*negative) ++i;
+  std::array<uint32_t, 4> words{};
+  auto times_ten_plus = [&](unsigned digit) {
+    uint64_t carry = digit;
+    for (auto& w : words) {
+      uint64_t x = uint64_t(w) * 10 + carry;
+      w = uint32_t(x);
+      carry = x >> 32;
+    }
+    return carry == 0 && words[3] == 0;
+  };
+  bool digits = false, point = false;
+  unsigned places = 0;
+  for (; i < text.size(); ++i) {
+    char ch = text[i];
+    if (ch == '.' && !point) {
+      point = true;
+      continue;
+    }
+    if (ch < '0' || ch > '9') return false;
+    digits = true;
+    if (point && ++places > scale) {
+      if (ch != '0') return false;  // a place the column cannot keep
+      continue;
+    }
+    if (!times_ten_plus(unsigned(ch - '0'))) return false;
+  }
+  if (!digits) return false;
+  for (; places < scale; ++places)
+    if (!times_ten_plus(0)) return false;
+  *magnitude = words;
+  return true;
+}
+
+}  // namespace
+
+engine::Value FromJson(const JsonValue& json, const engine::ColumnDef& column,
+                       const std::string& table) {
+  using engine::DataType;
+  using Kind = JsonValue::Kind;
+  if (json.kind == Kind::kNull) return engine::Null{};
+  JsonContext c{json, column, table};
+  switch (column.type) {
+    case DataType::kBoolean:
+      if (json.kind != Kind::kBoolean) c.Mismatch();
+      return json.boolean;
+    case DataType::kByte: return static_cast<uint8_t>(JsonInteger(c, 0, 255));
+    case DataType::kInteger: return static_cast<int16_t>(JsonInteger(c, -32768, 32767));
+    case DataType::kLong:
+      return static_cast<int32_t>(JsonInteger(c, INT32_MIN, INT32_MAX));
+    case DataType::kBigInt: return JsonInteger(c, INT64_MIN, INT64_MAX);
+    case DataType::kSingle: return JsonFloat<float>(c);
+    case DataType::kDouble: return JsonFloat<double>(c);
+    case DataType::kCurrency: {
+      if (json.kind != Kind::kString && json.kind != Kind::kNumber) c.Mismatch();
+      bool negative;
+      std::array<uint32_t, 4> m;
+      if (!ExactDecimal(json.text, 4, &negative, &m)) c.Mismatch();
+      uint64_t magnitude = uint64_t(m[1]) << 32 | m[0];
+      if (m[2] || m[3] || magnitude > (negative ? uint64_t(1) << 63 : (uint64_t(1) << 63) - 1))
+        c.Overflow();
+      return engine::Currency{negative ? int64_t(0 - magnitude) : int64_t(magnitude)};
+    }
+    case DataType::kDecimal: {
+      if (json.kind != Kind::kString && json.kind != Kind::kNumber) c.Mismatch();
+      engine::Decimal d;
+      d.precision = column.precision ? column.precision : 18;
+      d.scale = column.scale;
+      if (!ExactDecimal(json.text, d.scale, &d.negative, &d.magnitude)) c.Mismatch();
+      if (d.magnitude == std::array<uint32_t, 4>{}) d.negative = false;
+      return ConvertForColumn(d, column, table);  // the precision check
+    }
+    case DataType::kDateTime: {
+      if (json.kind != Kind::kString) c.Mismatch();
+      auto days = ParseOleDate(json.text);
+      if (!days) c.Mismatch();
+      return engine::DateTime{*days};
+    }
+    case DataType::kText:
+    case DataType::kMemo:
+      if (json.kind != Kind::kString) c.Mismatch();
+      return json.text;
+    case DataType::kBinary:
+    case DataType::kOle: {
+      const std::string& t = json.text;
+      if (json.kind != Kind::kString || t.size() < 2 || t.compare(0, 2, "0x") != 0 ||
+          t.size() % 2 != 0)
+        c.Mismatch();
+      engine::Bytes bytes;
+      bytes.reserve(t.size() / 2 - 1);
+      auto nibble = [&](char h) -> int {
+        if (h >= '0' && h <= '9') return h - '0';
+        if (h >= 'a' && h <= 'f') return h - 'a' + 10;
+        if (h >= 'A' && h <= 'F') return h - 'A' + 10;
+        c.Mismatch();
+      };
+      for (size_t i = 2; i < t.size(); i += 2)
+        bytes.push_back(static_cast<uint8_t>(nibble(t[i]) << 4 | nibble(t[i + 1])));
+      return bytes;
+    }
+    case DataType::kReplicationId:
+      if (json.kind != Kind::kString) c.Mismatch();
+      return ConvertForColumn(json.text, column, table);
+    default:
+      c.Mismatch();
+  }
 }
 
 }  // namespace corvalin::ado

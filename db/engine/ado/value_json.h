@@ -19,8 +19,11 @@
 //   Complex              the integer key
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "db/engine/ado/json_reader.h"
+#include "db/engine/format/table_def.h"
 #include "db/engine/value.h"
 
 namespace corvalin::ado {
@@ -38,6 +41,16 @@ std::string FormatOleDate(double days);
 // The form above for an extended date/time (years 1 to 9999); the stored
 // text unchanged when it does not hold such a date.
 std::string FormatExtDateTime(const engine::ExtDateTime& value);
+
+// The OLE date of "YYYY-MM-DD", with " HH:MM:SS" or "THH:MM:SS" and an
+// optional fraction of a second; nullopt when the text is not such a date.
+std::optional<double> ParseOleDate(const std::string& text);
+
+// The value that one of the forms above stands for in a column of the given
+// type: what an export printed reads back as the same value. Throws
+// engine::Error (kErrTypeMismatch, kErrTooLong) naming the column and table.
+engine::Value FromJson(const JsonValue& json, const engine::ColumnDef& column,
+                       const std::string& table);
 
 std::string FormatCurrency(const engine::Currency& value);
 std::string FormatDecimal(const engine::Decimal& value);
