@@ -63,10 +63,6 @@ const KnownDifference kKnownDifferences[] = {
     {Kind::kColumnOrder, "*", "MSysCompactError", "*",
      "made by Jet with its columns in name order (as Access shows MSys tables); mdb-reader "
      "orders by column number"},
-    {Kind::kNotOpenedYet, "encrypted/db97-enc.mdb", "*", "*",
-     "ours: RC4-encoded Jet 3 files are not read yet"},
-    {Kind::kNotOpenedYet, "encrypted/db-enc.mdb", "*", "*",
-     "ours: RC4-encoded Jet 4 files are not read yet"},
     {Kind::kNotOpenedYet, "encrypted/V2010_with-password.accdb", "*", "*",
      "ours: Office RC4 CryptoAPI encryption is not read yet"},
     {Kind::kNotOpenedYet, "encrypted/office-agile-4.2.accdb", "*", "*",

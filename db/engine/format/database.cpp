@@ -14,6 +14,7 @@
 #include "db/engine/format/data_page.h"
 #include "db/engine/format/header_page.h"
 #include "db/engine/format/jet_format.h"
+#include "db/engine/format/jet_page_codec.h"
 #include "db/engine/format/page_file.h"
 #include "db/engine/format/property_map.h"
 #include "db/engine/format/table_def_reader.h"
@@ -77,14 +78,18 @@ std::shared_ptr<Database> Database::Open(const std::string& path,
   auto impl = std::make_unique<Impl>();
   impl->file = PageFile::Get(path, options.writable);
   impl->header = ParseHeaderPage(impl->file->ReadPrefix(kHeaderBytes), path);
-  if (impl->header.encoding_key != 0 || impl->header.office_encrypted) {
+  if (impl->header.office_encrypted) {
     throw Error(kErrEncrypted,
                 path + " is encrypted; opening encrypted databases is not supported yet");
   }
   CheckPassword(impl->header, options.password, path);
   impl->format = &JetFormat::For(impl->header.version);
-  if (impl->file->page_size() != impl->format->page_size ||
-      impl->file->page_count() == 0) {
+  if (impl->header.encoding_key != 0) {
+    // An encoded Jet file: every page but the header goes through RC4.
+    impl->file->Configure(impl->format->page_size,
+                          std::make_shared<JetPageCodec>(impl->header.encoding_key));
+  } else if (impl->file->page_size() != impl->format->page_size ||
+             impl->file->page_count() == 0) {
     impl->file->Configure(impl->format->page_size, nullptr);
   }
   if (impl->file->page_count() <= kCatalogPage) {

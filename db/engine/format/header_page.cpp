@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "db/engine/error.h"
+#include "db/engine/format/jet_page_codec.h"
 
 namespace corvalin::engine {
 namespace {
@@ -31,21 +32,6 @@ constexpr size_t kPasswordOffset = 0x42;
 constexpr size_t kDateOffset = 0x72;
 constexpr size_t kEncryptionInfo = 0x299;
 constexpr size_t kMinimumLength = 0x2A0;
-
-void Rc4(std::span<const uint8_t> key, std::span<uint8_t> data) {
-  uint8_t s[256];
-  for (int i = 0; i < 256; ++i) s[i] = static_cast<uint8_t>(i);
-  for (int i = 0, j = 0; i < 256; ++i) {
-    j = (j + s[i] + key[i % key.size()]) & 0xFF;
-    std::swap(s[i], s[j]);
-  }
-  for (size_t k = 0, i = 0, j = 0; k < data.size(); ++k) {
-    i = (i + 1) & 0xFF;
-    j = (j + s[i]) & 0xFF;
-    std::swap(s[i], s[j]);
-    data[k] ^= s[(s[i] + s[j]) & 0xFF];
-  }
-}
 
 uint32_t U32(const uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
