@@ -14,7 +14,9 @@
 // | null mask            | (count+7)/8 bytes at the end, bit set = value present |
 //
 // The offset table has count+1 entries (the last is the end of the data);
-// offsets are from the row start. A column whose number is at or beyond the
+// offsets are from the row start. A Jet3 jump entry for a boundary no
+// offset reaches (the offsets and the mask alone pushed the row past it)
+// holds 0xFF. A column whose number is at or beyond the
 // row's column count was added after the row was written: it is Null.
 #include "db/engine/format/row.h"
 
@@ -170,52 +172,129 @@ void Put16(std::vector<uint8_t>& out, size_t v) {
   out.push_back(uint8_t(v >> 8));
 }
 
-}  // namespace
-
-size_t FixedRowOverhead(const TableDef& table) {
-  size_t vars = VarCount(table);
-  return 2 + FixedEnd(table) + (vars > 0 ? 2 * (vars + 2) : 0) + (ColumnCount(table) + 7) / 8;
+// The Jet3 jump table has an entry for each 256-byte boundary the row
+// crosses, counted from the row's whole length (its own bytes included).
+size_t Jet3JumpCount(size_t length_without_jumps) {
+  size_t jumps = 0;
+  for (;;) {
+    size_t n = (length_without_jumps + jumps - 1) / 256;
+    if (n <= jumps) return jumps;
+    jumps = n;
+  }
 }
 
-std::vector<uint8_t> EncodeRow(const JetFormat& format, const TableDef& table,
-                               const std::vector<NewField>& fields) {
-  (void)format;
+// The fixed part of a new row and its null mask; the variable columns'
+// bytes in offset-table order (a slot no column uses, a deleted column,
+// stays empty).
+struct RowParts {
+  std::vector<uint8_t> head;  // column count and fixed data
+  std::vector<uint8_t> mask;
+  std::vector<const NewField*> by_slot;
+};
+
+RowParts LayOutParts(const JetFormat& format, const TableDef& table,
+                     const std::vector<NewField>& fields) {
   const size_t columns = ColumnCount(table);
-  const size_t vars = VarCount(table);
-  std::vector<uint8_t> row;
-  Put16(row, columns);
-  const size_t fixed_start = row.size();
-  row.resize(fixed_start + FixedEnd(table), 0);
-  std::vector<uint8_t> mask((columns + 7) / 8, 0);
-  // Variable columns in offset-table order; a slot no column uses (a
-  // deleted column) gets an empty value.
-  std::vector<const NewField*> by_slot(vars, nullptr);
+  RowParts parts;
+  if (format.row_column_count_size == 1) {
+    parts.head.push_back(uint8_t(columns));
+  } else {
+    Put16(parts.head, columns);
+  }
+  const size_t fixed_start = parts.head.size();
+  parts.head.resize(fixed_start + FixedEnd(table), 0);
+  parts.mask.assign((columns + 7) / 8, 0);
+  parts.by_slot.assign(VarCount(table), nullptr);
   for (size_t i = 0; i < table.columns.size(); ++i) {
     const ColumnDef& c = table.columns[i];
     const NewField& f = fields[i];
-    if (f.present) mask[c.column_id / 8] |= uint8_t(1u << (c.column_id % 8));
+    if (f.present) parts.mask[c.column_id / 8] |= uint8_t(1u << (c.column_id % 8));
     if (c.type == DataType::kBoolean || !f.present) continue;
     if (c.fixed) {
-      std::copy(f.bytes.begin(), f.bytes.end(), row.begin() + fixed_start + c.fixed_offset);
+      std::copy(f.bytes.begin(), f.bytes.end(),
+                parts.head.begin() + fixed_start + c.fixed_offset);
     } else {
-      by_slot[c.var_index] = &f;
+      parts.by_slot[c.var_index] = &f;
     }
   }
+  return parts;
+}
+
+// Variable data, then (read backwards from the null mask) the offsets from
+// the end of data down to the first slot, then their count.
+std::vector<uint8_t> EncodeJet4Row(RowParts parts) {
+  std::vector<uint8_t> row = std::move(parts.head);
+  const size_t vars = parts.by_slot.size();
   if (vars > 0) {
     std::vector<size_t> offsets(vars);
     for (size_t v = 0; v < vars; ++v) {
       offsets[v] = row.size();
-      if (by_slot[v]) row.insert(row.end(), by_slot[v]->bytes.begin(), by_slot[v]->bytes.end());
+      if (parts.by_slot[v])
+        row.insert(row.end(), parts.by_slot[v]->bytes.begin(), parts.by_slot[v]->bytes.end());
     }
     size_t eod = row.size();
-    // End of data, then the offsets from the last slot down to the first,
-    // then their count: read backwards from the null mask.
     Put16(row, eod);
     for (size_t v = vars; v-- > 0;) Put16(row, offsets[v]);
     Put16(row, vars);
   }
-  row.insert(row.end(), mask.begin(), mask.end());
+  row.insert(row.end(), parts.mask.begin(), parts.mask.end());
   return row;
+}
+
+// As Jet4, with one-byte offsets (their low bytes) and the jump table
+// between the first slot's offset and the count. Jump entry j, read
+// backwards from the count, names the first slot (the end of data counting
+// as slot `vars`) whose offset is at least 256 (j + 1); an entry past the
+// end of data, there only because the offsets and the mask pushed the row
+// over a boundary, holds 0xFF.
+std::vector<uint8_t> EncodeJet3Row(RowParts parts) {
+  std::vector<uint8_t> row = std::move(parts.head);
+  const size_t vars = parts.by_slot.size();
+  if (vars > 0) {
+    std::vector<size_t> offsets(vars + 1);
+    for (size_t v = 0; v < vars; ++v) {
+      offsets[v] = row.size();
+      if (parts.by_slot[v])
+        row.insert(row.end(), parts.by_slot[v]->bytes.begin(), parts.by_slot[v]->bytes.end());
+    }
+    offsets[vars] = row.size();
+    const size_t jumps =
+        Jet3JumpCount(row.size() + (vars + 1) + 1 + parts.mask.size());
+    for (size_t v = vars + 1; v-- > 0;) row.push_back(uint8_t(offsets[v]));
+    std::vector<uint8_t> table(jumps, 0xFF);
+    for (size_t j = 0; j < jumps; ++j) {
+      for (size_t v = 0; v <= vars; ++v) {
+        if (offsets[v] >= 256 * (j + 1)) {
+          table[j] = uint8_t(v);
+          break;
+        }
+      }
+    }
+    for (size_t j = jumps; j-- > 0;) row.push_back(table[j]);
+    row.push_back(uint8_t(vars));
+  }
+  row.insert(row.end(), parts.mask.begin(), parts.mask.end());
+  return row;
+}
+
+}  // namespace
+
+size_t FixedRowOverhead(const JetFormat& format, const TableDef& table) {
+  const size_t vars = VarCount(table);
+  const size_t mask = (ColumnCount(table) + 7) / 8;
+  if (format.row_var_offset_size == 1) {
+    // The jump table a row of the largest size needs.
+    size_t tables = vars > 0 ? (vars + 1) + 1 + (format.max_row_size - 1) / 256 : 0;
+    return 1 + FixedEnd(table) + tables + mask;
+  }
+  return 2 + FixedEnd(table) + (vars > 0 ? 2 * (vars + 2) : 0) + mask;
+}
+
+std::vector<uint8_t> EncodeRow(const JetFormat& format, const TableDef& table,
+                               const std::vector<NewField>& fields) {
+  RowParts parts = LayOutParts(format, table, fields);
+  return format.row_var_offset_size == 1 ? EncodeJet3Row(std::move(parts))
+                                         : EncodeJet4Row(std::move(parts));
 }
 
 }  // namespace corvalin::engine

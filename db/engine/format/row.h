@@ -32,12 +32,13 @@ struct NewField {
   std::vector<uint8_t> bytes;
 };
 
-// Lays out a new Jet4/ACE row from one field per column of table.columns.
+// Lays out a new row from one field per column of table.columns, in the
+// format's row layout (row.cpp).
 std::vector<uint8_t> EncodeRow(const JetFormat& format, const TableDef& table,
                                const std::vector<NewField>& fields);
 
 // The room a row leaves for variable data once fixed data and the row's
 // own tables are counted: what long values may take inline.
-size_t FixedRowOverhead(const TableDef& table);
+size_t FixedRowOverhead(const JetFormat& format, const TableDef& table);
 
 }  // namespace corvalin::engine

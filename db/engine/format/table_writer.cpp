@@ -44,9 +44,6 @@ TableWriter::TableWriter(std::shared_ptr<Database> database,
   database_->ApplyRequiredColumns(*copy);
   table_ = copy;
   const std::string& file = database_->path();
-  if (!format_.unicode_text)
-    throw Error(kErrNotSupported, "adding records to Access 97 files is not supported yet (" +
-                                      file + ")");
   if (!database_->file().writable())
     throw Error(kErrReadOnly, "file " + file + " is open for reading only");
   for (const ColumnDef& c : table_->columns) {
@@ -245,8 +242,8 @@ RowId TableWriter::Insert(std::vector<Value> values) {
     }
 
     // The row: long values take the room the row has left.
-    size_t room = format_.max_row_size > FixedRowOverhead(t)
-                      ? format_.max_row_size - FixedRowOverhead(t)
+    size_t room = format_.max_row_size > FixedRowOverhead(format_, t)
+                      ? format_.max_row_size - FixedRowOverhead(format_, t)
                       : 0;
     std::vector<NewField> fields(t.columns.size());
     for (size_t i = 0; i < t.columns.size(); ++i) {
