@@ -80,6 +80,16 @@ void TableWriter::Check(const std::vector<Value>& values) const {
       throw Error(kErrRequired, "column " + c.name + " of table " + t.name +
                                     " cannot contain a Null value");
   }
+  // A character an Access 97 file's code page lacks refuses the record
+  // naming its column, before an index key of the text is attempted.
+  if (!format_.unicode_text) {
+    for (size_t i = 0; i < t.columns.size(); ++i) {
+      const ColumnDef& c = t.columns[i];
+      const auto* s = std::get_if<std::string>(&values[i]);
+      if (s && (c.type == DataType::kText || c.type == DataType::kMemo))
+        EncodeText(format_, c, *s, 0, ValueContext{database_->path(), t.name, c.name});
+    }
+  }
   for (const IndexDef& x : t.indexes) {
     if (!x.primary && !(x.flags & 0x08)) continue;
     for (const IndexColumn& k : x.columns) {

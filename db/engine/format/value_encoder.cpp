@@ -32,18 +32,56 @@ const T& As(const Value& v, const ColumnDef& column, const ValueContext& where) 
   throw WrongType(column, where);
 }
 
-// Windows-1252 bytes 0x80..0x9F (0: undefined there).
+// Windows-1252 bytes 0x80..0x9F (0: undefined there). The reader turns an
+// undefined byte into the control character of the same number, so those
+// characters go back to their bytes.
 constexpr uint16_t kCp1252High[32] = {
     0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
     0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+constexpr uint16_t kWindows1252 = 1252;
 
 int Cp1252Byte(char16_t u) {
   if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) return u;
   for (int i = 0; i < 32; ++i)
-    if (kCp1252High[i] == u) return 0x80 + i;
+    if (kCp1252High[i] == u || (kCp1252High[i] == 0 && u == 0x80 + i)) return 0x80 + i;
   return -1;
+}
+
+std::string CodePoint(char32_t u) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "U+%04X", unsigned(u));
+  return hex;
+}
+
+// Jet3 text: one byte a character in the column's code page. Only
+// Windows-1252 (the code page of Western-language files, and what a column
+// without one is read as) is written beyond ASCII; in any other code page a
+// non-ASCII character is refused rather than stored as the wrong letter.
+std::vector<uint8_t> EncodeCodePageText(const ColumnDef& column, const std::u16string& units,
+                                        const ValueContext& where) {
+  const bool cp1252 = column.code_page == 0 || column.code_page == kWindows1252;
+  std::vector<uint8_t> out;
+  out.reserve(units.size());
+  for (size_t i = 0; i < units.size(); ++i) {
+    char16_t u = units[i];
+    int b = cp1252 ? Cp1252Byte(u) : u < 0x80 ? int(u) : -1;
+    if (b < 0) {
+      char32_t c = u;
+      if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size())
+        c = 0x10000 + ((char32_t(u) - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+      throw Error(kErrTypeMismatch,
+                  "the text for column " + column.name + " of table " + where.table +
+                      " (file " + where.file + ") has the character " + CodePoint(c) +
+                      ", which the column's code page (" +
+                      (cp1252 ? std::string("Windows-1252")
+                              : std::to_string(column.code_page)) +
+                      ") cannot hold");
+    }
+    out.push_back(static_cast<uint8_t>(b));
+  }
+  return out;
 }
 
 }  // namespace
@@ -89,24 +127,8 @@ std::vector<uint8_t> EncodeText(const JetFormat& format, const ColumnDef& column
                                  where.table + " has " + std::to_string(units.size()) +
                                  " characters; the column holds " +
                                  std::to_string(max_chars));
+  if (!format.unicode_text) return EncodeCodePageText(column, units, where);
   std::vector<uint8_t> out;
-  if (!format.unicode_text) {
-    out.reserve(units.size());
-    for (char16_t u : units) {
-      int b = Cp1252Byte(u);
-      if (b < 0)
-        throw Error(kErrTypeMismatch, "the text for column " + column.name + " of table " +
-                                          where.table + " has a character (U+" +
-                                          [&] {
-                                            char hex[8];
-                                            std::snprintf(hex, sizeof hex, "%04X", unsigned(u));
-                                            return std::string(hex);
-                                          }() +
-                                          ") that the file's code page lacks");
-      out.push_back(static_cast<uint8_t>(b));
-    }
-    return out;
-  }
   bool compress = column.compressed_unicode && units.size() > 2 &&
                   units.size() <= kMaxCompressedChars;
   for (char16_t u : units)

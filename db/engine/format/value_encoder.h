@@ -21,8 +21,10 @@ std::vector<uint8_t> EncodeFixedValue(const ColumnDef& column, const Value& valu
 
 // Text as the column stores it: Jet4+ UCS-2, compressed (FF FE and one
 // byte a character) when the column asks for it and every character fits
-// a byte; Jet3 Windows-1252. Throws Error when the text has more characters
-// than `max_chars` (0: no limit) or a character the code page lacks.
+// a byte; Jet3 one byte a character in the column's code page (Windows-1252;
+// in another code page only ASCII). Throws Error naming the column when the
+// text has more characters than `max_chars` (0: no limit) or a character
+// the code page lacks.
 std::vector<uint8_t> EncodeText(const JetFormat& format, const ColumnDef& column,
                                 const std::string& utf8, size_t max_chars,
                                 const ValueContext& where);
