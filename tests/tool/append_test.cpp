@@ -8,10 +8,15 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "db/engine/format/data_page.h"
+#include "db/engine/format/database.h"
+#include "db/engine/format/page_file.h"
+#include "db/engine/format/table_writer.h"
 #include "tests/support/command.h"
 #include "tests/support/corpus.h"
 
@@ -58,6 +63,42 @@ long MdbToolsRows(const std::string& file, const std::string& table) {
   auto o = RunCommand("mdb-export " + Quote(file) + " " + Quote(table));
   if (o.status != 0) return -1;
   return static_cast<long>(SplitLines(o.out).size()) - 1;
+}
+
+// mdb-export's lines of one table (header first), empty when it fails.
+std::vector<std::string> MdbToolsExport(const std::string& file, const std::string& table) {
+  auto o = RunCommand("mdb-export " + Quote(file) + " " + Quote(table));
+  return o.status == 0 ? SplitLines(o.out) : std::vector<std::string>();
+}
+
+// Every table of mdb-reader's view of the file, by name.
+std::map<std::string, std::vector<std::string>> MdbReaderTables(const std::string& file) {
+  auto o = RunCommand("node " + Quote(CORVALIN_SOURCE_DIR "/tests/readers/mdb_reader_view.mjs") +
+                      " " + Quote(file));
+  std::map<std::string, std::vector<std::string>> tables;
+  std::vector<std::string>* current = nullptr;
+  for (const std::string& line : SplitLines(o.out)) {
+    if (line.rfind("#table ", 0) == 0) {
+      current = &tables[line.substr(7)];
+    } else if (line.rfind("#", 0) == 0) {
+      current = nullptr;
+    } else if (current) {
+      current->push_back(line);
+    }
+  }
+  return tables;
+}
+
+// Lines of an export (header first) with its rows once more after them.
+std::vector<std::string> Twice(const std::vector<std::string>& lines) {
+  std::vector<std::string> out = lines;
+  if (!lines.empty()) out.insert(out.end(), lines.begin() + 1, lines.end());
+  return out;
+}
+
+std::string FileBytes(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::string Check(const std::string& file) {
@@ -116,6 +157,119 @@ TEST(AppendCommand, TableToItselfKeepsOldRowsAndAddsThemOnceForEveryReader) {
   }
 }
 
+// Every user table of every Access 97 file appended to itself: a table
+// without a unique index gets its rows once more; one with a unique index
+// refuses every record and keeps its rows. Each reader sees, in its own
+// forms, exactly the old rows followed by the new ones.
+TEST(AppendCommand, EveryAccess97TableToItselfForEveryReader) {
+  CORVALIN_REQUIRE_CORPUS();
+  const bool mdb_reader = HaveMdbReader();
+  std::vector<std::string> files;
+  for (const auto& de : std::filesystem::directory_iterator(
+           std::filesystem::path(corvalin::testing::CorpusDir()) / "V1997"))
+    files.push_back("V1997/" + de.path().filename().string());
+  std::sort(files.begin(), files.end());
+  size_t doubled = 0, refused = 0;
+  for (const std::string& name : files) {
+    SCOPED_TRACE(name);
+    const std::string file = CopyOfCorpusFile(name);
+    const std::string bytes_before = FileBytes(file);
+    std::vector<std::string> tables = SplitLines(RunCommand(kTool + " tables " + Quote(file)).out);
+    ASSERT_FALSE(tables.empty());
+    std::map<std::string, std::vector<std::string>> ours, mdbtools;
+    for (const std::string& t : tables) {
+      ours[t] = Export(file, t);
+      mdbtools[t] = MdbToolsExport(file, t);
+    }
+    auto mdb_reader_before = mdb_reader ? MdbReaderTables(file) : decltype(MdbReaderTables(file))();
+
+    std::map<std::string, bool> added;
+    for (const std::string& t : tables) {
+      SCOPED_TRACE(t);
+      auto run = RunCommand(kTool + " append " + Quote(file) + " " + Quote(t) + " " +
+                            Quote(file) + " " + Quote(t));
+      ASSERT_EQ(run.status, 0) << run.err;
+      const std::string rows = std::to_string(ours[t].size() - 1);
+      added[t] = run.out == "added " + rows + ", refused 0\n" && rows != "0";
+      if (added[t]) ++doubled;
+      else if (rows != "0") ++refused;
+      EXPECT_TRUE(run.out == "added " + rows + ", refused 0\n" ||
+                  run.out == "added 0, refused " + rows + "\n")
+          << run.out;
+    }
+    EXPECT_EQ(Check(file), "");
+    bool changed = false;
+    for (const std::string& t : tables) {
+      SCOPED_TRACE(t);
+      changed |= added[t];
+      EXPECT_EQ(Export(file, t), added[t] ? Twice(ours[t]) : ours[t]);
+      EXPECT_EQ(MdbToolsExport(file, t), added[t] ? Twice(mdbtools[t]) : mdbtools[t]);
+    }
+    if (mdb_reader) {
+      auto after = MdbReaderTables(file);
+      for (const std::string& t : tables) {
+        SCOPED_TRACE(t);
+        EXPECT_EQ(after[t], added[t] ? Twice(mdb_reader_before[t]) : mdb_reader_before[t]);
+      }
+    }
+    if (!changed) EXPECT_TRUE(FileBytes(file) == bytes_before) << "refused records changed the file";
+  }
+  EXPECT_GE(doubled, 4u);
+  EXPECT_GE(refused, 20u);
+}
+
+// Rows with Memo and OLE values in each of their forms (in the row, one
+// LVAL row, a chain), enough of them to take the file past the 1024 pages
+// the usage maps hold in their rows, read back by every reader.
+TEST(AppendCommand, Access97LongValuesOverAGrowingFileForEveryReader) {
+  CORVALIN_REQUIRE_CORPUS();
+  using namespace corvalin::engine;
+  const std::string file = CopyOfCorpusFile("V1997/test2V1997.mdb");
+  const std::vector<std::string> before = Export(file, "MSP_PROJECTS");
+  constexpr int kRows = 300;
+  {
+    OpenOptions options;
+    options.writable = true;
+    auto db = Database::Open(file, options);
+    auto table = db->ReadTableDef("MSP_PROJECTS");
+    std::vector<Value> row = db->ReadRow(*table, db->ListRows(*table).at(0));
+    TableWriter writer(db, table);
+    for (int i = 0; i < kRows; ++i) {
+      row[0] = int32_t(100 + i);                             // PROJ_ID, unique
+      row[1] = "Project " + std::to_string(i);               // PROJ_NAME, unique
+      row[2] = std::string(size_t(i % 3 == 0 ? 40 : 700), char('a' + i % 26));
+      row[4] = std::string(size_t(5000 + 31 * i), char('A' + i % 26));  // a chain
+      writer.Insert(row);
+    }
+  }
+  EXPECT_GT(std::filesystem::file_size(file) / 2048, 1024u);
+  {
+    // The global usage map no longer fits its row: it refers to map pages.
+    auto db = Database::Open(file, {});
+    PagePtr page = db->file().Read(1);
+    EXPECT_EQ(DataPageRow(*page, db->format(), 0, file, 1).bytes[0], 1);
+  }
+  EXPECT_EQ(Check(file), "");
+  std::vector<std::string> after = Export(file, "MSP_PROJECTS");
+  ASSERT_EQ(after.size(), before.size() + kRows);
+  // mdbtools: one JSON line a row (the old row's memos hold line breaks),
+  // each new one with its values.
+  auto json = RunCommand("mdb-json " + Quote(file) + " MSP_PROJECTS");
+  if (json.status == 0) {
+    std::vector<std::string> lines = SplitLines(json.out);
+    ASSERT_EQ(lines.size(), size_t(1 + kRows));
+    for (int i = 0; i < kRows; i += 37) {
+      const std::string& line = lines[1 + i];
+      EXPECT_NE(line.find("\"Project " + std::to_string(i) + "\""), std::string::npos);
+      EXPECT_NE(line.find(std::string(size_t(i % 3 == 0 ? 40 : 700), char('a' + i % 26))),
+                std::string::npos);
+      EXPECT_NE(line.find(std::string(size_t(5000 + 31 * i), char('A' + i % 26))),
+                std::string::npos);
+    }
+  }
+  if (HaveMdbReader()) EXPECT_EQ(MdbReaderTables(file)["MSP_PROJECTS"], after);
+}
+
 TEST(AppendCommand, DuplicatePrimaryKeysAreRefusedOneByOneAndChangeNothing) {
   CORVALIN_REQUIRE_CORPUS();
   std::string file = CopyOfCorpusFile("V2000/indexTestV2000.mdb");
@@ -149,16 +303,19 @@ TEST(AppendCommand, BetweenFilesOfDifferentVersions) {
 
 TEST(AppendCommand, ManyRowsSplitIndexPagesAndAddLevels) {
   CORVALIN_REQUIRE_CORPUS();
-  std::string file = CopyOfCorpusFile("V2010/compIndexTestV2010.accdb");
-  // 512 rows doubled six times: 32,768 rows, far beyond one index page.
-  for (int i = 0; i < 6; ++i) {
-    auto run = RunCommand(kTool + " append " + Quote(file) + " Table1 " + Quote(file) + " Table1");
-    ASSERT_EQ(run.status, 0);
+  for (const char* name : {"V2010/compIndexTestV2010.accdb", "V1997/compIndexTestV1997.mdb"}) {
+    SCOPED_TRACE(name);
+    std::string file = CopyOfCorpusFile(name);
+    // 512 rows doubled six times: 32,768 rows, far beyond one index page.
+    for (int i = 0; i < 6; ++i) {
+      auto run = RunCommand(kTool + " append " + Quote(file) + " Table1 " + Quote(file) + " Table1");
+      ASSERT_EQ(run.status, 0);
+    }
+    // The check walks every index in key order and re-keys every row.
+    EXPECT_EQ(Check(file), "");
+    EXPECT_EQ(Export(file, "Table1").size(), 512u * 64 + 1);
+    EXPECT_EQ(MdbToolsRows(file, "Table1"), 512 * 64);
   }
-  // The check walks every index in key order and re-keys every row.
-  EXPECT_EQ(Check(file), "");
-  EXPECT_EQ(Export(file, "Table1").size(), 512u * 64 + 1);
-  EXPECT_EQ(MdbToolsRows(file, "Table1"), 512 * 64);
 }
 
 TEST(AppendCommand, UnequalColumnCountsAppendNothing) {
