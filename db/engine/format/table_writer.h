@@ -20,8 +20,8 @@ namespace corvalin::engine {
 class TableWriter {
  public:
   // The database must be open for writing. Throws Error when the table is
-  // one we cannot add rows to (calculated or complex columns, an Access 97
-  // file), naming the table and the reason.
+  // one we cannot add rows to (calculated or complex columns), naming the
+  // table and the reason.
   TableWriter(std::shared_ptr<Database> database, std::shared_ptr<const TableDef> table);
 
   const TableDef& table() const { return *table_; }
