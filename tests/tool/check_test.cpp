@@ -224,10 +224,64 @@ TEST_P(DamagedCopy, DataPageLeftOutOfItsMap) {
   EXPECT_NE(r.out.find("which is not a live row"), std::string::npos) << r.out;
 }
 
+TEST_P(DamagedCopy, FreeSpaceOverstated) {
+  auto db = Database::Open(path_, {});
+  const JetFormat& format = db->format();
+  auto table = db->ReadTableDef(target_.table);
+  const uint32_t data_page = db->ListRows(*table).at(0).page;
+  PagePtr page = db->file().Read(data_page);
+  const size_t at = format.data_free_space_offset;
+  const uint16_t free = uint16_t((*page)[at] | (*page)[at + 1] << 8);
+  db.reset();
+  WriteBytes(path_, uint64_t(data_page) * target_.page_size + at,
+             {uint8_t(free + 40), uint8_t((free + 40) >> 8)});
+  Result r = Check(path_);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("page " + std::to_string(data_page) + " (a data page of table " +
+                       target_.table + ") records " + std::to_string(free + 40) +
+                       " bytes of free space, but has " + std::to_string(free)),
+            std::string::npos)
+      << r.out;
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, DamagedCopy,
                          ::testing::Values("V1997/indexTestV1997.mdb",
                                            "V2000/indexTestV2000.mdb",
                                            "V2010/indexTestV2010.accdb"));
+
+TEST(CheckTest, IntermediateEntryThatMisleadsSearchesIsAProblem) {
+  CORVALIN_REQUIRE_CORPUS();
+  for (const char* name : {"V1997/compIndexTestV1997.mdb", "V2000/compIndexTestV2000.mdb"}) {
+    SCOPED_TRACE(name);
+    std::string path = testing::CopyOfCorpusFile(name);
+    uint32_t node = 0, page_size = 0;
+    size_t first_entry = 0;
+    {
+      auto db = Database::Open(path, {});
+      page_size = db->format().page_size;
+      first_entry = db->format().unicode_text ? 480 : 248;
+      for (uint32_t p = 1; p < db->file().page_count() && !node; ++p)
+        if ((*db->file().Read(p))[0] == kIndexNodePageType) node = p;
+    }
+    ASSERT_NE(node, 0u);
+    ASSERT_EQ(Check(path).status, 0);
+    // The first entry's first key byte after its flag.
+    std::vector<uint8_t> byte(1);
+    {
+      std::ifstream f(path, std::ios::binary);
+      f.seekg(std::streamoff(uint64_t(node) * page_size + first_entry + 1));
+      f.read(reinterpret_cast<char*>(byte.data()), 1);
+    }
+    byte[0] ^= 0x01;
+    WriteBytes(path, uint64_t(node) * page_size + first_entry + 1, byte);
+    Result r = Check(path);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("1 intermediate pages do not carry the last keys of their children "
+                         "(first: page " + std::to_string(node) + ")"),
+              std::string::npos)
+        << r.out;
+  }
+}
 
 TEST(CheckTest, ProblemsAreReturnedNotThrown) {
   CORVALIN_REQUIRE_CORPUS();

@@ -8,6 +8,7 @@
 #include "db/engine/format/check.h"
 
 #include <map>
+#include <optional>
 #include <set>
 
 #include "db/engine/error.h"
@@ -181,12 +182,37 @@ class Checker {
       }
       owned.insert(p);
       Claim(p, owner);
+      CheckFreeSpace(*page, p, "a data page of table " + table.name);
     }
     for (uint32_t p : ReadUsageMap(file_, format_, table.free_pages_map))
       if (!owned.count(p))
         problems_.push_back("the free-space map of table " + table.name + " lists " +
                             Page(p) + ", which the table does not own");
     return db_.ListRows(table);
+  }
+
+  // The free space a data page records is the gap between its row offset
+  // table and its lowest row; a row is added only where it says there is
+  // room, so an overstated figure would let a new row overwrite others.
+  void CheckFreeSpace(std::span<const uint8_t> page, uint32_t number, const std::string& what) {
+    try {
+      const uint16_t count = DataPageRowCount(page, format_, file_.path(), number);
+      const size_t table_end = format_.data_rows_offset + size_t(count) * 2;
+      size_t lowest = page.size();
+      for (uint16_t r = 0; r < count; ++r) {
+        size_t at = format_.data_rows_offset + size_t(r) * 2;
+        size_t start = (page[at] | page[at + 1] << 8) & kRowOffsetMask;
+        if (start >= table_end && start < lowest) lowest = start;
+      }
+      const size_t recorded = page[format_.data_free_space_offset] |
+                              page[format_.data_free_space_offset + 1] << 8;
+      if (recorded != lowest - table_end)
+        problems_.push_back(Page(number) + " (" + what + ") records " +
+                            std::to_string(recorded) + " bytes of free space, but has " +
+                            std::to_string(lowest - table_end));
+    } catch (const Error& e) {
+      problems_.push_back(what + ": " + e.description());
+    }
   }
 
   void ClaimLongValues(const TableDef& table, const std::vector<RowId>& rows) {
@@ -209,7 +235,12 @@ class Checker {
         for (int hops = 0; next != 0 && hops < 1 << 20; ++hops) {
           RowPointer ptr = DecodeRowPointer(next);
           if (owner < 0) owner = Owner("the long values of table " + table.name);
-          if (mine.insert(ptr.page).second && !Claim(ptr.page, owner)) break;
+          if (mine.insert(ptr.page).second) {
+            if (!Claim(ptr.page, owner)) break;
+            if (ptr.page < file_.page_count())
+              CheckFreeSpace(*file_.Read(ptr.page), ptr.page,
+                             "a long value page of table " + table.name);
+          }
           if (header[3] == kLongValueSingle || ptr.page >= file_.page_count()) break;
           PagePtr page = file_.Read(ptr.page);
           DataRowSlot slot = DataPageRow(*page, format_, ptr.row, file_.path(), ptr.page);
@@ -244,11 +275,67 @@ class Checker {
     return true;
   }
 
+  // The first or last (key, row) under an index page: down the first
+  // children, or down the tails (on a page without one, the last child).
+  std::optional<std::pair<std::vector<uint8_t>, RowId>> SubtreeEdge(uint32_t p, bool last) {
+    for (int depth = 0; depth < 32 && p != 0 && p < file_.page_count(); ++depth) {
+      IndexPage page = DecodeIndexPage(*file_.Read(p), format_, file_.path(), p);
+      if (page.leaf) {
+        if (page.entries.empty()) return std::nullopt;
+        const IndexEntry& e = last ? page.entries.back() : page.entries.front();
+        return std::pair{e.key, e.row};
+      }
+      if (last || page.entries.empty())
+        p = page.tail_page != 0 ? page.tail_page
+            : page.entries.empty() ? 0 : page.entries.back().child_page;
+      else
+        p = page.entries.front().child_page;
+    }
+    return std::nullopt;
+  }
+
+  // Searches go down by the intermediate entries: each one carries the
+  // last (key, row) of its child's subtree, and every child's entries come
+  // after the entry before it (the tail child's after the last entry). A
+  // wrong entry hides rows from a search though a walk along the leaves
+  // still finds them.
+  void CheckSeparators(const std::string& what, const std::set<uint32_t>& tree) {
+    size_t wrong = 0;
+    uint32_t first_wrong = 0;
+    for (uint32_t p : tree) {
+      IndexPage page = DecodeIndexPage(*file_.Read(p), format_, file_.path(), p);
+      if (page.leaf) continue;
+      bool bad = false;
+      const size_t children = page.entries.size() + (page.tail_page != 0 ? 1 : 0);
+      for (size_t i = 0; i < children && !bad; ++i) {
+        const bool tail = i == page.entries.size();
+        const uint32_t child = tail ? page.tail_page : page.entries[i].child_page;
+        if (!tail) {
+          const IndexEntry& e = page.entries[i];
+          auto last = SubtreeEdge(child, true);
+          bad = !last || last->first != e.key || !(last->second == e.row);
+        }
+        if (i > 0) {
+          const IndexEntry& before = page.entries[i - 1];
+          auto first = SubtreeEdge(child, false);
+          bad = bad || !first ||
+                CompareIndexEntries(first->first, first->second, before.key, before.row) <= 0;
+        }
+      }
+      if (bad && wrong++ == 0) first_wrong = p;
+    }
+    if (wrong)
+      problems_.push_back(what + ": " + std::to_string(wrong) +
+                          " intermediate pages do not carry the last keys of their "
+                          "children (first: " + Page(first_wrong) + ")");
+  }
+
   void CheckIndex(const TableDef& table, const IndexDef& index,
                   const std::map<std::pair<uint32_t, uint16_t>, std::vector<Value>>& rows) {
     const std::string what = "index " + index.name + " of table " + table.name;
     std::set<uint32_t> tree;
     if (!ClaimIndexTree(table, index, Owner(what), tree)) return;
+    CheckSeparators(what, tree);
     std::vector<uint32_t> listed = ReadUsageMap(file_, format_, index.used_pages);
     if (std::set<uint32_t>(listed.begin(), listed.end()) != tree)
       problems_.push_back(what + ": its usage map lists " + std::to_string(listed.size()) +
