@@ -4,6 +4,10 @@
 
 #include <vector>
 
+#include "db/engine/error.h"
+#include "db/engine/format/jet_format.h"
+#include "db/engine/format/value_encoder.h"
+
 namespace corvalin::engine {
 namespace {
 
@@ -24,6 +28,45 @@ TEST(TextCodec, Ucs2CompressedSwitchesAndSurrogates) {
 TEST(TextCodec, Windows1252) {
   std::vector<uint8_t> b{'A', 0x80, 0xE9, 0x9C};
   EXPECT_EQ(DecodeCodePageText(b, 1252), "A\xE2\x82\xAC\xC3\xA9\xC5\x93");
+}
+
+// Writing Jet3 text undoes reading it: every byte of Windows-1252, the five
+// it leaves undefined included, comes back as itself.
+TEST(TextCodec, Windows1252WritesBackEveryByteItReads) {
+  const JetFormat& jet3 = JetFormat::For(JetVersion::kJet3);
+  ColumnDef column;
+  column.name = "Note";
+  column.code_page = 1252;
+  ValueContext where{"f.mdb", "T", "Note"};
+  std::vector<uint8_t> all;
+  for (int b = 1; b < 256; ++b) all.push_back(uint8_t(b));
+  EXPECT_EQ(EncodeText(jet3, column, DecodeCodePageText(all, 1252), 0, where), all);
+}
+
+// In another code page only ASCII is written; a character beyond it would
+// be stored as another letter, so it refuses the value naming the column.
+TEST(TextCodec, OtherCodePagesTakeAsciiAndRefuseTheRest) {
+  const JetFormat& jet3 = JetFormat::For(JetVersion::kJet3);
+  ColumnDef column;
+  column.name = "Name";
+  column.code_page = 1251;
+  ValueContext where{"f.mdb", "T", "Name"};
+  EXPECT_EQ(EncodeText(jet3, column, "Ab 1", 0, where), std::vector<uint8_t>({'A', 'b', ' ', '1'}));
+  try {
+    EncodeText(jet3, column, "caf\xC3\xA9", 0, where);
+    ADD_FAILURE() << "refused nothing";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.description(),
+              "the text for column Name of table T (file f.mdb) has the character U+00E9, "
+              "which the column's code page (1251) cannot hold");
+  }
+  column.code_page = 1252;
+  try {
+    EncodeText(jet3, column, "\xF0\x9F\x98\x80", 0, where);  // beyond the BMP
+    ADD_FAILURE() << "refused nothing";
+  } catch (const Error& e) {
+    EXPECT_NE(e.description().find("U+1F600"), std::string::npos) << e.description();
+  }
 }
 
 }  // namespace
