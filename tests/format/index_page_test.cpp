@@ -76,6 +76,33 @@ TEST(IndexPage, DamagedPagesAreRefusedNamingThePage) {
   expect_damaged(std::vector<uint8_t>(100, 0x04));
 }
 
+// Long text keys that share more than 255 bytes: a Jet3 page records at
+// most 255 of them as its prefix, a Jet4 page all.
+TEST(IndexPage, SharedPrefixFitsItsLengthField) {
+  for (JetVersion version : {JetVersion::kJet3, JetVersion::kJet4}) {
+    const JetFormat& format = JetFormat::For(version);
+    IndexPage page;
+    page.owner = 9;
+    for (uint8_t last : {1, 2, 3}) {
+      IndexEntry e;
+      e.key.assign(300, 0x61);
+      e.key.insert(e.key.begin(), 0x7F);
+      e.key.push_back(last);
+      e.row = {uint32_t(40 + last), last};
+      page.entries.push_back(e);
+    }
+    std::vector<uint8_t> out(format.page_size);
+    ASSERT_TRUE(EncodeIndexPage(page, format, out));
+    IndexPage back = DecodeIndexPage(out, format, "memory.mdb", 5);
+    EXPECT_EQ(back.prefix_length, version == JetVersion::kJet3 ? 255 : 301);
+    ASSERT_EQ(back.entries.size(), page.entries.size());
+    for (size_t i = 0; i < page.entries.size(); ++i) {
+      EXPECT_EQ(back.entries[i].key, page.entries[i].key);
+      EXPECT_EQ(back.entries[i].row, page.entries[i].row);
+    }
+  }
+}
+
 TEST(IndexPage, EveryCorpusIndexHoldsOneEntryPerRowInKeyOrder) {
   CORVALIN_REQUIRE_CORPUS();
   size_t files = 0, indexes = 0, entries = 0;

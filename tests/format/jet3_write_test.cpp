@@ -164,6 +164,51 @@ TEST(Jet3Write, TextKeysSplitPagesAndAddALevelInKeyOrder) {
   }
 }
 
+// Equal long texts in a text index: their keys share more bytes than a
+// Jet3 index page can record as its prefix.
+TEST(Jet3Write, EqualLongTextKeysShareAsMuchPrefixAsThePageCanSay) {
+  CORVALIN_REQUIRE_CORPUS();
+  // Table14: a text key, and a 255-character text in an index of its own.
+  const std::string path = CopyOfCorpusFile("V1997/testIndexCodesV1997.mdb");
+  std::string long_text;
+  for (int i = 0; i < 200; ++i) long_text += "\xC3\x86";  // Æ, keyed as two letters
+  size_t old_rows = 0;
+  {
+    auto db = OpenForWriting(path);
+    auto table = db->ReadTableDef("Table14");
+    old_rows = table->row_count;
+    TableWriter writer(db, table);
+    for (int i = 0; i < 30; ++i) writer.Insert({"long " + std::to_string(i), long_text});
+  }
+  auto db = Database::Open(path, {});
+  auto table = db->ReadTableDef("Table14");
+  EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>());
+  for (const IndexDef& index : table->indexes) {
+    if (index.name != "DataIndex") continue;
+    // The thirty equal keys fill leaves of their own.
+    size_t full_prefix_leaves = 0, entries = 0;
+    uint32_t p = index.first_page;
+    IndexPage page = DecodeIndexPage(*db->file().Read(p), db->format(), path, p);
+    while (!page.leaf) {
+      p = page.entries.front().child_page;
+      page = DecodeIndexPage(*db->file().Read(p), db->format(), path, p);
+    }
+    for (;;) {
+      entries += page.entries.size();
+      if (page.prefix_length == 255) {
+        ++full_prefix_leaves;
+        EXPECT_GT(page.entries.front().key.size(), 256u);
+        for (const IndexEntry& e : page.entries) EXPECT_EQ(e.key, page.entries.front().key);
+      }
+      if (page.next_page == 0) break;
+      p = page.next_page;
+      page = DecodeIndexPage(*db->file().Read(p), db->format(), path, p);
+    }
+    EXPECT_EQ(entries, old_rows + 30);
+    EXPECT_GT(full_prefix_leaves, 0u);
+  }
+}
+
 TEST(Jet3Write, TextTheCodePageCannotHoldIsRefusedAndChangesNothing) {
   CORVALIN_REQUIRE_CORPUS();
   struct Case {

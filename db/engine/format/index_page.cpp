@@ -142,7 +142,9 @@ bool EncodeIndexPage(const IndexPage& page, const JetFormat& format,
     uint8_t ta[8], tb[8];
     trailer_bytes(entries.front(), ta);
     trailer_bytes(entries.back(), tb);
-    size_t limit = SIZE_MAX;
+    // The prefix length field is one byte on Jet3 pages: long text keys
+    // can share more than it can say.
+    size_t limit = (size_t(1) << (8 * lay.prefix_size)) - 1;
     for (const auto& e : entries) limit = std::min(limit, e.key.size() + trailer - 1);
     while (prefix < limit &&
            byte_at(entries.front(), ta, prefix) == byte_at(entries.back(), tb, prefix))
