@@ -236,7 +236,9 @@ TEST(AppendCommand, Access97LongValuesOverAGrowingFileForEveryReader) {
     TableWriter writer(db, table);
     for (int i = 0; i < kRows; ++i) {
       row[0] = int32_t(100 + i);                             // PROJ_ID, unique
-      row[1] = "Project " + std::to_string(i);               // PROJ_NAME, unique
+      // PROJ_NAME, unique; its length sweeps the rows across 256 and 512
+      // bytes, with jump table entries before and past the end of data.
+      row[1] = "Project " + std::to_string(i) + " " + std::string(size_t(i % 240), 'x');
       row[2] = std::string(size_t(i % 3 == 0 ? 40 : 700), char('a' + i % 26));
       row[4] = std::string(size_t(5000 + 31 * i), char('A' + i % 26));  // a chain
       writer.Insert(row);
@@ -248,6 +250,17 @@ TEST(AppendCommand, Access97LongValuesOverAGrowingFileForEveryReader) {
     auto db = Database::Open(file, {});
     PagePtr page = db->file().Read(1);
     EXPECT_EQ(DataPageRow(*page, db->format(), 0, file, 1).bytes[0], 1);
+    auto table = db->ReadTableDef("MSP_PROJECTS");
+    const size_t mask = (table->max_columns + 7) / 8;
+    size_t jumps = 0, past_end_of_data = 0;
+    for (RowId id : db->ListRows(*table)) {
+      ResolvedRow r = ReadRowAt(db->file(), db->format(), id.page, id.row);
+      const size_t n = (r.bytes.size() - 1) / 256;
+      jumps = std::max(jumps, n);
+      past_end_of_data += n > 0 && r.bytes[r.bytes.size() - mask - 1 - n] == 0xFF;
+    }
+    EXPECT_GE(jumps, 2u);
+    EXPECT_GT(past_end_of_data, 0u);
   }
   EXPECT_EQ(Check(file), "");
   std::vector<std::string> after = Export(file, "MSP_PROJECTS");
@@ -260,7 +273,9 @@ TEST(AppendCommand, Access97LongValuesOverAGrowingFileForEveryReader) {
     ASSERT_EQ(lines.size(), size_t(1 + kRows));
     for (int i = 0; i < kRows; i += 37) {
       const std::string& line = lines[1 + i];
-      EXPECT_NE(line.find("\"Project " + std::to_string(i) + "\""), std::string::npos);
+      EXPECT_NE(line.find("\"Project " + std::to_string(i) + " " +
+                          std::string(size_t(i % 240), 'x') + "\""),
+                std::string::npos);
       EXPECT_NE(line.find(std::string(size_t(i % 3 == 0 ? 40 : 700), char('a' + i % 26))),
                 std::string::npos);
       EXPECT_NE(line.find(std::string(size_t(5000 + 31 * i), char('A' + i % 26))),
