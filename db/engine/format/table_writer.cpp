@@ -181,7 +181,7 @@ RowId TableWriter::Insert(std::vector<Value> values) {
   const std::string& file = database_->path();
   const uint32_t saved_page = current_page_;
   const std::vector<LongValuePages> saved_long_values = long_values_;
-  index_pages_.Trim();
+  index_pages_.Begin(pages_.file());
   try {
     const PageData& tdef = pages_.View(t.page);
     uint32_t row_count = Get32(tdef, format_.tdef_row_count_offset);
@@ -218,13 +218,15 @@ RowId TableWriter::Insert(std::vector<Value> values) {
       const IndexDef* index;
       std::vector<uint8_t> bytes;
       bool distinct;
+      IndexSpot spot;
     };
     std::vector<Key> keys;
     for (size_t i : real_indexes_) {
       const IndexDef& x = t.indexes[i];
       if (!IndexHoldsRow(t, x, values)) continue;
-      Key k{&x, EncodeIndexKey(format_, t, x, values), false};
-      k.distinct = !IndexHasKey(pages_, index_pages_, format_, x, k.bytes);
+      Key k{&x, EncodeIndexKey(format_, t, x, values), false, {}};
+      k.spot = FindIndexSpot(pages_, index_pages_, format_, x, k.bytes);
+      k.distinct = !k.spot.has_key;
       if (!k.distinct) {
         bool unique = false;
         for (const IndexDef& y : t.indexes)
@@ -269,7 +271,8 @@ RowId TableWriter::Insert(std::vector<Value> values) {
     uint32_t page = PageFor(row.size());
     RowId id{page, AddDataPageRow(pages_.Modify(page), format_, row)};
 
-    for (const Key& k : keys) InsertIndexEntry(pages_, index_pages_, format_, *k.index, t.page, k.bytes, id);
+    for (const Key& k : keys)
+      InsertIndexEntry(pages_, index_pages_, format_, *k.index, t.page, k.bytes, id, &k.spot);
 
     // Every new page is in use in the file's global map (its map pages too).
     for (size_t n = 0; n < pages_.allocated().size(); ++n)
