@@ -12,6 +12,7 @@
 #include "db/engine/format/index_writer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <set>
 
@@ -43,11 +44,55 @@ struct Level {
   size_t slot = 0;              // the child taken on the way down
 };
 
+// Moves the bits numbered above `from` (bit b is 1 << b % 8 of byte b / 8)
+// up by `by`, in a bitmap of `size` bytes whose top `by` bits are clear.
+void ShiftBitsAbove(uint8_t* mask, size_t size, size_t from, size_t by) {
+  if constexpr (std::endian::native == std::endian::little) {
+    // As one little-endian number: bit b is bit b % 64 of word b / 64.
+    constexpr size_t kMaxWords = 64;
+    uint64_t words[kMaxWords] = {};
+    const size_t count = (size + 7) / 8;
+    if (count <= kMaxWords) {
+      std::memcpy(words, mask, size);
+      const size_t first = from / 64, shift_words = by / 64, shift_bits = by % 64;
+      const uint64_t keep = from % 64 == 63 ? ~uint64_t(0) : (uint64_t(2) << (from % 64)) - 1;
+      const uint64_t low = words[first] & keep;  // bits up to `from` stay
+      words[first] &= ~keep;
+      for (size_t i = count; i-- > first;) {
+        uint64_t moved = 0;
+        if (i >= first + shift_words) {
+          size_t source = i - shift_words;
+          moved = words[source] << shift_bits;
+          if (shift_bits != 0 && source > first)
+            moved |= words[source - 1] >> (64 - shift_bits);
+        }
+        words[i] = moved;
+      }
+      words[first] |= low;
+      std::memcpy(mask, words, size);
+      return;
+    }
+  }
+  for (size_t b = size * 8; b-- > from + 1;) {
+    bool set = mask[b / 8] & (1u << (b % 8));
+    mask[b / 8] &= uint8_t(~(1u << (b % 8)));
+    if (set && b + by < size * 8) mask[(b + by) / 8] |= uint8_t(1u << ((b + by) % 8));
+  }
+}
+
 class Tree {
  public:
   Tree(PageWriteSet& pages, IndexPageCache& cache, const JetFormat& format,
        const IndexDef& index, uint32_t owner)
-      : pages_(pages), cache_(cache), format_(format), index_(index), owner_(owner) {}
+      : pages_(pages),
+        cache_(cache),
+        format_(format),
+        buffer_(cache.scratch_.page),
+        entry_(cache.scratch_.entry),
+        last_(cache.scratch_.last),
+        whole_(cache.scratch_.whole),
+        index_(index),
+        owner_(owner) {}
 
   void CheckInFile(uint32_t number) {
     if (number == 0 || number >= pages_.file().page_count() + pages_.allocated().size())
@@ -73,9 +118,11 @@ class Tree {
                              bool raw_leaf = false) {
     std::vector<Level> path;
     uint32_t number = index_.first_page;
-    std::set<uint32_t> seen;
+    path.reserve(4);
     for (;;) {
-      if (!seen.insert(number).second || path.size() > kMaxDepth)
+      bool seen = std::any_of(path.begin(), path.end(),
+                              [&](const Level& l) { return l.number == number; });
+      if (seen || path.size() > kMaxDepth)
         throw DamagedPage(pages_.file().path(), number,
                           "index " + index_.name + " forms a loop");
       Level level;
@@ -435,13 +482,10 @@ class Tree {
     const size_t start = leaf->ends[spot.position - 1];
     std::memmove(entries + start + stored, entries + start, total - start);
     std::memcpy(entries + start, whole_.data() + leaf->prefix, stored);
-    for (size_t i = spot.position; i < n; ++i) {
-      mask[leaf->ends[i] / 8] &= uint8_t(~(1u << (leaf->ends[i] % 8)));
-      leaf->ends[i] = uint16_t(leaf->ends[i] + stored);
-    }
+    ShiftBitsAbove(mask, areas.mask_size, start, stored);
+    mask[(start + stored) / 8] |= uint8_t(1u << ((start + stored) % 8));
+    for (size_t i = spot.position; i < n; ++i) leaf->ends[i] = uint16_t(leaf->ends[i] + stored);
     leaf->ends.insert(leaf->ends.begin() + spot.position, uint16_t(start + stored));
-    for (size_t i = spot.position; i <= n; ++i)
-      mask[leaf->ends[i] / 8] |= uint8_t(1u << (leaf->ends[i] % 8));
     size_t free = format_.page_size - areas.entries - (total + stored);
     page[2] = uint8_t(free);
     page[3] = uint8_t(free >> 8);
@@ -470,8 +514,11 @@ class Tree {
   PageWriteSet& pages_;
   IndexPageCache& cache_;
   const JetFormat& format_;
-  PageData buffer_;
-  std::vector<uint8_t> entry_, last_, whole_;  // scratch entries
+  // Scratch space kept by the cache, so that a save allocates none.
+  PageData& buffer_;
+  std::vector<uint8_t>& entry_;
+  std::vector<uint8_t>& last_;
+  std::vector<uint8_t>& whole_;
   const IndexDef& index_;
   uint32_t owner_;
 };
@@ -479,10 +526,19 @@ class Tree {
 }  // namespace
 
 void IndexPageCache::Begin(PageFile& file) {
-  // A save touches a few pages per index, and appends keep to the right
-  // edge of each tree: a thousand pages hold every path.
-  constexpr size_t kMaxPages = 1024;
-  if (file.write_count() != write_count_ || slots_.size() >= kMaxPages) slots_.clear();
+  // A save touches a few pages per index. Appends in key order keep to the
+  // right edge of each tree; keys in no order visit every leaf, and when
+  // the leaves outgrow the cache they go, while the few intermediate pages
+  // every descent reads stay.
+  constexpr size_t kMaxPages = 4096;
+  if (file.write_count() != write_count_) {
+    slots_.clear();
+  } else if (slots_.size() >= kMaxPages) {
+    std::erase_if(slots_, [](const auto& slot) {
+      return !slot.second.decoded || slot.second.page.leaf;
+    });
+    if (slots_.size() >= kMaxPages / 2) slots_.clear();
+  }
 }
 
 IndexPage& IndexPageCache::Get(PageWriteSet& pages, const JetFormat& format,
@@ -508,8 +564,9 @@ LeafBytes* IndexPageCache::Leaf(PageWriteSet& pages, const JetFormat& format,
   IndexPage& decoded = Get(pages, format, number);
   Slot& slot = slots_[number];
   if (slot.leaf_state != LeafState::kKnownCanonical) {
-    buffer_.resize(format.page_size);
-    if (!EncodeIndexPage(decoded, format, buffer_) || buffer_ != bytes) {
+    PageData& buffer = scratch_.page;
+    buffer.resize(format.page_size);
+    if (!EncodeIndexPage(decoded, format, buffer) || buffer != bytes) {
       slot.leaf_state = LeafState::kOther;
       return nullptr;
     }

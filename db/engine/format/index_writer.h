@@ -47,6 +47,13 @@ class IndexPageCache {
   void Committed(PageFile& file) { write_count_ = file.write_count(); }
   void Clear() { slots_.clear(); }
 
+  // Buffers the b-tree code reuses from save to save.
+  struct Scratch {
+    PageData page;
+    std::vector<uint8_t> entry, last, whole;
+  };
+  Scratch scratch_;
+
  private:
   enum class LeafState { kUnknown, kCanonical, kKnownCanonical, kOther };
   struct Slot {
@@ -57,7 +64,6 @@ class IndexPageCache {
   };
   std::unordered_map<uint32_t, Slot> slots_;
   uint64_t write_count_ = UINT64_MAX;
-  PageData buffer_;
 };
 
 // Where a key goes in an index, looked up before the row is placed: whether

@@ -138,6 +138,17 @@ class PosixPageFile : public PageFile {
     if (offset > size_)
       throw Error(kErrIo, "page " + std::to_string(page_number) +
                               " lies past the end of file " + path_);
+    auto it = cache_.find(page_number);
+    if (map_ && !codec_ && offset + page_size_ <= size_ && it != cache_.end() &&
+        it->second.first.use_count() == 1) {
+      // The cache holds the page's bytes in the file, and nobody else holds
+      // them: only the blocks that differ are stored, in both.
+      auto& cached = const_cast<PageData&>(*it->second.first);
+      StoreChangedBlocks(page.data(), cached.data(), map_ + offset);
+      ++writes_;
+      lru_.splice(lru_.begin(), lru_, it->second.second);
+      return;
+    }
     const uint8_t* out = page.data();
     if (codec_ && page_number != 0) {
       encoded_.assign(page.begin(), page.end());
@@ -154,7 +165,6 @@ class PosixPageFile : public PageFile {
     ++writes_;
     // The cache takes the new bytes: in place when nobody else holds the
     // old ones, else as a new page (holders keep what they read).
-    auto it = cache_.find(page_number);
     if (it != cache_.end()) {
       if (it->second.first.use_count() == 1) {
         auto& bytes = const_cast<PageData&>(*it->second.first);
@@ -230,6 +240,24 @@ class PosixPageFile : public PageFile {
         throw Error(kErrIo, "cannot write page " + std::to_string(page_number) +
                                 " of file " + path_ + ": " + std::strerror(errno));
       done += static_cast<size_t>(put);
+    }
+  }
+
+  // Copies the blocks of `page` that differ from `cached` into cached and
+  // into `mapped`, the page in the mapping (equal to cached).
+  void StoreChangedBlocks(const uint8_t* page, uint8_t* cached, uint8_t* mapped) {
+    constexpr size_t kBlock = 256;  // page sizes are multiples of it
+    for (size_t at = 0; at < page_size_;) {
+      if (std::memcmp(page + at, cached + at, kBlock) == 0) {
+        at += kBlock;
+        continue;
+      }
+      size_t end = at + kBlock;
+      while (end < page_size_ && std::memcmp(page + end, cached + end, kBlock) != 0)
+        end += kBlock;
+      std::memcpy(cached + at, page + at, end - at);
+      std::memcpy(mapped + at, page + at, end - at);
+      at = end;
     }
   }
 

@@ -180,8 +180,11 @@ RowId TableWriter::Insert(std::vector<Value> values) {
   const TableDef& t = *table_;
   const std::string& file = database_->path();
   const uint32_t saved_page = current_page_;
-  const std::vector<LongValuePages> saved_long_values = long_values_;
+  saved_long_values_ = long_values_;
   index_pages_.Begin(pages_.file());
+  // Until the entries go in, the cache holds only what the file holds: a
+  // record refused before then (a duplicate key) keeps it.
+  bool indexes_changed = false;
   try {
     const PageData& tdef = pages_.View(t.page);
     uint32_t row_count = Get32(tdef, format_.tdef_row_count_offset);
@@ -250,7 +253,8 @@ RowId TableWriter::Insert(std::vector<Value> values) {
     size_t room = format_.max_row_size > FixedRowOverhead(t)
                       ? format_.max_row_size - FixedRowOverhead(t)
                       : 0;
-    std::vector<NewField> fields(t.columns.size());
+    std::vector<NewField>& fields = fields_;
+    fields.resize(t.columns.size());
     for (size_t i = 0; i < t.columns.size(); ++i) {
       if (!IsLongValue(t.columns[i])) {
         fields[i] = Encode(i, values[i], 0);
@@ -271,6 +275,7 @@ RowId TableWriter::Insert(std::vector<Value> values) {
     uint32_t page = PageFor(row.size());
     RowId id{page, AddDataPageRow(pages_.Modify(page), format_, row)};
 
+    indexes_changed = true;
     for (const Key& k : keys)
       InsertIndexEntry(pages_, index_pages_, format_, *k.index, t.page, k.bytes, id, &k.spot);
 
@@ -295,9 +300,9 @@ RowId TableWriter::Insert(std::vector<Value> values) {
     return id;
   } catch (...) {
     pages_.Discard();
-    index_pages_.Clear();
+    if (indexes_changed) index_pages_.Clear();
     current_page_ = saved_page;
-    long_values_ = saved_long_values;
+    long_values_ = saved_long_values_;
     throw;
   }
 }
