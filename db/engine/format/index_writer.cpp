@@ -450,6 +450,9 @@ class Tree {
   // free space shrinks by as much). Returns false, the page untouched,
   // otherwise.
   bool Patch(const IndexSpot& spot, const std::vector<uint8_t>& key, RowId row) {
+    // The in-place rules follow the Jet4/ACE encoding; Access 97 leaves are
+    // always re-encoded.
+    if (!format_.unicode_text) return false;
     LeafBytes* leaf = cache_.Leaf(pages_, format_, spot.leaf);
     const size_t n = leaf ? leaf->ends.size() : 0;
     if (!leaf || spot.position == 0 || spot.position > n) return false;
