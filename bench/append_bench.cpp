@@ -1,22 +1,42 @@
-// Append and read throughput of the engine, one record at a time through the
-// ADO-shaped layer, as the append run does it; reading is set against
-// mdb-export (mdbtools) on the same file in the same run.
+// Append and read throughput of the engine, one record at a time, each
+// record saved before the next one starts (as the append run does it).
 //
-//   corvalin_append_bench [ROWS] [FILE TABLE]
+//   corvalin_append_bench [ROWS] [FILE TABLE [PLAIN_FILE PLAIN_TABLE]]
 //
-// Without FILE the bench uses a copy of an Access-made file from the sample
-// corpus (../shared/corpus), when it is there. Every generated row has
-// distinct text, so unique indexes take it.
+// Every case starts from a fresh copy of its file in the temporary folder:
+//   pwrite         one pwrite per record of a row's worth of bytes, the
+//                  floor for "the record is in the file when the call ends"
+//   engine         TableWriter::Insert on TABLE, every index kept
+//   engine, no idx the same table through a definition with its indexes
+//                  left out (the copy's indexes then miss the new rows: the
+//                  copy is thrown away and only the time is of interest)
+//   ADO            Recordset AddNew / Field SetValue / Update on TABLE
+//   ADO, no idx    the same on PLAIN_TABLE, a table without indexes (there
+//                  is no index-less copy of TABLE to open through ADO), and
+//                  the engine on PLAIN_TABLE for comparison
+// Ratios are times against the pwrite case of the same run. Reading is set
+// against mdb-export (mdbtools) on TABLE's file after the ADO append.
+//
+// Without FILE the bench uses Access-made files from the sample corpus
+// (CORVALIN_CORPUS, else ../shared/corpus), when it is there. Every
+// generated row has distinct text, so unique indexes take it.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "db/engine/ado/connection.h"
 #include "db/engine/ado/recordset.h"
 #include "db/engine/error.h"
 #include "db/engine/format/database.h"
+#include "db/engine/format/row.h"
+#include "db/engine/format/table_writer.h"
 
 namespace {
 
@@ -50,44 +70,133 @@ Value Generated(DataType type, long i) {
   }
 }
 
+std::string CorpusDir() {
+  if (const char* env = std::getenv("CORVALIN_CORPUS")) return env;
+  return CORVALIN_CORPUS_DIR;
+}
+
+// A writable copy of source in the temporary folder.
+std::string FreshCopy(const std::string& source, const std::string& tag) {
+  auto path = std::filesystem::temp_directory_path() /
+              ("corvalin-bench-" + tag + std::filesystem::path(source).extension().string());
+  std::filesystem::remove(path);
+  std::filesystem::copy_file(source, path, std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
+  return path.string();
+}
+
+std::vector<DataType> ColumnTypes(const std::string& path, const std::string& table) {
+  std::vector<DataType> types;
+  auto db = corvalin::engine::Database::Open(path, {});
+  for (const auto& c : db->ReadTableDef(table)->columns) types.push_back(c.type);
+  return types;
+}
+
+// Seconds for rows pwrites of `size` bytes each, one after the other.
+double PlainWrites(long rows, size_t size) {
+  auto path = std::filesystem::temp_directory_path() / "corvalin-bench.raw";
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return 0;
+  std::vector<uint8_t> bytes(size, 0x5A);
+  auto start = Clock::now();
+  for (long i = 0; i < rows; ++i)
+    if (::pwrite(fd, bytes.data(), size, off_t(i) * off_t(size)) != ssize_t(size)) break;
+  double seconds = Seconds(start);
+  ::close(fd);
+  std::filesystem::remove(path);
+  return seconds;
+}
+
+// Seconds for rows TableWriter inserts; with_indexes false leaves the
+// table's indexes out of the writer's definition.
+double EngineAppend(const std::string& source, const std::string& table, long rows,
+                    bool with_indexes) {
+  std::string path = FreshCopy(source, "engine");
+  double seconds = 0;
+  {
+    corvalin::engine::OpenOptions options;
+    options.writable = true;
+    auto db = corvalin::engine::Database::Open(path, options);
+    auto def = std::make_shared<corvalin::engine::TableDef>(*db->ReadTableDef(table));
+    if (!with_indexes) def->indexes.clear();
+    corvalin::engine::TableWriter writer(db, def);
+    std::vector<Value> values(def->columns.size());
+    auto start = Clock::now();
+    for (long i = 0; i < rows; ++i) {
+      for (size_t k = 0; k < values.size(); ++k) values[k] = Generated(def->columns[k].type, i);
+      writer.Insert(std::move(values));
+      values.resize(def->columns.size());
+    }
+    seconds = Seconds(start);
+  }
+  std::filesystem::remove(path);
+  return seconds;
+}
+
+// Seconds for rows AddNew / SetValue / Update through the ADO-shaped layer.
+// Leaves the file in place (the read case uses it).
+double AdoAppend(const std::string& path, const std::string& table, long rows) {
+  std::vector<DataType> types = ColumnTypes(path, table);
+  auto start = Clock::now();
+  Connection c;
+  c.SetMode(corvalin::ado::kModeReadWrite);
+  c.Open(ConnectionString(path));
+  Recordset rs;
+  rs.Open("SELECT * FROM `" + table + "`", c, corvalin::ado::kOpenKeyset,
+          corvalin::ado::kLockOptimistic);
+  for (long i = 0; i < rows; ++i) {
+    rs.AddNew();
+    for (size_t k = 0; k < types.size(); ++k)
+      rs.GetFields().Item(int(k)).SetValue(Generated(types[k], i));
+    rs.Update();
+  }
+  return Seconds(start);
+}
+
+void Report(const char* what, long rows, double seconds, double baseline) {
+  std::printf("  %-34s %9.0f rows/s  %6.2f x the pwrite time\n", what, rows / seconds,
+              seconds / baseline);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   long rows = argc > 1 ? std::stol(argv[1]) : 200000;
-  std::string source = argc > 3 ? argv[2] : CORVALIN_CORPUS_DIR "/V2010/testV2010.accdb";
+  std::string source = argc > 3 ? argv[2] : CorpusDir() + "/V2010/testV2010.accdb";
   std::string table = argc > 3 ? argv[3] : "Table1";
+  std::string plain_source =
+      argc > 5 ? argv[4] : CorpusDir() + "/V2010/testPromotionV2010.accdb";
+  std::string plain_table = argc > 5 ? argv[5] : "jobDB1";
   if (!std::filesystem::exists(source)) {
     std::cout << "no input file (" << source << "); give FILE TABLE\n";
     return 0;
   }
-  std::string path = (std::filesystem::temp_directory_path() / "corvalin-bench.accdb").string();
-  std::filesystem::copy_file(source, path, std::filesystem::copy_options::overwrite_existing);
-  std::filesystem::permissions(path, std::filesystem::perms::owner_write,
-                               std::filesystem::perm_options::add);
+  bool have_plain = std::filesystem::exists(plain_source);
   try {
-    std::vector<DataType> types;
-    {
-      auto db = corvalin::engine::Database::Open(path, {});
-      for (const auto& c : db->ReadTableDef(table)->columns) types.push_back(c.type);
+    std::printf("file %s, table %s: %ld records appended one at a time\n", source.c_str(),
+                table.c_str(), rows);
+    // A row of the table is a few dozen bytes; 64 stands for it.
+    double baseline = PlainWrites(rows, 64);
+    Report("pwrite of 64 bytes per record", rows, baseline, baseline);
+    Report("engine (TableWriter), indexes", rows, EngineAppend(source, table, rows, true),
+           baseline);
+    Report("engine, indexes left out", rows, EngineAppend(source, table, rows, false),
+           baseline);
+    std::string path = FreshCopy(source, "ado");
+    Report("ADO (AddNew/SetValue/Update)", rows, AdoAppend(path, table, rows), baseline);
+    if (have_plain) {
+      std::printf("file %s, table %s (no indexes):\n", plain_source.c_str(),
+                  plain_table.c_str());
+      Report("engine (TableWriter)", rows, EngineAppend(plain_source, plain_table, rows, true),
+             baseline);
+      std::string plain = FreshCopy(plain_source, "plain");
+      Report("ADO (AddNew/SetValue/Update)", rows, AdoAppend(plain, plain_table, rows),
+             baseline);
+      std::filesystem::remove(plain);
     }
-    auto start = Clock::now();
-    {
-      Connection c;
-      c.SetMode(corvalin::ado::kModeReadWrite);
-      c.Open(ConnectionString(path));
-      Recordset rs;
-      rs.Open("SELECT * FROM `" + table + "`", c, corvalin::ado::kOpenKeyset,
-              corvalin::ado::kLockOptimistic);
-      for (long i = 0; i < rows; ++i) {
-        rs.AddNew();
-        for (size_t k = 0; k < types.size(); ++k)
-          rs.GetFields().Item(int(k)).SetValue(Generated(types[k], i));
-        rs.Update();
-      }
-    }
-    double append = Seconds(start);
 
-    start = Clock::now();
+    auto start = Clock::now();
     long read = 0;
     {
       Connection c;
@@ -103,19 +212,16 @@ int main(int argc, char** argv) {
     start = Clock::now();
     std::string command = "mdb-export '" + path + "' '" + table + "' > /dev/null 2>&1";
     int status = std::system(command.c_str());
-    double baseline = Seconds(start);
+    double export_time = Seconds(start);
 
-    std::printf("file %s, table %s, %ld rows appended, %ld rows read\n", source.c_str(),
-                table.c_str(), rows, read);
-    std::printf("append, one record at a time: %.0f rows/s\n", rows / append);
-    std::printf("read every row:               %.0f rows/s\n", read / reading);
+    std::printf("read every row (%ld rows):          %.0f rows/s\n", read, read / reading);
     if (status == 0)
-      std::printf("mdb-export, same file:        %.0f rows/s (ours %.2f times that)\n",
-                  read / baseline, baseline / reading);
+      std::printf("mdb-export, same file:              %.0f rows/s (ours %.2f times that)\n",
+                  read / export_time, export_time / reading);
+    std::filesystem::remove(path);
   } catch (const corvalin::engine::Error& e) {
     std::cerr << "error " << e.number() << ": " << e.description() << "\n";
     return 1;
   }
-  std::filesystem::remove(path);
   return 0;
 }

@@ -48,7 +48,9 @@ class MemoryPages : public engine::PageFile {
   void Write(uint32_t n, std::span<const uint8_t> page) override {
     if (size_t(n + 1) * page_size_ > bytes_.size()) bytes_.resize(size_t(n + 1) * page_size_);
     std::copy(page.begin(), page.end(), bytes_.begin() + size_t(n) * page_size_);
+    ++writes_;
   }
+  uint64_t write_count() const override { return writes_; }
   void Sync() override {}
   // Bytes of page n, for tests that build pages by hand.
   uint8_t* Page(uint32_t n) { return bytes_.data() + size_t(n) * page_size_; }
@@ -57,6 +59,7 @@ class MemoryPages : public engine::PageFile {
   std::vector<uint8_t> bytes_;
   uint32_t page_size_;
   std::string path_;
+  uint64_t writes_ = 0;
 };
 
 inline engine::JetFormat TestJet3() {

@@ -193,6 +193,11 @@ bool EncodeIndexPage(const IndexPage& page, const JetFormat& format,
   return true;
 }
 
+IndexPageAreas IndexPageAreasFor(const JetFormat& format) {
+  const IndexPageLayout& lay = format.unicode_text ? kJet4Index : kJet3Index;
+  return {lay.next, lay.prefix, lay.prefix_size, lay.mask, lay.mask_size, lay.entries()};
+}
+
 std::vector<IndexEntry> ReadIndexEntries(PageFile& file, const JetFormat& format,
                                          const IndexDef& index) {
   std::set<uint32_t> visited;

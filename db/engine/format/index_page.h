@@ -48,6 +48,18 @@ int CompareIndexEntries(const std::vector<uint8_t>& key_a, RowId row_a,
 bool EncodeIndexPage(const IndexPage& page, const JetFormat& format,
                      std::span<uint8_t> out);
 
+// Where the parts of an index page lie (see the table in index_page.cpp),
+// for code that changes an encoded page in place.
+struct IndexPageAreas {
+  size_t next;         // next page of the same level
+  size_t prefix;       // shared prefix length
+  size_t prefix_size;  // its size in bytes
+  size_t mask;         // entry-end bitmap
+  size_t mask_size;
+  size_t entries;      // first byte of the entry area
+};
+IndexPageAreas IndexPageAreasFor(const JetFormat& format);
+
 // Every leaf entry of the index in key order: down the first children from
 // the root to the first leaf, then along the leaf chain. Throws Error on a
 // loop, a page of the wrong kind or a page outside the file.

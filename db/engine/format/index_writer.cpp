@@ -12,6 +12,8 @@
 #include "db/engine/format/index_writer.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <set>
 
 #include "db/engine/error.h"
@@ -24,6 +26,8 @@ namespace {
 
 // Access builds indexes a few levels deep; more is a loop in damaged data.
 constexpr int kMaxDepth = 32;
+// A leaf entry ends in its row pointer: data page (3 bytes), row (1).
+constexpr size_t kLeafTrailer = 4;
 
 struct Child {
   std::vector<uint8_t> key;
@@ -40,16 +44,64 @@ struct Level {
   size_t slot = 0;              // the child taken on the way down
 };
 
+// Moves the bits numbered above `from` (bit b is 1 << b % 8 of byte b / 8)
+// up by `by`, in a bitmap of `size` bytes whose top `by` bits are clear.
+void ShiftBitsAbove(uint8_t* mask, size_t size, size_t from, size_t by) {
+  if constexpr (std::endian::native == std::endian::little) {
+    // As one little-endian number: bit b is bit b % 64 of word b / 64.
+    constexpr size_t kMaxWords = 64;
+    uint64_t words[kMaxWords] = {};
+    const size_t count = (size + 7) / 8;
+    if (count <= kMaxWords) {
+      std::memcpy(words, mask, size);
+      const size_t first = from / 64, shift_words = by / 64, shift_bits = by % 64;
+      const uint64_t keep = from % 64 == 63 ? ~uint64_t(0) : (uint64_t(2) << (from % 64)) - 1;
+      const uint64_t low = words[first] & keep;  // bits up to `from` stay
+      words[first] &= ~keep;
+      for (size_t i = count; i-- > first;) {
+        uint64_t moved = 0;
+        if (i >= first + shift_words) {
+          size_t source = i - shift_words;
+          moved = words[source] << shift_bits;
+          if (shift_bits != 0 && source > first)
+            moved |= words[source - 1] >> (64 - shift_bits);
+        }
+        words[i] = moved;
+      }
+      words[first] |= low;
+      std::memcpy(mask, words, size);
+      return;
+    }
+  }
+  for (size_t b = size * 8; b-- > from + 1;) {
+    bool set = mask[b / 8] & (1u << (b % 8));
+    mask[b / 8] &= uint8_t(~(1u << (b % 8)));
+    if (set && b + by < size * 8) mask[(b + by) / 8] |= uint8_t(1u << ((b + by) % 8));
+  }
+}
+
 class Tree {
  public:
   Tree(PageWriteSet& pages, IndexPageCache& cache, const JetFormat& format,
        const IndexDef& index, uint32_t owner)
-      : pages_(pages), cache_(cache), format_(format), index_(index), owner_(owner) {}
+      : pages_(pages),
+        cache_(cache),
+        format_(format),
+        buffer_(cache.scratch_.page),
+        entry_(cache.scratch_.entry),
+        last_(cache.scratch_.last),
+        whole_(cache.scratch_.whole),
+        index_(index),
+        owner_(owner) {}
 
-  IndexPage& Load(uint32_t number) {
+  void CheckInFile(uint32_t number) {
     if (number == 0 || number >= pages_.file().page_count() + pages_.allocated().size())
       throw DamagedPage(pages_.file().path(), number,
                         "index " + index_.name + " leads outside the file");
+  }
+
+  IndexPage& Load(uint32_t number) {
+    CheckInFile(number);
     return cache_.Get(pages_, format_, number);
   }
 
@@ -60,17 +112,28 @@ class Tree {
     return out;
   }
 
-  // Root to leaf along the path (key, row) belongs to.
-  std::vector<Level> Descend(const std::vector<uint8_t>& key, RowId row) {
+  // Root to leaf along the path (key, row) belongs to. With raw_leaf the
+  // leaf is not decoded (its level has no model).
+  std::vector<Level> Descend(const std::vector<uint8_t>& key, RowId row,
+                             bool raw_leaf = false) {
     std::vector<Level> path;
     uint32_t number = index_.first_page;
-    std::set<uint32_t> seen;
+    path.reserve(4);
     for (;;) {
-      if (!seen.insert(number).second || path.size() > kMaxDepth)
+      bool seen = std::any_of(path.begin(), path.end(),
+                              [&](const Level& l) { return l.number == number; });
+      if (seen || path.size() > kMaxDepth)
         throw DamagedPage(pages_.file().path(), number,
                           "index " + index_.name + " forms a loop");
       Level level;
       level.number = number;
+      if (raw_leaf) {
+        CheckInFile(number);
+        if (pages_.View(number)[0] == kIndexLeafPageType) {
+          path.push_back(std::move(level));
+          return path;
+        }
+      }
       level.model = &Load(number);
       if (level.page().leaf) {
         path.push_back(std::move(level));
@@ -322,6 +385,118 @@ class Tree {
     *root.model = std::move(top);
   }
 
+  // One descent to the leaf where key belongs; see FindIndexSpot.
+  IndexSpot Find(const std::vector<uint8_t>& key) {
+    std::vector<Level> path = Descend(key, RowId{0, 0}, true);
+    const uint32_t number = path.back().number;
+    LeafBytes* leaf = cache_.Leaf(pages_, format_, number);
+    if (!leaf) return {HasKey(key), 0, 0};
+    const IndexPageAreas areas = IndexPageAreasFor(format_);
+    const uint8_t* area = pages_.View(number).data() + areas.entries;
+    const size_t n = leaf->ends.size();
+    // The first entry whose key is not below key.
+    size_t low = 0, high = n;
+    while (low < high) {
+      size_t mid = (low + high) / 2;
+      WholeEntry(*leaf, area, mid, entry_);
+      if (CompareKeys(entry_, key) < 0) low = mid + 1;
+      else high = mid;
+    }
+    IndexSpot spot;
+    if (low < n) {
+      WholeEntry(*leaf, area, low, entry_);
+      spot.has_key = CompareKeys(entry_, key) == 0;
+    } else if (leaf->next_page != 0) {
+      return {HasKey(key), 0, 0};  // the key may start the next leaf
+    }
+    // The entry goes here unless it would be first (the stored form of the
+    // old first entry changes) or last under a parent entry that carries
+    // this leaf's last key (the parent changes).
+    bool parent_bounded = path.size() > 1 && path[path.size() - 2].slot <
+                                                 path[path.size() - 2].page().entries.size();
+    if (!spot.has_key && low > 0 && (low < n || !parent_bounded)) {
+      spot.leaf = number;
+      spot.position = low;
+    }
+    return spot;
+  }
+
+  // The entry's key and row pointer as stored, prefix restored.
+  static void WholeEntry(const LeafBytes& leaf, const uint8_t* area, size_t i,
+                         std::vector<uint8_t>& out) {
+    size_t start = i == 0 ? 0 : leaf.ends[i - 1];
+    out.clear();
+    if (i > 0) out.insert(out.end(), area, area + leaf.prefix);
+    out.insert(out.end(), area + start, area + leaf.ends[i]);
+  }
+
+  // Orders a whole leaf entry against a key alone, as the entries' order
+  // (CompareIndexEntries) has it: key bytes, then the shorter key first.
+  static int CompareKeys(const std::vector<uint8_t>& whole, const std::vector<uint8_t>& key) {
+    size_t length = whole.size() - kLeafTrailer;
+    size_t n = std::min(length, key.size());
+    if (n > 0) {
+      int c = std::memcmp(whole.data(), key.data(), n);
+      if (c != 0) return c < 0 ? -1 : 1;
+    }
+    if (length != key.size()) return length < key.size() ? -1 : 1;
+    return 0;
+  }
+
+  // Adds (key, row) at spot.position of the leaf in place, when the page
+  // keeps its shared prefix and has room: then the bytes are exactly what
+  // EncodeIndexPage writes for the entries with the new one (the entries
+  // after it move up by its stored size, their end bits with them, the
+  // free space shrinks by as much). Returns false, the page untouched,
+  // otherwise.
+  bool Patch(const IndexSpot& spot, const std::vector<uint8_t>& key, RowId row) {
+    // The in-place rules follow the Jet4/ACE encoding; Access 97 leaves are
+    // always re-encoded.
+    if (!format_.unicode_text) return false;
+    LeafBytes* leaf = cache_.Leaf(pages_, format_, spot.leaf);
+    const size_t n = leaf ? leaf->ends.size() : 0;
+    if (!leaf || spot.position == 0 || spot.position > n) return false;
+    const IndexPageAreas areas = IndexPageAreasFor(format_);
+    const uint8_t* area = pages_.View(spot.leaf).data() + areas.entries;
+    whole_.assign(key.begin(), key.end());
+    whole_.push_back(uint8_t(row.page >> 16));
+    whole_.push_back(uint8_t(row.page >> 8));
+    whole_.push_back(uint8_t(row.page));
+    whole_.push_back(uint8_t(row.row));
+    // The prefix EncodeIndexPage would choose: what the first and last
+    // entries share, below the shortest entry's size.
+    WholeEntry(*leaf, area, 0, entry_);
+    if (spot.position < n) WholeEntry(*leaf, area, n - 1, last_);
+    const std::vector<uint8_t>& last = spot.position < n ? last_ : whole_;
+    size_t common = 0;
+    while (common < entry_.size() && common < last.size() && entry_[common] == last[common])
+      ++common;
+    size_t limit = std::min(leaf->min_whole, whole_.size()) - 1;
+    if (std::min(common, limit) != leaf->prefix) return false;
+    const size_t stored = whole_.size() - leaf->prefix;
+    const size_t total = leaf->ends[n - 1];
+    if (areas.entries + total + stored > format_.page_size ||
+        total + stored >= areas.mask_size * 8)
+      return false;
+
+    PageData& page = pages_.Modify(spot.leaf);
+    uint8_t* entries = page.data() + areas.entries;
+    uint8_t* mask = page.data() + areas.mask;
+    const size_t start = leaf->ends[spot.position - 1];
+    std::memmove(entries + start + stored, entries + start, total - start);
+    std::memcpy(entries + start, whole_.data() + leaf->prefix, stored);
+    ShiftBitsAbove(mask, areas.mask_size, start, stored);
+    mask[(start + stored) / 8] |= uint8_t(1u << ((start + stored) % 8));
+    for (size_t i = spot.position; i < n; ++i) leaf->ends[i] = uint16_t(leaf->ends[i] + stored);
+    leaf->ends.insert(leaf->ends.begin() + spot.position, uint16_t(start + stored));
+    size_t free = format_.page_size - areas.entries - (total + stored);
+    page[2] = uint8_t(free);
+    page[3] = uint8_t(free >> 8);
+    leaf->min_whole = std::min(leaf->min_whole, whole_.size());
+    cache_.Patched(spot.leaf);
+    return true;
+  }
+
   bool HasKey(const std::vector<uint8_t>& key) {
     std::vector<Level> path = Descend(key, RowId{0, 0});
     const IndexPage* page = path.back().model;
@@ -342,66 +517,109 @@ class Tree {
   PageWriteSet& pages_;
   IndexPageCache& cache_;
   const JetFormat& format_;
-  PageData buffer_;
+  // Scratch space kept by the cache, so that a save allocates none.
+  PageData& buffer_;
+  std::vector<uint8_t>& entry_;
+  std::vector<uint8_t>& last_;
+  std::vector<uint8_t>& whole_;
   const IndexDef& index_;
   uint32_t owner_;
 };
 
 }  // namespace
 
+void IndexPageCache::Begin(PageFile& file) {
+  // A save touches a few pages per index. Appends in key order keep to the
+  // right edge of each tree; keys in no order visit every leaf, and when
+  // the leaves outgrow the cache they go, while the few intermediate pages
+  // every descent reads stay.
+  constexpr size_t kMaxPages = 4096;
+  if (file.write_count() != write_count_) {
+    slots_.clear();
+  } else if (slots_.size() >= kMaxPages) {
+    std::erase_if(slots_, [](const auto& slot) {
+      return !slot.second.decoded || slot.second.page.leaf;
+    });
+    if (slots_.size() >= kMaxPages / 2) slots_.clear();
+  }
+}
+
 IndexPage& IndexPageCache::Get(PageWriteSet& pages, const JetFormat& format,
                                uint32_t number) {
+  Slot& slot = slots_[number];
+  if (!slot.decoded) {
+    slot.page = DecodeIndexPage(pages.View(number), format, pages.file().path(), number);
+    slot.decoded = true;
+  }
+  return slot.page;
+}
+
+LeafBytes* IndexPageCache::Leaf(PageWriteSet& pages, const JetFormat& format,
+                                uint32_t number) {
   auto it = slots_.find(number);
   if (it != slots_.end()) {
-    if (!it->second.source) return it->second.page;  // made by this save
-    if (!pages.IsNew(number) && pages.file().Read(number) == it->second.source)
-      return it->second.page;
+    LeafState state = it->second.leaf_state;
+    if (state == LeafState::kCanonical) return &it->second.leaf;
+    if (state == LeafState::kOther) return nullptr;
   }
-  PagePtr source;
-  const PageData* bytes = &pages.View(number);
-  if (!pages.IsNew(number)) {
-    source = pages.file().Read(number);
-    // Pages this save changed are decoded from the change.
-    if (bytes->data() != source->data() && *bytes != *source) source = nullptr;
-  } 
+  const PageData& bytes = pages.View(number);
+  if (bytes[0] != kIndexLeafPageType) return nullptr;
+  IndexPage& decoded = Get(pages, format, number);
   Slot& slot = slots_[number];
-  slot.page = DecodeIndexPage(*bytes, format, pages.file().path(), number);
-  slot.source = source;
-  if (!source) touched_.push_back(number);
-  return slot.page;
+  if (slot.leaf_state != LeafState::kKnownCanonical) {
+    PageData& buffer = scratch_.page;
+    buffer.resize(format.page_size);
+    if (!EncodeIndexPage(decoded, format, buffer) || buffer != bytes) {
+      slot.leaf_state = LeafState::kOther;
+      return nullptr;
+    }
+  }
+  const IndexPageAreas areas = IndexPageAreasFor(format);
+  LeafBytes& leaf = slot.leaf;
+  leaf.ends.clear();
+  leaf.min_whole = SIZE_MAX;
+  leaf.prefix = bytes[areas.prefix];
+  if (areas.prefix_size == 2) leaf.prefix |= size_t(bytes[areas.prefix + 1]) << 8;
+  leaf.next_page = decoded.next_page;
+  for (size_t bit = 0; bit < areas.mask_size * 8; ++bit) {
+    if (!(bytes[areas.mask + bit / 8] & (1u << (bit % 8)))) continue;
+    size_t start = leaf.ends.empty() ? 0 : leaf.ends.back();
+    size_t whole = bit - start + (leaf.ends.empty() ? 0 : leaf.prefix);
+    leaf.min_whole = std::min(leaf.min_whole, whole);
+    leaf.ends.push_back(uint16_t(bit));
+  }
+  if (leaf.ends.empty()) {
+    slot.leaf_state = LeafState::kOther;  // an empty leaf: the general path
+    return nullptr;
+  }
+  slot.leaf_state = LeafState::kCanonical;
+  return &leaf;
 }
 
 void IndexPageCache::Stored(uint32_t number, const IndexPage& page) {
   Slot& slot = slots_[number];
   if (&slot.page != &page) slot.page = page;
-  slot.source = nullptr;
-  touched_.push_back(number);
+  slot.decoded = true;
+  slot.leaf_state = LeafState::kKnownCanonical;
 }
 
-void IndexPageCache::Trim() {
-  // A save touches a few pages per index, and appends keep to the right
-  // edge of each tree: a thousand pages hold every path.
-  constexpr size_t kMaxPages = 1024;
-  if (slots_.size() >= kMaxPages) slots_.clear();
+void IndexPageCache::Patched(uint32_t number) {
+  Slot& slot = slots_[number];
+  slot.decoded = false;
+  slot.page = IndexPage{};
 }
 
-void IndexPageCache::Committed(PageFile& file) {
-  for (uint32_t n : touched_) {
-    auto it = slots_.find(n);
-    if (it != slots_.end()) it->second.source = file.Read(n);
-  }
-  touched_.clear();
-}
-
-bool IndexHasKey(PageWriteSet& pages, IndexPageCache& cache, const JetFormat& format,
-                 const IndexDef& index, const std::vector<uint8_t>& key) {
-  return Tree(pages, cache, format, index, 0).HasKey(key);
+IndexSpot FindIndexSpot(PageWriteSet& pages, IndexPageCache& cache, const JetFormat& format,
+                        const IndexDef& index, const std::vector<uint8_t>& key) {
+  return Tree(pages, cache, format, index, 0).Find(key);
 }
 
 void InsertIndexEntry(PageWriteSet& pages, IndexPageCache& cache, const JetFormat& format,
                       const IndexDef& index, uint32_t owner,
-                      const std::vector<uint8_t>& key, RowId row) {
-  Tree(pages, cache, format, index, owner).Insert(key, row);
+                      const std::vector<uint8_t>& key, RowId row, const IndexSpot* spot) {
+  Tree tree(pages, cache, format, index, owner);
+  if (spot && spot->leaf != 0 && tree.Patch(*spot, key, row)) return;
+  tree.Insert(key, row);
 }
 
 }  // namespace corvalin::engine

@@ -7,12 +7,23 @@
 //   file offset            contents
 //   n * page_size          page n (decoded through the codec when set)
 //   0 .. page_size         page 0, the header (read raw with ReadPrefix)
+//
+// A writable file is also mapped shared: a page that is already in the file
+// is replaced by a copy into the mapping, which puts the bytes in the
+// kernel's page cache at once, as a pwrite would, without a system call per
+// page. A page that extends the file is written with pwrite, so its blocks
+// are allocated then (a later store into the mapping never needs new space).
+// Nothing else changes the file's size while we hold the write lock, so the
+// size kept here is the file's; the mapping reserves room beyond it and is
+// moved when the file outgrows it.
 #include "db/engine/format/page_file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <list>
@@ -26,12 +37,18 @@ namespace corvalin::engine {
 namespace {
 
 constexpr size_t kCachePages = 4096;
+// The mapping of a writable file reserves address space (not memory) past
+// the file's end, so that a growing file is rarely remapped.
+constexpr uint64_t kMinMapping = uint64_t(1) << 30;
 
 class PosixPageFile : public PageFile {
  public:
   PosixPageFile(std::string path, int fd, bool writable)
-      : path_(std::move(path)), fd_(fd), writable_(writable) {}
+      : path_(std::move(path)), fd_(fd), writable_(writable) {
+    if (writable_) StartWriting();
+  }
   ~PosixPageFile() override {
+    Unmap();
     if (writable_) ::fdatasync(fd_);
     ::close(fd_);
   }
@@ -44,13 +61,17 @@ class PosixPageFile : public PageFile {
     ::close(fd_);
     fd_ = fd;
     writable_ = true;
+    StartWriting();
   }
 
   const std::string& path() const override { return path_; }
   uint32_t page_size() const override { return page_size_; }
   uint32_t page_count() const override {
+    if (page_size_ == 0) return 0;
+    if (writable_) return static_cast<uint32_t>(size_ / page_size_);
+    // Read-only: another process may be adding pages.
     struct stat st {};
-    if (::fstat(fd_, &st) != 0 || page_size_ == 0) return 0;
+    if (::fstat(fd_, &st) != 0) return 0;
     return static_cast<uint32_t>(st.st_size / page_size_);
   }
 
@@ -72,24 +93,24 @@ class PosixPageFile : public PageFile {
       return it->second.first;
     }
     auto data = std::make_shared<PageData>(page_size_);
-    off_t offset = static_cast<off_t>(page_number) * page_size_;
-    ssize_t got = ::pread(fd_, data->data(), page_size_, offset);
-    if (got < 0) {
-      throw Error(kErrIo, "cannot read page " + std::to_string(page_number) +
-                              " of file " + path_ + ": " + std::strerror(errno));
-    }
-    if (static_cast<uint32_t>(got) != page_size_) {
-      throw Error(kErrDamagedFile, "damaged page " +
-                                       std::to_string(page_number) +
-                                       " of file " + path_);
+    uint64_t offset = uint64_t(page_number) * page_size_;
+    if (map_ && offset + page_size_ <= size_) {
+      std::memcpy(data->data(), map_ + offset, page_size_);
+    } else {
+      ssize_t got = ::pread(fd_, data->data(), page_size_, off_t(offset));
+      if (got < 0) {
+        throw Error(kErrIo, "cannot read page " + std::to_string(page_number) +
+                                " of file " + path_ + ": " + std::strerror(errno));
+      }
+      if (static_cast<uint32_t>(got) != page_size_) {
+        throw Error(kErrDamagedFile, "damaged page " +
+                                         std::to_string(page_number) +
+                                         " of file " + path_);
+      }
     }
     if (codec_ && page_number != 0) codec_->Decode(page_number, *data);
-    lru_.push_front(page_number);
-    cache_[page_number] = {data, lru_.begin()};
-    if (cache_.size() > kCachePages) {
-      cache_.erase(lru_.back());
-      lru_.pop_back();
-    }
+    PagePtr page = data;
+    Remember(page_number, std::move(page));
     return data;
   }
 
@@ -113,40 +134,55 @@ class PosixPageFile : public PageFile {
     if (page.size() != page_size_)
       throw Error(kErrIo, "page " + std::to_string(page_number) +
                               " has the wrong size for file " + path_);
-    auto data = std::make_shared<PageData>(page.begin(), page.end());
-    const uint8_t* out = data->data();
-    PageData encoded;
-    if (codec_ && page_number != 0) {
-      encoded = *data;
-      codec_->Encode(page_number, encoded);
-      out = encoded.data();
-    }
-    off_t offset = static_cast<off_t>(page_number) * page_size_;
-    size_t done = 0;
-    while (done < page_size_) {
-      ssize_t put = ::pwrite(fd_, out + done, page_size_ - done, offset + done);
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0)
-        throw Error(kErrIo, "cannot write page " + std::to_string(page_number) +
-                                " of file " + path_ + ": " + std::strerror(errno));
-      done += static_cast<size_t>(put);
-    }
+    uint64_t offset = uint64_t(page_number) * page_size_;
+    if (offset > size_)
+      throw Error(kErrIo, "page " + std::to_string(page_number) +
+                              " lies past the end of file " + path_);
     auto it = cache_.find(page_number);
+    if (map_ && !codec_ && offset + page_size_ <= size_ && it != cache_.end() &&
+        it->second.first.use_count() == 1) {
+      // The cache holds the page's bytes in the file, and nobody else holds
+      // them: only the blocks that differ are stored, in both.
+      auto& cached = const_cast<PageData&>(*it->second.first);
+      StoreChangedBlocks(page.data(), cached.data(), map_ + offset);
+      ++writes_;
+      lru_.splice(lru_.begin(), lru_, it->second.second);
+      return;
+    }
+    const uint8_t* out = page.data();
+    if (codec_ && page_number != 0) {
+      encoded_.assign(page.begin(), page.end());
+      codec_->Encode(page_number, encoded_);
+      out = encoded_.data();
+    }
+    if (map_ && offset + page_size_ <= size_) {
+      std::memcpy(map_ + offset, out, page_size_);
+    } else {
+      WriteAt(out, offset, page_number);
+      size_ = std::max(size_, offset + page_size_);
+      if (map_ && size_ > map_length_) Map();
+    }
+    ++writes_;
+    // The cache takes the new bytes: in place when nobody else holds the
+    // old ones, else as a new page (holders keep what they read).
     if (it != cache_.end()) {
-      it->second.first = data;
+      if (it->second.first.use_count() == 1) {
+        auto& bytes = const_cast<PageData&>(*it->second.first);
+        std::memcpy(bytes.data(), page.data(), page_size_);
+      } else {
+        it->second.first = std::make_shared<PageData>(page.begin(), page.end());
+      }
       lru_.splice(lru_.begin(), lru_, it->second.second);
     } else {
-      lru_.push_front(page_number);
-      cache_[page_number] = {data, lru_.begin()};
-      if (cache_.size() > kCachePages) {
-        cache_.erase(lru_.back());
-        lru_.pop_back();
-      }
+      Remember(page_number, std::make_shared<PageData>(page.begin(), page.end()));
     }
   }
 
+  uint64_t write_count() const override { return writes_; }
+
   void Sync() override {
     std::lock_guard lock(mutex_);
+    // fdatasync also writes back the pages stored through the mapping.
     if (writable_ && ::fdatasync(fd_) != 0)
       throw Error(kErrIo, "cannot flush file " + path_ + ": " + std::strerror(errno));
   }
@@ -170,6 +206,70 @@ class PosixPageFile : public PageFile {
   }
 
  private:
+  void StartWriting() {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0)
+      throw Error(kErrIo, "cannot open file " + path_ + ": " + std::strerror(errno));
+    size_ = uint64_t(st.st_size);
+    Map();
+  }
+
+  // Maps the file with room to grow. Without a mapping (a file system that
+  // has none) every page is written with pwrite.
+  void Map() {
+    Unmap();
+    uint64_t length = std::max(kMinMapping, size_ * 2);
+    void* at = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+    if (at == MAP_FAILED) return;
+    map_ = static_cast<uint8_t*>(at);
+    map_length_ = length;
+  }
+
+  void Unmap() {
+    if (map_) ::munmap(map_, map_length_);
+    map_ = nullptr;
+    map_length_ = 0;
+  }
+
+  void WriteAt(const uint8_t* out, uint64_t offset, uint32_t page_number) {
+    size_t done = 0;
+    while (done < page_size_) {
+      ssize_t put = ::pwrite(fd_, out + done, page_size_ - done, off_t(offset + done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0)
+        throw Error(kErrIo, "cannot write page " + std::to_string(page_number) +
+                                " of file " + path_ + ": " + std::strerror(errno));
+      done += static_cast<size_t>(put);
+    }
+  }
+
+  // Copies the blocks of `page` that differ from `cached` into cached and
+  // into `mapped`, the page in the mapping (equal to cached).
+  void StoreChangedBlocks(const uint8_t* page, uint8_t* cached, uint8_t* mapped) {
+    constexpr size_t kBlock = 256;  // page sizes are multiples of it
+    for (size_t at = 0; at < page_size_;) {
+      if (std::memcmp(page + at, cached + at, kBlock) == 0) {
+        at += kBlock;
+        continue;
+      }
+      size_t end = at + kBlock;
+      while (end < page_size_ && std::memcmp(page + end, cached + end, kBlock) != 0)
+        end += kBlock;
+      std::memcpy(cached + at, page + at, end - at);
+      std::memcpy(mapped + at, page + at, end - at);
+      at = end;
+    }
+  }
+
+  void Remember(uint32_t page_number, PagePtr data) {
+    lru_.push_front(page_number);
+    cache_[page_number] = {std::move(data), lru_.begin()};
+    if (cache_.size() > kCachePages) {
+      cache_.erase(lru_.back());
+      lru_.pop_back();
+    }
+  }
+
   std::string path_;
   int fd_;
   bool writable_;
@@ -179,6 +279,12 @@ class PosixPageFile : public PageFile {
   std::list<uint32_t> lru_;
   std::unordered_map<uint32_t,
                      std::pair<PagePtr, std::list<uint32_t>::iterator>> cache_;
+  // Writable files: the file's size, its mapping, the pages written so far.
+  uint64_t size_ = 0;
+  uint8_t* map_ = nullptr;
+  uint64_t map_length_ = 0;
+  uint64_t writes_ = 0;
+  PageData encoded_;
 };
 
 struct FileKey {

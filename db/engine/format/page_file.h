@@ -54,10 +54,14 @@ class PageFile {
   virtual bool writable() const = 0;
 
   // Replaces page n (n <= page_count(): n == page_count() extends the file
-  // by one page). The bytes go to the file before Write returns, so a
-  // process that ends right afterwards loses nothing; the cache keeps the
-  // new bytes. Throws Error on an I/O failure.
+  // by one page). The bytes go to the file (the kernel's page cache) before
+  // Write returns, so a process that ends right afterwards loses nothing;
+  // the cache keeps the new bytes. Throws Error on an I/O failure.
   virtual void Write(uint32_t page_number, std::span<const uint8_t> page) = 0;
+
+  // Counts the Write calls so far: a holder of something decoded from
+  // pages knows nobody wrote in between when the count has not moved.
+  virtual uint64_t write_count() const = 0;
 
   // Forces written pages to the storage device (on close).
   virtual void Sync() = 0;

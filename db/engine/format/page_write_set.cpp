@@ -6,22 +6,29 @@
 
 namespace corvalin::engine {
 
+PageWriteSet::Slot* PageWriteSet::Find(uint32_t page_number) {
+  for (size_t i = 0; i < used_; ++i)
+    if (slots_[i]->number == page_number) return slots_[i].get();
+  return nullptr;
+}
+
 const PageData& PageWriteSet::View(uint32_t page_number) {
-  auto it = pages_.find(page_number);
-  if (it != pages_.end()) return it->second;
-  auto seen = viewed_.find(page_number);
-  if (seen != viewed_.end()) return *seen->second;
-  PagePtr page = file_.Read(page_number);
-  return *viewed_.emplace(page_number, std::move(page)).first->second;
+  if (Slot* slot = Find(page_number)) return slot->bytes;
+  for (const auto& [number, page] : viewed_)
+    if (number == page_number) return *page;
+  viewed_.emplace_back(page_number, file_.Read(page_number));
+  return *viewed_.back().second;
 }
 
 PageData& PageWriteSet::Modify(uint32_t page_number) {
-  auto it = pages_.find(page_number);
-  if (it != pages_.end()) return it->second;
-  PageData copy = View(page_number);
-  viewed_.erase(page_number);
-  order_.push_back(page_number);
-  return pages_.emplace(page_number, std::move(copy)).first->second;
+  if (Slot* slot = Find(page_number)) return slot->bytes;
+  // View keeps the file's page alive (in viewed_) while it is copied.
+  const PageData& source = View(page_number);
+  if (used_ == slots_.size()) slots_.push_back(std::make_unique<Slot>());
+  Slot& slot = *slots_[used_++];
+  slot.number = page_number;
+  slot.bytes.assign(source.begin(), source.end());
+  return slot.bytes;
 }
 
 uint32_t PageWriteSet::Allocate() {
@@ -30,7 +37,10 @@ uint32_t PageWriteSet::Allocate() {
   if (number >= (1u << 24) - 1)
     throw Error(kErrIo, "file " + file_.path() + " is at its largest size");
   allocated_.push_back(number);
-  pages_.emplace(number, PageData(file_.page_size(), 0));
+  if (used_ == slots_.size()) slots_.push_back(std::make_unique<Slot>());
+  Slot& slot = *slots_[used_++];
+  slot.number = number;
+  slot.bytes.assign(file_.page_size(), 0);
   return number;
 }
 
@@ -40,14 +50,17 @@ bool PageWriteSet::IsNew(uint32_t page_number) const {
 }
 
 void PageWriteSet::Commit() {
-  for (uint32_t n : allocated_) file_.Write(n, pages_.at(n));
-  for (uint32_t n : order_) file_.Write(n, pages_.at(n));
+  // Nothing here holds the file's pages any more, so the file's cache can
+  // take the new bytes in place.
+  viewed_.clear();
+  for (uint32_t n : allocated_) file_.Write(n, Find(n)->bytes);
+  for (size_t i = 0; i < used_; ++i)
+    if (!IsNew(slots_[i]->number)) file_.Write(slots_[i]->number, slots_[i]->bytes);
   Discard();
 }
 
 void PageWriteSet::Discard() {
-  pages_.clear();
-  order_.clear();
+  used_ = 0;
   allocated_.clear();
   viewed_.clear();
 }

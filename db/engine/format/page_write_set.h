@@ -6,7 +6,8 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "db/engine/format/page_file.h"
@@ -36,14 +37,24 @@ class PageWriteSet {
   void Commit();
   // Forgets every change (nothing has been written).
   void Discard();
-  bool empty() const { return pages_.empty(); }
+  bool empty() const { return used_ == 0; }
 
  private:
+  // A changed page. Slots and their buffers are kept from save to save, so
+  // a save allocates nothing; references to a slot's bytes stay valid for
+  // the whole save. A save changes a handful of pages, so lookups are
+  // linear.
+  struct Slot {
+    uint32_t number = 0;
+    PageData bytes;
+  };
+  Slot* Find(uint32_t page_number);
+
   PageFile& file_;
-  std::map<uint32_t, PageData> pages_;
-  std::vector<uint32_t> order_;      // changed existing pages, first change first
+  std::vector<std::unique_ptr<Slot>> slots_;  // the first used_ are this save's
+  size_t used_ = 0;
   std::vector<uint32_t> allocated_;  // new pages
-  std::map<uint32_t, PagePtr> viewed_;
+  std::vector<std::pair<uint32_t, PagePtr>> viewed_;
 };
 
 }  // namespace corvalin::engine

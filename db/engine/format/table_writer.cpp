@@ -187,8 +187,11 @@ RowId TableWriter::Insert(std::vector<Value> values) {
   const TableDef& t = *table_;
   const std::string& file = database_->path();
   const uint32_t saved_page = current_page_;
-  const std::vector<LongValuePages> saved_long_values = long_values_;
-  index_pages_.Trim();
+  saved_long_values_ = long_values_;
+  index_pages_.Begin(pages_.file());
+  // Until the entries go in, the cache holds only what the file holds: a
+  // record refused before then (a duplicate key) keeps it.
+  bool indexes_changed = false;
   try {
     const PageData& tdef = pages_.View(t.page);
     uint32_t row_count = Get32(tdef, format_.tdef_row_count_offset);
@@ -225,13 +228,15 @@ RowId TableWriter::Insert(std::vector<Value> values) {
       const IndexDef* index;
       std::vector<uint8_t> bytes;
       bool distinct;
+      IndexSpot spot;
     };
     std::vector<Key> keys;
     for (size_t i : real_indexes_) {
       const IndexDef& x = t.indexes[i];
       if (!IndexHoldsRow(t, x, values)) continue;
-      Key k{&x, EncodeIndexKey(format_, t, x, values), false};
-      k.distinct = !IndexHasKey(pages_, index_pages_, format_, x, k.bytes);
+      Key k{&x, EncodeIndexKey(format_, t, x, values), false, {}};
+      k.spot = FindIndexSpot(pages_, index_pages_, format_, x, k.bytes);
+      k.distinct = !k.spot.has_key;
       if (!k.distinct) {
         bool unique = false;
         for (const IndexDef& y : t.indexes)
@@ -255,7 +260,8 @@ RowId TableWriter::Insert(std::vector<Value> values) {
     size_t room = format_.max_row_size > FixedRowOverhead(format_, t)
                       ? format_.max_row_size - FixedRowOverhead(format_, t)
                       : 0;
-    std::vector<NewField> fields(t.columns.size());
+    std::vector<NewField>& fields = fields_;
+    fields.resize(t.columns.size());
     for (size_t i = 0; i < t.columns.size(); ++i) {
       if (!IsLongValue(t.columns[i])) {
         fields[i] = Encode(i, values[i], 0);
@@ -276,7 +282,9 @@ RowId TableWriter::Insert(std::vector<Value> values) {
     uint32_t page = PageFor(row.size());
     RowId id{page, AddDataPageRow(pages_.Modify(page), format_, row)};
 
-    for (const Key& k : keys) InsertIndexEntry(pages_, index_pages_, format_, *k.index, t.page, k.bytes, id);
+    indexes_changed = true;
+    for (const Key& k : keys)
+      InsertIndexEntry(pages_, index_pages_, format_, *k.index, t.page, k.bytes, id, &k.spot);
 
     // Every new page is in use in the file's global map (its map pages too).
     for (size_t n = 0; n < pages_.allocated().size(); ++n)
@@ -299,9 +307,9 @@ RowId TableWriter::Insert(std::vector<Value> values) {
     return id;
   } catch (...) {
     pages_.Discard();
-    index_pages_.Clear();
+    if (indexes_changed) index_pages_.Clear();
     current_page_ = saved_page;
-    long_values_ = saved_long_values;
+    long_values_ = saved_long_values_;
     throw;
   }
 }

@@ -47,6 +47,9 @@ class TableWriter {
   uint32_t current_page_ = 0;                // data page tried first
   std::vector<size_t> real_indexes_;         // one logical index per b-tree
   IndexPageCache index_pages_;
+  // Reused from save to save.
+  std::vector<LongValuePages> saved_long_values_;
+  std::vector<NewField> fields_;
 };
 
 }  // namespace corvalin::engine

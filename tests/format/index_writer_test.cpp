@@ -1,0 +1,157 @@
+// The write path's index pages and page file: entries added to a leaf in
+// place must give exactly the bytes a re-encoding of the page gives, two
+// writers on one file must see each other's pages, and a written page is in
+// the file as soon as the save returns.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "db/engine/error.h"
+#include "db/engine/format/check.h"
+#include "db/engine/format/database.h"
+#include "db/engine/format/index_page.h"
+#include "db/engine/format/jet_format.h"
+#include "db/engine/format/page_file.h"
+#include "db/engine/format/table_writer.h"
+#include "tests/support/corpus.h"
+
+namespace corvalin::engine {
+namespace {
+
+using testing::CopyOfCorpusFile;
+
+std::vector<char> FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Table1 of testV2010: Text A (the primary key), Text B (a non-unique
+// index), then Byte, Integer, Long, Double, Date/Time, Currency, Yes/No.
+std::vector<Value> Row(const std::string& a, const std::string& b, int32_t n) {
+  return {a, b, uint8_t(n % 200), int16_t(n % 3000), n, n / 4.0, DateTime{40000.0 + n % 900},
+          Currency{n * 100}, n % 2 == 0};
+}
+
+// Every page of the index's tree, root first.
+std::vector<uint32_t> TreePages(PageFile& file, const JetFormat& format, const IndexDef& index) {
+  std::vector<uint32_t> out, todo{index.first_page};
+  std::set<uint32_t> seen;
+  while (!todo.empty()) {
+    uint32_t n = todo.back();
+    todo.pop_back();
+    if (!seen.insert(n).second) continue;
+    out.push_back(n);
+    IndexPage page = DecodeIndexPage(*file.Read(n), format, file.path(), n);
+    if (page.leaf) continue;
+    for (const IndexEntry& e : page.entries) todo.push_back(e.child_page);
+    if (page.tail_page != 0) todo.push_back(page.tail_page);
+  }
+  return out;
+}
+
+TEST(IndexWriter, PagesChangedInPlaceEqualTheirReencodingAndStayInOrder) {
+  CORVALIN_REQUIRE_CORPUS();
+  std::string path = CopyOfCorpusFile("V2010/testV2010.accdb");
+  {
+    auto db = Database::Open(path, {"", true});
+    TableWriter writer(db, db->ReadTableDef("Table1"));
+    uint64_t state = 99;
+    for (int i = 0; i < 4000; ++i) {
+      state = state * 6364136223846793005ull + 1442695040888963407ull;
+      // Keys in scattered order, in the middle and at both ends of leaves;
+      // B repeats, of varying length, so prefixes and duplicates vary.
+      std::string a = (i % 5 == 0 ? "z" : "k") + std::to_string(state >> 24);
+      std::string b(1 + (state >> 50) % 30, char('a' + (state >> 40) % 26));
+      writer.Insert(Row(a, b, i));
+    }
+    const JetFormat& format = db->format();
+    size_t pages = 0;
+    for (const IndexDef& index : writer.table().indexes) {
+      for (uint32_t n : TreePages(db->file(), format, index)) {
+        PagePtr bytes = db->file().Read(n);
+        IndexPage page = DecodeIndexPage(*bytes, format, path, n);
+        PageData again(format.page_size);
+        ASSERT_TRUE(EncodeIndexPage(page, format, again));
+        EXPECT_EQ(again, *bytes) << "index " << index.name << ", page " << n;
+        ++pages;
+      }
+      std::vector<IndexEntry> entries = ReadIndexEntries(db->file(), format, index);
+      EXPECT_EQ(entries.size(), 4002u);
+      for (size_t i = 1; i < entries.size(); ++i)
+        ASSERT_LT(CompareIndexEntries(entries[i - 1].key, entries[i - 1].row, entries[i].key,
+                                      entries[i].row),
+                  0);
+    }
+    EXPECT_GT(pages, 20u);  // the trees have split into several levels of pages
+  }
+  EXPECT_EQ(CheckDatabase(*Database::Open(path, {})), std::vector<std::string>{});
+}
+
+TEST(IndexWriter, TwoWritersOnOneFileSeeEachOthersEntries) {
+  CORVALIN_REQUIRE_CORPUS();
+  std::string path = CopyOfCorpusFile("V2010/testV2010.accdb");
+  {
+    auto first = Database::Open(path, {"", true});
+    auto second = Database::Open(path, {"", true});
+    TableWriter a(first, first->ReadTableDef("Table1"));
+    TableWriter b(second, second->ReadTableDef("Table1"));
+    for (int i = 0; i < 600; ++i) {
+      TableWriter& w = i % 3 == 0 ? b : a;
+      w.Insert(Row("key" + std::to_string(i * 37 % 600), "b" + std::to_string(i % 7), i));
+    }
+    // The key the other writer added is a duplicate for this one.
+    try {
+      a.Insert(Row("key" + std::to_string(3 * 37 % 600), "x", 1));
+      ADD_FAILURE() << "a duplicate key was taken";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), kErrDuplicateKey);
+    }
+  }
+  EXPECT_EQ(CheckDatabase(*Database::Open(path, {})), std::vector<std::string>{});
+}
+
+TEST(IndexWriter, RefusedRecordLeavesTheFileAsItWas) {
+  CORVALIN_REQUIRE_CORPUS();
+  std::string path = CopyOfCorpusFile("V2010/testV2010.accdb");
+  auto db = Database::Open(path, {"", true});
+  TableWriter writer(db, db->ReadTableDef("Table1"));
+  for (int i = 0; i < 300; ++i) writer.Insert(Row("r" + std::to_string(i), "same", i));
+  std::vector<char> before = FileBytes(path);
+  EXPECT_THROW(writer.Insert(Row("r150", "other", 1)), Error);
+  EXPECT_THROW(writer.Insert(Row(std::string(60, 'x'), "too long a key", 1)), Error);
+  EXPECT_EQ(FileBytes(path), before);
+  // The writer goes on from where it was.
+  writer.Insert(Row("r150b", "same", 1));
+  EXPECT_EQ(FileBytes(path).size(), before.size());
+}
+
+TEST(PageFile, WrittenPagesAreInTheFileAtOnceAndItGrows) {
+  CORVALIN_REQUIRE_CORPUS();
+  std::string path = CopyOfCorpusFile("V2010/testV2010.accdb");
+  auto file = PageFile::Get(path, true);
+  const uint32_t count = file->page_count();
+  const uint32_t size = file->page_size();
+  PageData page(size, 0xA5);
+  uint64_t writes = file->write_count();
+  file->Write(3, page);            // over a page of the file
+  file->Write(count, page);        // one page more
+  EXPECT_EQ(file->page_count(), count + 1);
+  EXPECT_EQ(file->write_count(), writes + 2);
+  page[0] = 0x5A;
+  file->Write(count, page);        // the new page again, now in the file
+  std::vector<char> bytes = FileBytes(path);  // another reader, the file still open
+  ASSERT_EQ(bytes.size(), size_t(count + 1) * size);
+  EXPECT_EQ(uint8_t(bytes[size_t(3) * size]), 0xA5);
+  EXPECT_EQ(uint8_t(bytes[size_t(count) * size]), 0x5A);
+  EXPECT_EQ((*file->Read(count))[0], 0x5A);
+  // A page past the end is refused, not written as a hole.
+  EXPECT_THROW(file->Write(count + 5, page), Error);
+  EXPECT_EQ(file->page_count(), count + 1);
+}
+
+}  // namespace
+}  // namespace corvalin::engine
