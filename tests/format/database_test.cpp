@@ -84,7 +84,6 @@ TEST(DatabaseOpen, EncodedJetFilesReadAndTakeRows) {
       EXPECT_EQ(db->ReadRow(*table, rows[1])[1], Value(std::string("world")));
       EXPECT_TRUE(CheckDatabase(*db).empty());
     }
-    if (Database::Open(copy, {})->version() == JetVersion::kJet3) continue;
     {
       auto db = Database::Open(copy, {"", true});
       TableWriter writer(db, db->ReadTableDef("Table1"));
