@@ -34,6 +34,8 @@ enum ErrorNumber : int32_t {
   kErrRequired = 3314,             // Jet: field cannot contain a Null value
   kErrTooLong = 3163,              // Jet: field too small for the data
   kErrReadOnly = 3027,             // Jet: database or object is read-only
+  kErrTableExists = 3010,          // Jet: table already exists
+  kErrDatabaseExists = 3204,       // Jet: database already exists
 };
 
 class Error : public std::runtime_error {

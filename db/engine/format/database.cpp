@@ -98,7 +98,14 @@ std::shared_ptr<Database> Database::Open(const std::string& path,
   }
 
   std::shared_ptr<Database> db(new Database(std::move(impl)));
-  Impl& d = *db->impl_;
+  db->ReloadCatalog();
+  return db;
+}
+
+void Database::ReloadCatalog() {
+  Impl& d = *impl_;
+  d.catalog.clear();
+  d.catalog_rows.clear();
   TableDef objects = ReadTableDefinition(*d.file, *d.format, kCatalogPage, "MSysObjects");
   auto column = [&](const char* name) -> int {
     for (size_t i = 0; i < objects.columns.size(); ++i) {
@@ -110,11 +117,11 @@ std::shared_ptr<Database> Database::Open(const std::string& path,
       type = column("Type"), flags = column("Flags"), database = column("Database"),
       foreign = column("ForeignName");
   if (id < 0 || name < 0 || type < 0) {
-    throw Error(kErrDamagedFile, "damaged page 2 of file " + path +
+    throw Error(kErrDamagedFile, "damaged page 2 of file " + path() +
                                      " (catalog columns missing)");
   }
-  for (RowId row : db->ListRows(objects)) {
-    std::vector<Value> v = db->ReadRow(objects, row);
+  for (RowId row : ListRows(objects)) {
+    std::vector<Value> v = ReadRow(objects, row);
     CatalogEntry e;
     e.id = Integer<int32_t>(v[id]);
     if (parent >= 0) e.parent_id = Integer<int32_t>(v[parent]);
@@ -128,7 +135,6 @@ std::shared_ptr<Database> Database::Open(const std::string& path,
   }
   d.properties_column = column("LvProp");
   d.objects = std::move(objects);
-  return db;
 }
 
 std::shared_ptr<const TableDef> Database::ReadTableDef(const std::string& name) const {

@@ -70,6 +70,9 @@ class Database {
   // order the catalog holds them.
   const std::vector<CatalogEntry>& Catalog() const;
 
+  // Reads the catalog again, after a table was added to it.
+  void ReloadCatalog();
+
   // The definition of a local table by name (case-insensitive, as Access
   // compares names). Throws Error kErrTableNotFound.
   std::shared_ptr<const TableDef> ReadTableDef(const std::string& name) const;

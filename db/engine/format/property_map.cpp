@@ -32,6 +32,7 @@
 
 #include "db/engine/error.h"
 #include "db/engine/format/text_codec.h"
+#include "db/engine/format/value_encoder.h"
 
 namespace corvalin::engine {
 namespace {
@@ -43,6 +44,24 @@ constexpr size_t kChunkHeaderSize = 6;
 constexpr uint16_t kNamesChunk = 0x80;
 constexpr size_t kNameBlockHeaderSize = 4;
 constexpr size_t kEntryHeaderSize = 8;
+constexpr uint16_t kTableChunk = 0x00;
+constexpr uint16_t kColumnChunk = 0x01;
+
+void Append16(Bytes& b, size_t v) {
+  b.push_back(uint8_t(v));
+  b.push_back(uint8_t(v >> 8));
+}
+void Append32(Bytes& b, size_t v) {
+  for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
+}
+void Put32(Bytes& b, size_t at, size_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
+}
+void AppendUnicodeName(Bytes& b, const std::string& name) {
+  std::u16string units = Utf8ToUtf16(name);
+  Append16(b, units.size() * 2);
+  for (char16_t u : units) Append16(b, u);
+}
 
 bool SameName(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
@@ -183,6 +202,49 @@ std::vector<PropertyBlock> ParseProperties(std::span<const uint8_t> blob,
                                            bool jet3, const std::string& file,
                                            const std::string& table) {
   return Parser(blob, jet3, file, table).Parse();
+}
+
+Bytes EncodeProperties(const PropertyBlock& table,
+                       const std::vector<PropertyBlock>& columns) {
+  std::vector<std::string> names;
+  auto number = [&](const std::string& name) {
+    for (size_t i = 0; i < names.size(); ++i)
+      if (SameName(names[i], name)) return i;
+    names.push_back(name);
+    return names.size() - 1;
+  };
+  Bytes chunks;
+  auto add_block = [&](const PropertyBlock& block, uint16_t kind) {
+    if (block.properties.empty()) return;
+    const size_t start = chunks.size();
+    Append32(chunks, 0);
+    Append16(chunks, kind);
+    const size_t name_start = chunks.size();
+    Append32(chunks, 0);
+    AppendUnicodeName(chunks, block.name);
+    Put32(chunks, name_start, chunks.size() - name_start);
+    for (const Property& p : block.properties) {
+      Append16(chunks, kEntryHeaderSize + p.value.size());
+      chunks.push_back(0);  // DDL flag
+      chunks.push_back(uint8_t(p.type));
+      Append16(chunks, number(p.name));
+      Append16(chunks, p.value.size());
+      chunks.insert(chunks.end(), p.value.begin(), p.value.end());
+    }
+    Put32(chunks, start, chunks.size() - start);
+  };
+  add_block(table, kTableChunk);
+  for (const PropertyBlock& c : columns) add_block(c, kColumnChunk);
+  if (chunks.empty()) return {};
+
+  Bytes out(kJet4Signature, kJet4Signature + kSignatureSize);
+  const size_t names_start = out.size();
+  Append32(out, 0);
+  Append16(out, kNamesChunk);
+  for (const std::string& n : names) AppendUnicodeName(out, n);
+  Put32(out, names_start, out.size() - names_start);
+  out.insert(out.end(), chunks.begin(), chunks.end());
+  return out;
 }
 
 std::optional<DataType> CalculatedResultType(

@@ -37,6 +37,13 @@ std::vector<PropertyBlock> ParseProperties(std::span<const uint8_t> blob,
                                            bool jet3, const std::string& file,
                                            const std::string& table);
 
+// The property value of a table (Jet4 and later): the table's own
+// properties (`table`, named after the table) and its columns' (each block
+// named after its column), the inverse of ParseProperties. Blocks without
+// properties are left out, as Access does.
+Bytes EncodeProperties(const PropertyBlock& table,
+                       const std::vector<PropertyBlock>& columns);
+
 // The result type Access recorded for a calculated column ("ResultType"),
 // or nullopt when the properties do not say.
 std::optional<DataType> CalculatedResultType(

@@ -57,23 +57,17 @@
 #include <set>
 
 #include "db/engine/format/data_page.h"
+#include "db/engine/format/table_def_layout.h"
 #include "db/engine/format/table_def_reader.h"
 #include "db/engine/format/text_codec.h"
 
 namespace corvalin::engine {
 namespace {
 
-constexpr uint8_t kTdefPageType = 0x02;
-constexpr uint16_t kUnusedColumn = 0xFFFF;
-constexpr int kIndexColumnSlots = 10;
-
-struct ColumnLayout {
-  size_t number, var_index, column_index, sort_order, sort_version, code_page,
-      precision, scale, flags, ext_flags, fixed_offset, length;
-  size_t index_skip;  // the unknown 4 bytes in Jet4 index records
-};
-constexpr ColumnLayout kJet3Layout{1, 3, 5, 9, SIZE_MAX, 11, 11, 12, 13, SIZE_MAX, 14, 16, 0};
-constexpr ColumnLayout kJet4Layout{5, 7, 9, 11, 14, SIZE_MAX, 11, 12, 15, 16, 21, 23, 4};
+using tdef::kIndexColumnSlots;
+using tdef::kUnusedColumn;
+using tdef::ColumnLayout;
+constexpr uint8_t kTdefPageType = tdef::kPageType;
 
 class Reader {
  public:
@@ -136,7 +130,7 @@ TableDef ReadTableDefinition(PageFile& file, const JetFormat& format,
   std::vector<uint8_t> bytes = LoadChain(file, first_page, name);
   Reader r(bytes, file.path(), name, first_page);
   const bool jet3 = !format.unicode_text;
-  const ColumnLayout& lay = jet3 ? kJet3Layout : kJet4Layout;
+  const ColumnLayout& lay = jet3 ? tdef::kJet3Layout : tdef::kJet4Layout;
 
   TableDef t;
   t.name = name;

@@ -175,6 +175,18 @@ void SetUsageMapBit(PageWriteSet& pages, const JetFormat& format,
   byte = set ? (byte | bit) : (byte & ~bit);
 }
 
+std::vector<uint8_t> NewInlineUsageMap(uint32_t first_page,
+                                       const std::vector<uint32_t>& pages) {
+  std::vector<uint8_t> row(5 + kNewInlineMapBytes, 0);
+  row[0] = kInlineMap;
+  for (int i = 0; i < 4; ++i) row[1 + i] = uint8_t(first_page >> (8 * i));
+  for (uint32_t p : pages) {
+    uint32_t bit = p - first_page;
+    row[5 + bit / 8] |= uint8_t(1 << (bit % 8));
+  }
+  return row;
+}
+
 std::vector<uint32_t> ReadUsageMap(PageFile& file, const JetFormat& format,
                                    uint32_t map_row) {
   RowPointer ptr = DecodeRowPointer(map_row);

@@ -24,6 +24,13 @@ enum class UsageMapKind { kOwnership, kGlobalFree };
 // The global map's row: page 1, row 0.
 constexpr uint32_t kGlobalUsageMapRow = 1u << 8;
 
+// A new inline map row: type, first page, then kNewInlineMapBytes bitmap
+// bytes (the size Access gives the maps of a new table: 512 pages), with
+// the bits of `pages` set (each must lie in the window).
+constexpr size_t kNewInlineMapBytes = 64;
+std::vector<uint8_t> NewInlineUsageMap(uint32_t first_page,
+                                       const std::vector<uint32_t>& pages);
+
 // Sets or clears the bit of `page` in the map stored at `map_row`, through
 // the save's page set. An inline map whose window does not reach the page
 // becomes a reference map (same row, map pages allocated as needed). Pages
