@@ -203,16 +203,149 @@ INSTANTIATE_TEST_SUITE_P(Formats, NewDatabaseTest,
                                            JetVersion::kAce16),
                          [](const auto& info) { return std::string(JetVersionName(info.param)); });
 
-TEST(NewDatabaseScratch, Keep) {
-  for (JetVersion v : {JetVersion::kJet4, JetVersion::kAce12, JetVersion::kAce16}) {
-    std::string path = std::string("/tmp/cr/out/new_") + JetVersionName(v) + (v == JetVersion::kJet4 ? ".mdb" : ".accdb");
-    NewDatabaseOptions o; o.version = v; o.creation_date = 46000.5;
-    CreateDatabase(path, o);
-    OpenOptions w; w.writable = true;
-    auto db = Database::Open(path, w);
-    CreateTable(*db, EveryKindTable(v == JetVersion::kAce16));
+TEST(NewDatabase, SameOptionsAndTablesGiveTheSameBytes) {
+  std::string files[3];
+  for (int i = 0; i < 3; ++i) {
+    NewDatabaseOptions o;
+    o.version = JetVersion::kAce12;
+    o.creation_date = i == 2 ? kDate + 1 : kDate;
+    files[i] = NewPath("same" + std::to_string(i) + ".accdb");
+    CreateDatabase(files[i], o);
+    auto db = OpenWritable(files[i]);
+    CreateTable(*db, EveryKindTable(false));
+  }
+  EXPECT_EQ(Contents(files[0]), Contents(files[1]));
+  EXPECT_NE(Contents(files[0]), Contents(files[2]));
+}
+
+TEST(NewDatabase, Jet4PasswordIsAskedFor) {
+  std::string path = MakeDatabase(JetVersion::kJet4, "secret.mdb", "Sesame 42");
+  try {
+    Database::Open(path, {});
+    ADD_FAILURE() << "opened without the password";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), kErrNotValidPassword);
+  }
+  OpenOptions wrong;
+  wrong.password = "sesame 42";
+  EXPECT_THROW(Database::Open(path, wrong), Error);
+  {
+    auto db = OpenWritable(path, "Sesame 42");
+    CreateTable(*db, EveryKindTable(false));
+    TableWriter writer(db, db->ReadTableDef("Every Kind"));
+    writer.Insert(EveryKindRow(writer.table(), 1));
+  }
+  ExpectCheckPasses(path, "Sesame 42");
+}
+
+TEST(NewDatabase, RefusesWhatAccessWouldNot) {
+  auto refused = [](auto make, int number) {
+    try {
+      make();
+      ADD_FAILURE() << "accepted";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), number) << e.description();
+    }
+  };
+  std::string path = MakeDatabase(JetVersion::kJet4, "refusals.mdb");
+  NewDatabaseOptions again;
+  refused([&] { CreateDatabase(path, again); }, kErrDatabaseExists);
+  NewDatabaseOptions ace;
+  ace.version = JetVersion::kAce16;
+  ace.password = "x";
+  refused([&] { CreateDatabase(NewPath("ace-password.accdb"), ace); }, kErrNotSupported);
+  NewDatabaseOptions jet3;
+  jet3.version = JetVersion::kJet3;
+  refused([&] { CreateDatabase(NewPath("jet3.mdb"), jet3); }, kErrNotSupported);
+
+  auto db = OpenWritable(path);
+  NewTable plain;
+  plain.name = "Plain";
+  plain.columns = {Column("A", DataType::kLong)};
+  CreateTable(*db, plain);
+  const std::string before = Contents(path);
+  auto bad = [&](auto change, int number = kErrInvalidArgument) {
+    NewTable t = plain;
+    t.name = "Other";
+    change(t);
+    refused([&] { CreateTable(*db, t); }, number);
+  };
+  bad([](NewTable& t) { t.name = "PLAIN"; }, kErrTableExists);
+  bad([](NewTable& t) { t.name = "a.b"; });
+  bad([](NewTable& t) { t.columns.clear(); });
+  bad([](NewTable& t) { t.columns.push_back(Column("a", DataType::kText)); });
+  bad([](NewTable& t) { t.columns.push_back(Column("T", DataType::kText, 256)); });
+  bad([](NewTable& t) { t.columns.push_back(Column("B", DataType::kBigInt)); },
+      kErrNotSupported);
+  bad([](NewTable& t) {
+    NewColumn d = Column("D", DataType::kDecimal);
+    d.precision = 5;
+    d.scale = 6;
+    t.columns.push_back(d);
+  });
+  bad([](NewTable& t) {
+    NewColumn n = Column("N", DataType::kText);
+    n.autonumber = true;
+    t.columns.push_back(n);
+  });
+  bad([](NewTable& t) { t.indexes.push_back(Index("I", {"Missing"})); });
+  bad([](NewTable& t) {
+    t.columns.push_back(Column("M", DataType::kMemo));
+    t.indexes.push_back(Index("I", {"M"}));
+  });
+  bad([](NewTable& t) { t.indexes = {Index("I", {"A"}), Index("i", {"A"})}; });
+  bad([](NewTable& t) {
+    NewIndex a = Index("P1", {"A"}), b = Index("P2", {"A"});
+    a.primary = b.primary = true;
+    t.indexes = {a, b};
+  });
+  EXPECT_EQ(Contents(path), before) << "a refused definition changed the file";
+}
+
+// Each independent reader sees the new table as we do: mdb-reader its rows
+// (compared with corvalin-db export), mdbtools its columns, indexes,
+// properties and rows.
+TEST_P(NewDatabaseTest, OtherReadersSeeTheSameTable) {
+  const bool jet4 = GetParam() == JetVersion::kJet4;
+  const std::string password = jet4 ? "pw" : "";
+  std::string path = MakeDatabase(GetParam(), jet4 ? "readers.mdb" : "readers.accdb", password);
+  {
+    auto db = OpenWritable(path, password);
+    CreateTable(*db, EveryKindTable(GetParam() == JetVersion::kAce16));
     TableWriter writer(db, db->ReadTableDef("Every Kind"));
     for (int n = 1; n <= 4; ++n) writer.Insert(EveryKindRow(writer.table(), n));
+  }
+  const std::string file = ShellQuote(path);
+  const std::string tool = ShellQuote(CORVALIN_BIN_DIR "/corvalin-db");
+  const std::string pw = password.empty() ? "" : " --password " + ShellQuote(password);
+  auto check = RunCommand(tool + " check " + file + pw);
+  EXPECT_EQ(check.status, 0) << check.out << check.err;
+
+  if (RunCommand("mdb-tables --version").status == 0) {
+    EXPECT_EQ(RunCommand("mdb-tables -1 " + file).out, "Every Kind\n");
+    std::string schema = RunCommand("mdb-schema --indexes -T 'Every Kind' " + file + " postgres").out;
+    for (const char* line :
+         {"\"every kind_pkey\" PRIMARY KEY (\"id\")",
+          "UNIQUE INDEX \"every kind_nameunique_idx\" ON \"every kind\" (\"name\")",
+          "(\"when\" DESC, \"total\")", "\"every kind_byamount_idx\"", "NUMERIC (10, 3)",
+          "VARCHAR (40) NOT NULL"})
+      EXPECT_NE(schema.find(line), std::string::npos) << line << " not in\n" << schema;
+    EXPECT_NE(RunCommand("mdb-prop " + file + " 'Every Kind'").out.find("Required: yes"),
+              std::string::npos);
+    std::vector<std::string> rows = SplitLines(RunCommand("mdb-export -Q -d '|' " + file + " 'Every Kind'").out);
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[3].substr(0, 39), "3|0|3|-3|3000|3.7035|0.75|4.5|03/18/23 ");
+  }
+  const std::string view = CORVALIN_SOURCE_DIR "/tests/readers/mdb_reader_view.mjs";
+  if (RunCommand("node --version").status == 0 &&
+      std::ifstream(CORVALIN_SOURCE_DIR "/tests/readers/node_modules/mdb-reader/package.json")) {
+    std::vector<std::string> theirs = SplitLines(
+        RunCommand("node " + ShellQuote(view) + " " + file + (password.empty() ? "" : " " + password)).out);
+    std::vector<std::string> ours =
+        SplitLines(RunCommand(tool + " export " + file + " 'Every Kind'" + pw).out);
+    ASSERT_GE(theirs.size(), 3u);
+    EXPECT_EQ(theirs[1], "Every Kind");
+    EXPECT_EQ(std::vector<std::string>(theirs.begin() + 3, theirs.end()), ours);
   }
 }
 
