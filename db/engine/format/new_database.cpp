@@ -12,8 +12,8 @@
 //
 // The catalog (MSysObjects) holds the three containers every Jet database
 // has (Tables, Databases, Relationships), the MSysDb object of the
-// database itself and a row per table. The permissions (MSysACEs) give the
-// Admins group and the Admin user the rights Jet gives them on a new file.
+// database itself and a row per table. The permissions (MSysACEs) are the
+// ones Jet writes in a new file.
 // Everything Access adds for its own user interface (the navigation pane
 // tables, MSysAccessStorage, the templates of complex types, the Forms and
 // Reports containers, the database's properties) is left out: the engine
@@ -259,11 +259,15 @@ TableDef SystemTableDef(const SystemTable& spec, const JetFormat& format) {
 
 // ---- Catalog rows --------------------------------------------------------
 
-// The owners Jet records: the engine itself for the system objects, the
-// Admins group's for the database object (their security ids).
-const Bytes kEngineOwner = {0x02, 0x00};
-const Bytes kAdminsOwner = {0x03, 0x00};
-const Bytes kAdminUser = {0x04, 0x00};
+// The security ids (two bytes each in these files) Jet records as owners
+// and in the permissions of a new file: the engine's own, the one that owns
+// the database object and reads the system tables, the one new objects'
+// creator gets, and the one with every right on the Tables and
+// Relationships containers (which new tables and user objects inherit).
+const Bytes kEngineSid = {0x06, 0xEA};
+const Bytes kDatabaseSid = {0x07, 0xE8};
+const Bytes kCreatorSid = {0x06, 0xED};
+const Bytes kUserSid = {0x06, 0xE8};
 
 struct CatalogRow {
   int32_t id;
@@ -549,30 +553,39 @@ void CreateDatabase(const std::string& path, const NewDatabaseOptions& options) 
     TableWriter catalog(db, CatalogTable(*db));
     const uint32_t system = kSystemObjectFlag;
     InsertCatalogRow(catalog, {kTablesId, kRootContainerId, "Tables", kTypeContainer,
-                               system, kEngineOwner, {}}, date);
+                               system, kEngineSid, {}}, date);
     InsertCatalogRow(catalog, {kDatabasesId, kRootContainerId, "Databases", kTypeContainer,
-                               system, kEngineOwner, {}}, date);
+                               system, kEngineSid, {}}, date);
     InsertCatalogRow(catalog, {kRelationshipsId, kRootContainerId, "Relationships",
-                               kTypeContainer, system, kEngineOwner, {}}, date);
+                               kTypeContainer, system, kEngineSid, {}}, date);
     InsertCatalogRow(catalog, {kDatabaseObjectId, kDatabasesId, "MSysDb", kTypeDatabase,
-                               system, kAdminsOwner, {}}, date);
+                               system, kDatabaseSid, {}}, date);
     for (const TableDef& t : tables)
       InsertCatalogRow(catalog, {int32_t(t.page), kTablesId, t.name, kTypeTable, system,
-                                 kEngineOwner, {}}, date);
+                                 kEngineSid, {}}, date);
 
     db->ReloadCatalog();
-    // Permissions: the Admins group may do everything with the containers
-    // and read the system tables; the Admin user may open the database.
+    // Permissions, as Jet grants them in a new file: reading the system
+    // tables (more on MSysRelationships), the rights on the containers that
+    // new objects inherit, and opening the database.
     TableWriter aces(db, db->ReadTableDef("MSysACEs"));
     auto ace = [&](int32_t object, const Bytes& sid, int32_t rights, bool inherit) {
       aces.Insert({object, sid, rights, inherit});
     };
-    for (const TableDef& t : tables) ace(int32_t(t.page), kAdminsOwner, 0x60000, false);
-    ace(kTablesId, kAdminsOwner, 0xFFFFF, true);
-    ace(kRelationshipsId, kAdminsOwner, 0xFFFFF, true);
-    ace(kDatabasesId, kAdminsOwner, 0x60000, false);
-    ace(kDatabaseObjectId, kAdminsOwner, 0x6000E, false);
-    ace(kDatabaseObjectId, kAdminUser, 0x0E, false);
+    for (const TableDef& t : tables)
+      ace(int32_t(t.page), kDatabaseSid, t.name == "MSysRelationships" ? 0xE0000 : 0x60000,
+          false);
+    for (int32_t container : {kTablesId, kRelationshipsId}) {
+      ace(container, kCreatorSid, 0xF00FE, true);
+      ace(container, kDatabaseSid, 0x60001, false);
+      ace(container, kUserSid, container == kTablesId ? 0xFFEFF : 0xFFFFF, true);
+    }
+    ace(kDatabasesId, kDatabaseSid, 0x60000, false);
+    ace(kDatabaseObjectId, kDatabaseSid, 0x6000E, false);
+    ace(kDatabaseObjectId, kUserSid, 0x0E, false);
+    for (const TableDef& t : tables)
+      if (t.name == "MSysObjects" || t.name == "MSysQueries" || t.name == "MSysRelationships")
+        ace(int32_t(t.page), kUserSid, 0x14, false);
     file->Sync();
   } catch (...) {
     ::unlink(path.c_str());  // a half-made file is of no use to anyone
@@ -600,7 +613,7 @@ void CreateTable(Database& database, const NewTable& table) {
   Commit(pages);
   TableWriter catalog(Borrow(database), CatalogTable(database));
   InsertCatalogRow(catalog, {int32_t(t.page), kTablesId, t.name, kTypeTable, 0,
-                             kAdminUser, RequiredProperties(t)},
+                             kUserSid, RequiredProperties(t)},
                    CreationDate(database));
   database.ReloadCatalog();
 }
