@@ -6,10 +6,14 @@
 //       first line the JSON array of column names, then one JSON array per
 //       row in the table's row order (value forms: db/engine/ado/value_json.h)
 //   corvalin-db check FILE [--password P]
+//       the file's structure problems, one a line; exit status 0 when none
 //   corvalin-db append SRC TABLE DST TABLE [--src-password P] [--dst-password P]
 //       appends every row of SRC's TABLE to DST's TABLE, one at a time, by
 //       column position; ends with "added N, refused M"
-//       the file's structure problems, one a line; exit status 0 when none
+//   corvalin-db create FILE --format jet4|ace12|ace16 [--password P]
+//                      [--date YYYY-MM-DDTHH:MM:SS] --schema SCHEMA.json
+//       a new database with the schema's tables and rows (db/tool/schema.h);
+//       the same input with the same --date gives the same bytes
 //
 // Errors go to standard error and the exit status is non-zero: 1 for an
 // engine error, 2 for a usage error.
@@ -35,7 +39,9 @@ const char kUsage[] =
     "usage: corvalin-db tables FILE [--password P]\n"
     "       corvalin-db export FILE TABLE [--password P]\n"
     "       corvalin-db check FILE [--password P]\n"
-    "       corvalin-db append SRC TABLE DST TABLE [--src-password P] [--dst-password P]\n";
+    "       corvalin-db append SRC TABLE DST TABLE [--src-password P] [--dst-password P]\n"
+    "       corvalin-db create FILE --format jet4|ace12|ace16 [--password P]\n"
+    "                          [--date YYYY-MM-DDTHH:MM:SS] --schema SCHEMA.json\n";
 
 // The connection string the program builds: the ACE provider when the path's
 // last five characters are "accdb" in any case, the Jet provider otherwise.
@@ -124,13 +130,22 @@ int AppendCommand(const std::string& source_path, const std::string& source_tabl
                   const std::string& target_path, const std::string& target_table,
                   const std::string& source_password,
                   const std::string& target_password);  // append_command.cpp
+int CreateCommand(const std::string& path, const std::string& format, const std::string& password,
+                  const std::string& date, const std::string& schema_path);  // create_command.cpp
 
 int main(int argc, char** argv) {
   std::vector<std::string> positional;
-  std::string password, src_password, dst_password;
+  std::string password, src_password, dst_password, format, date, schema;
+  bool has_password = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--src-password" || arg == "--dst-password") {
+    if (arg == "--format" || arg == "--date" || arg == "--schema") {
+      if (i + 1 >= argc) {
+        std::cerr << "corvalin-db: " << arg << " needs a value\n" << kUsage;
+        return kExitUsage;
+      }
+      (arg == "--format" ? format : arg == "--date" ? date : schema) = argv[++i];
+    } else if (arg == "--src-password" || arg == "--dst-password") {
       if (i + 1 >= argc) {
         std::cerr << "corvalin-db: " << arg << " needs a value\n" << kUsage;
         return kExitUsage;
@@ -142,8 +157,10 @@ int main(int argc, char** argv) {
         return kExitUsage;
       }
       password = argv[++i];
+      has_password = true;
     } else if (arg.rfind("--password=", 0) == 0) {
       password = arg.substr(11);
+      has_password = true;
     } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
       std::cerr << "corvalin-db: unknown option " << arg << "\n" << kUsage;
       return kExitUsage;
@@ -161,6 +178,17 @@ int main(int argc, char** argv) {
     if (positional.size() == 5 && positional[0] == "append") {
       return AppendCommand(positional[1], positional[2], positional[3], positional[4],
                            src_password, dst_password);
+    }
+    if (positional.size() == 2 && positional[0] == "create") {
+      if (format.empty() || schema.empty()) {
+        std::cerr << "corvalin-db: create needs --format and --schema\n" << kUsage;
+        return kExitUsage;
+      }
+      if (has_password && password.empty()) {
+        std::cerr << "corvalin-db: --password needs a value\n" << kUsage;
+        return kExitUsage;
+      }
+      return CreateCommand(positional[1], format, password, date, schema);
     }
     if (positional.size() == 3 && positional[0] == "export") {
       return Export(positional[1], positional[2], password);

@@ -1,4 +1,4 @@
-// "Start Appending" driven headless on copies of Access-made files: the
+// "Start Appending" driven headless on databases the tests make: the
 // bar, the messages, both directions, the same table on both sides, a run
 // that cannot open what it needs, and a window closed in the middle.
 #include <gtest/gtest.h>
@@ -25,6 +25,7 @@
 #include "db/engine/format/database.h"
 #include "tests/gui/test_platform.h"
 #include "tests/support/corpus.h"
+#include "tests/support/fixture.h"
 #include "ui/page1/form1.h"
 #include "ui/page2/append_run.h"
 #include "ui/page2/form2.h"
@@ -35,6 +36,9 @@ namespace corvalin {
 namespace {
 
 using testing::CopyOfCorpusFile;
+using testing::EmptyTablesFile;
+using testing::KeyedTablesFile;
+using testing::OneTableFile;
 using testing::TestPlatform;
 using Rows = std::vector<std::vector<ado::Variant>>;
 
@@ -93,7 +97,6 @@ class EachYield : public QObject {
 
 class AppendRunTest : public ::testing::Test {
  protected:
-  void SetUp() override { CORVALIN_REQUIRE_CORPUS(); }
   void TearDown() override {
     for (const char* key : {kKeyFile1, kKeyPassword1, kKeyFile2, kKeyPassword2})
       settings.write(key, QString());
@@ -133,11 +136,11 @@ class AppendRunTest : public ::testing::Test {
 // One harness over both formats: a Jet 4 file and an ACE file.
 class AppendRunFormats : public AppendRunTest, public ::testing::WithParamInterface<const char*> {
  protected:
-  std::string copy() { return CopyOfCorpusFile(GetParam()); }
+  std::string copy() { return OneTableFile(GetParam()); }
 };
 
 INSTANTIATE_TEST_SUITE_P(JetAndAce, AppendRunFormats,
-                         ::testing::Values("V2000/delTestV2000.mdb", "V2010/delTestV2010.accdb"));
+                         ::testing::Values("one-table.mdb", "one-table.accdb"));
 
 TEST_P(AppendRunFormats, SameTableOnBothSidesAppendsItsRecordsOnce) {
   const std::string file = copy();
@@ -247,8 +250,8 @@ TEST_P(AppendRunFormats, ClicksDuringARunAreIgnored) {
 }
 
 TEST_F(AppendRunTest, UnequalColumnCountsAppendNothing) {
-  const std::string target = CopyOfCorpusFile("V2000/delTestV2000.mdb");
-  const std::string source = CopyOfCorpusFile("V2010/queryTestV2010.accdb");
+  const std::string target = OneTableFile("one-table.mdb");
+  const std::string source = EmptyTablesFile("empty-tables.accdb");
   const QByteArray before = Bytes(target);
   Form2& form2 = open(target, source);
   select(form2.List2, "Table1");
@@ -261,7 +264,7 @@ TEST_F(AppendRunTest, UnequalColumnCountsAppendNothing) {
 }
 
 TEST_F(AppendRunTest, AnEmptySourceAppendsNothing) {
-  const std::string file = CopyOfCorpusFile("V2000/queryTestV2000.mdb");
+  const std::string file = EmptyTablesFile("empty-tables.mdb");
   const QByteArray before = Bytes(file);
   Form2& form2 = open(file, file);
   ASSERT_TRUE(form2.Option1->isChecked());
@@ -275,7 +278,7 @@ TEST_F(AppendRunTest, AnEmptySourceAppendsNothing) {
 }
 
 TEST_F(AppendRunTest, NothingSelectedOpensNothingAndLeavesThePointer) {
-  const std::string file = CopyOfCorpusFile("V2000/delTestV2000.mdb");
+  const std::string file = OneTableFile("one-table.mdb");
   const QByteArray before = Bytes(file);
   Form2& form2 = open(file, file);
   ASSERT_EQ(form2.List2->count(), 1);
@@ -290,8 +293,8 @@ TEST_F(AppendRunTest, NothingSelectedOpensNothingAndLeavesThePointer) {
 }
 
 TEST_F(AppendRunTest, AConnectionThatDoesNotOpenEndsTheRunAfterOneReport) {
-  const std::string target = CopyOfCorpusFile("V2000/delTestV2000.mdb");
-  const std::string source = CopyOfCorpusFile("V2000/delTestV2000.mdb");
+  const std::string target = OneTableFile("one-table.mdb");
+  const std::string source = OneTableFile("one-table.mdb");
   const QByteArray before = Bytes(target);
   Form2& form2 = open(target, source);
   select(form2.List2, "Table");
@@ -309,7 +312,7 @@ TEST_F(AppendRunTest, AConnectionThatDoesNotOpenEndsTheRunAfterOneReport) {
 }
 
 TEST_F(AppendRunTest, ATableThatDoesNotOpenEndsTheRunAfterOneReport) {
-  const std::string file = CopyOfCorpusFile("V2000/queryTestV2000.mdb");
+  const std::string file = EmptyTablesFile("empty-tables.mdb");
   const QByteArray before = Bytes(file);
   Form2& form2 = open(file, file);
   // A table that was renamed after the listing.
@@ -323,6 +326,7 @@ TEST_F(AppendRunTest, ATableThatDoesNotOpenEndsTheRunAfterOneReport) {
 }
 
 TEST_F(AppendRunTest, AFailedAddNewEndsTheRunAndChangesNoRecord) {
+  CORVALIN_REQUIRE_CORPUS();
   // A table with an attachment column opens, but the engine refuses to add
   // records to it at AddNew (Access keeps those values in a hidden table).
   const std::string target = CopyOfCorpusFile("V2016/attachments.accdb");
@@ -344,8 +348,8 @@ TEST_F(AppendRunTest, AFailedAddNewEndsTheRunAndChangesNoRecord) {
 TEST_F(AppendRunTest, RefusedValuesAndRecordsAreReportedAndTheRunGoesOn) {
   // Text into a Long Integer key column: every value of the first column is
   // refused, and so is every record then, for its missing key.
-  const std::string target = CopyOfCorpusFile("V2000/indexTestV2000.mdb");
-  const std::string source = CopyOfCorpusFile("V2000/delTestV2000.mdb");
+  const std::string target = KeyedTablesFile("keyed.mdb");
+  const std::string source = OneTableFile("one-table.mdb");
   const Rows before = ReadRows(target, "Table2");
   Form2& form2 = open(target, source);
   select(form2.List1, "Table2");
@@ -387,8 +391,8 @@ TEST(AppendCloseChild, Run) {
 }
 
 TEST_F(AppendRunTest, ClosingTheWindowMidRunKeepsTheRecordsSavedSoFar) {
-  const std::string target = CopyOfCorpusFile("V2000/delTestV2000.mdb");
-  const std::string source = CopyOfCorpusFile("V2000/delTestV2000.mdb");
+  const std::string target = OneTableFile("one-table.mdb");
+  const std::string source = OneTableFile("one-table.mdb");
   const Rows targetRows = ReadRows(target, "Table");
   const Rows sourceRows = ReadRows(source, "Table");
   ASSERT_EQ(sourceRows.size(), 2u);

@@ -13,6 +13,7 @@
 #include "db/engine/error.h"
 #include "tests/gui/test_platform.h"
 #include "tests/support/corpus.h"
+#include "tests/support/fixture.h"
 #include "ui/page1/form1.h"
 #include "ui/page2/form2.h"
 #include "ui/style/sorted_list.h"
@@ -123,9 +124,7 @@ TEST_F(StartupTest, NoOrAnotherFailureEndsTheProgramWithoutPages) {
 TEST_F(StartupTest, FirstStartAndAMissingFileOpenOnTheFirstPage) {
   for (const char* second : {"", "/no/such/moved.accdb"}) {
     SCOPED_TRACE(second);
-    const std::string first = testing::CorpusDir().empty()
-                                  ? std::string()
-                                  : testing::CopyOfCorpusFile("V2000/delTestV2000.mdb");
+    const std::string first = testing::OneTableFile("one-table.mdb");
     remember(QString::fromStdString(first), QString::fromLatin1(second));
     Form1 form1(platform, settings, tables);
     form1.Start();
@@ -138,9 +137,8 @@ TEST_F(StartupTest, FirstStartAndAMissingFileOpenOnTheFirstPage) {
 }
 
 TEST_F(StartupTest, BothRememberedFilesOpenTheSecondPage) {
-  CORVALIN_REQUIRE_CORPUS();
-  const QString one = QString::fromStdString(testing::CopyOfCorpusFile("V2000/queryTestV2000.mdb"));
-  const QString two = QString::fromStdString(testing::CopyOfCorpusFile("V2010/delTestV2010.accdb"));
+  const QString one = QString::fromStdString(testing::EmptyTablesFile("empty-tables.mdb"));
+  const QString two = QString::fromStdString(testing::OneTableFile("one-table.accdb"));
   remember(one, two);
   Form1 form1(platform, settings, tables);
   form1.Start();
@@ -165,8 +163,7 @@ TEST_F(StartupTest, BothRememberedFilesOpenTheSecondPage) {
 }
 
 TEST_F(StartupTest, OneRememberedFileForBothOpensTheSecondPageForASharedFile) {
-  CORVALIN_REQUIRE_CORPUS();
-  const QString file = QString::fromStdString(testing::CopyOfCorpusFile("V2000/queryTestV2000.mdb"));
+  const QString file = QString::fromStdString(testing::EmptyTablesFile("empty-tables.mdb"));
   remember(file, file);
   Form1 form1(platform, settings, tables);
   form1.Start();
@@ -182,7 +179,7 @@ TEST_F(StartupTest, AWrongPasswordIsReportedByNextThenTheSecondPageShows) {
   CORVALIN_REQUIRE_CORPUS();
   const QString one = QString::fromStdString(
       testing::CopyOfCorpusFile("encrypted/V2000_with-password.mdb"));
-  const QString two = QString::fromStdString(testing::CopyOfCorpusFile("V2010/delTestV2010.accdb"));
+  const QString two = QString::fromStdString(testing::OneTableFile("one-table.accdb"));
   remember(one, two);
   settings.write(kKeyPassword1, "wrong");
   Form1 form1(platform, settings, tables);
