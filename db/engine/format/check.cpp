@@ -19,6 +19,7 @@
 #include "db/engine/format/long_value.h"
 #include "db/engine/format/page_file.h"
 #include "db/engine/format/row.h"
+#include "db/engine/format/table_def_layout.h"
 #include "db/engine/format/table_def_reader.h"
 #include "db/engine/format/usage_map.h"
 
@@ -28,14 +29,9 @@ namespace {
 constexpr uint32_t kHeaderPage = 0;
 constexpr uint32_t kGlobalMapPage = 1;
 constexpr uint32_t kCatalogPage = 2;
-constexpr uint8_t kTdefPageType = 0x02;
-constexpr uint8_t kUsageMapPageType = 0x05;
-constexpr size_t kTdefNextPage = 4;
 constexpr size_t kIndexOwner = 4;
 constexpr int16_t kLocalTable = 1;
 constexpr uint32_t kSystemObject = 0x80000000u, kSystemObjectToo = 0x00000002u;
-constexpr uint8_t kInlineMap = 0, kReferenceMap = 1;
-constexpr uint8_t kLongValueInline = 0x80, kLongValueSingle = 0x40;
 
 uint32_t Le32(std::span<const uint8_t> b, size_t at) {
   return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
@@ -136,12 +132,12 @@ class Checker {
     for (uint32_t p = table.page; p != 0;) {
       if (!Claim(p, owner)) return;
       PagePtr data = file_.Read(p);
-      if ((*data)[0] != kTdefPageType) {
+      if ((*data)[0] != tdef::kPageType) {
         problems_.push_back("the definition of table " + table.name + " continues to " +
                             Page(p) + ", which is not a definition page");
         return;
       }
-      p = Le32(*data, kTdefNextPage);
+      p = Le32(*data, tdef::kNextPageOffset);
     }
   }
 
@@ -241,7 +237,7 @@ class Checker {
               CheckFreeSpace(*file_.Read(ptr.page), ptr.page,
                              "a long value page of table " + table.name);
           }
-          if (header[3] == kLongValueSingle || ptr.page >= file_.page_count()) break;
+          if (header[3] == kLongValueSingleRow || ptr.page >= file_.page_count()) break;
           PagePtr page = file_.Read(ptr.page);
           DataRowSlot slot = DataPageRow(*page, format_, ptr.row, file_.path(), ptr.page);
           if (slot.bytes.size() < 4) break;

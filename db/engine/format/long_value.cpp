@@ -22,9 +22,6 @@
 namespace corvalin::engine {
 namespace {
 
-constexpr uint8_t kInline = 0x80;
-constexpr uint8_t kSingleRow = 0x40;
-constexpr uint8_t kChain = 0x00;
 constexpr uint32_t kMaxLongValueLength = 0xFFFFFF;  // the 3-byte length
 constexpr size_t kChainPointerSize = 4;
 
@@ -88,13 +85,13 @@ Bytes ReadLongValue(PageFile& file, const JetFormat& format,
   uint8_t kind = header[3];
   RowPointer ptr = DecodeRowPointer(Get32(header, 4));
 
-  if (kind == kInline) {
+  if (kind == kLongValueInline) {
     if (header.size() - kLongValueHeaderSize < length)
       throw LongValueError(where, 0, "the inline value runs past the row");
     auto data = header.subspan(kLongValueHeaderSize, length);
     return Bytes(data.begin(), data.end());
   }
-  if (kind != kSingleRow && kind != 0)
+  if (kind != kLongValueSingleRow && kind != 0)
     throw LongValueError(where, ptr.page, "unknown long value kind");
 
   Bytes out;
@@ -117,7 +114,7 @@ Bytes ReadLongValue(PageFile& file, const JetFormat& format,
     if (slot.deleted)
       throw LongValueError(where, ptr.page, "the value's row is deleted");
     auto piece = slot.bytes;
-    if (kind == kSingleRow) {
+    if (kind == kLongValueSingleRow) {
       if (piece.size() < length)
         throw LongValueError(where, ptr.page, "the value is shorter than its length");
       return Bytes(piece.begin(), piece.begin() + length);
@@ -149,7 +146,7 @@ std::vector<uint8_t> WriteLongValue(PageWriteSet& pages, const JetFormat& format
   header[2] = uint8_t(length >> 16);
   if (value.size() <= kMaxInlineLongValue &&
       kLongValueHeaderSize + value.size() <= room_in_row) {
-    header[3] = kInline;
+    header[3] = kLongValueInline;
     header.insert(header.end(), value.begin(), value.end());
     return header;
   }
@@ -157,12 +154,12 @@ std::vector<uint8_t> WriteLongValue(PageWriteSet& pages, const JetFormat& format
   if (value.size() <= max_row) {
     uint32_t page = PageWithRoom(pages, format, target, value.size());
     uint16_t row = AddDataPageRow(pages.Modify(page), format, value);
-    header[3] = kSingleRow;
+    header[3] = kLongValueSingleRow;
     Put32(header.data() + 4, RowPointerOf(page, row));
     return header;
   }
   // A chain: each row holds the pointer to the next row, then its piece.
-  header[3] = kChain;
+  header[3] = kLongValueChain;
   const size_t piece = max_row - kChainPointerSize;
   std::vector<std::pair<uint32_t, uint16_t>> rows;
   for (size_t at = 0; at < value.size(); at += piece) {

@@ -14,6 +14,11 @@
 namespace corvalin::engine {
 
 constexpr size_t kLongValueHeaderSize = 12;
+// The high byte of a long value's length tells where its bytes are: in the
+// row itself, on one LVAL row, or in a chain of LVAL rows.
+constexpr uint8_t kLongValueInline = 0x80;
+constexpr uint8_t kLongValueSingleRow = 0x40;
+constexpr uint8_t kLongValueChain = 0x00;
 
 // Where a long value is read from, for error descriptions.
 struct ValueContext {

@@ -20,9 +20,6 @@
 namespace corvalin::engine {
 namespace {
 
-constexpr uint8_t kInlineMap = 0;
-constexpr uint8_t kReferenceMap = 1;
-constexpr uint8_t kUsageMapPageType = 0x05;
 
 uint32_t U32(const uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);

@@ -22,6 +22,12 @@ std::vector<uint32_t> ReadUsageMap(PageFile& file, const JetFormat& format,
 enum class UsageMapKind { kOwnership, kGlobalFree };
 
 // The global map's row: page 1, row 0.
+// The first byte of a map tells its kind: a bitmap inline in the row, or
+// pointers to map pages (type 0x05) that hold the bitmap.
+constexpr uint8_t kInlineMap = 0;
+constexpr uint8_t kReferenceMap = 1;
+constexpr uint8_t kUsageMapPageType = 0x05;
+
 constexpr uint32_t kGlobalUsageMapRow = 1u << 8;
 
 // A new inline map row: type, first page, then kNewInlineMapBytes bitmap
