@@ -25,6 +25,24 @@ TEST(TextCodec, Ucs2CompressedSwitchesAndSurrogates) {
   EXPECT_EQ(Decode({0xFF, 0xFE, 'a', 0, 0x41}), "a");
 }
 
+TEST(TextCodec, DecodingIntoAReusedStringGivesTheSameText) {
+  std::string out = "a much longer text left from the row before";
+  const std::vector<std::vector<uint8_t>> cases = {
+      {'A', 0, 0xE9, 0},
+      // a surrogate pair split by a switch of the compressed form
+      {0xFF, 0xFE, 0, 0x3D, 0xD8, 0, 0, 0x00, 0xDE},
+      {0x00, 0xDE, 0x3D, 0xD8},  // lone low, then lone high at the end
+      {}};
+  for (const auto& b : cases) {
+    DecodeUnicodeText(b, out);
+    EXPECT_EQ(out, Decode(b));
+  }
+  EXPECT_EQ(Decode({0x00, 0xDE, 0x3D, 0xD8}), "\xEF\xBF\xBD\xEF\xBF\xBD");
+  std::vector<uint8_t> cp{'x', 0x80};
+  DecodeCodePageText(cp, 1252, out);
+  EXPECT_EQ(out, "x\xE2\x82\xAC");
+}
+
 TEST(TextCodec, Windows1252) {
   std::vector<uint8_t> b{'A', 0x80, 0xE9, 0x9C};
   EXPECT_EQ(DecodeCodePageText(b, 1252), "A\xE2\x82\xAC\xC3\xA9\xC5\x93");

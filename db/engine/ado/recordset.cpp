@@ -35,14 +35,17 @@ const std::vector<Variant>& Recordset::Impl::CurrentRow() const {
                         "Either BOF or EOF is true: there is no current record.");
   }
   if (in_memory) return memory_rows[position];
-  if (!current) current = database->ReadRow(*table, row_ids[position]);
-  return *current;
+  if (!current_read) {
+    database->ReadRow(*table, row_ids[position], current);
+    current_read = true;
+  }
+  return current;
 }
 
 Field::Field(Recordset* owner, int position, std::string name)
     : owner_(owner), position_(position), name_(std::move(name)) {}
 
-Variant Field::Value() const {
+const Variant& Field::Value() const {
   if (!owner_->impl_) ThrowClosed();
   const auto& row = owner_->impl_->CurrentRow();
   if (position_ < 0 || static_cast<size_t>(position_) >= row.size()) {
@@ -125,7 +128,7 @@ void Recordset::MoveNext() {
                         "Either BOF or EOF is true: there is no current record.");
   }
   ++impl_->position;
-  impl_->current.reset();
+  impl_->current_read = false;
 }
 
 Fields& Recordset::GetFields() {

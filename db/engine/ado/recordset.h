@@ -26,8 +26,9 @@ class Field {
  public:
   Field(Recordset* owner, int position, std::string name);
   const std::string& Name() const { return name_; }
-  // The current row's value. Throws when there is no current row.
-  Variant Value() const;
+  // The current row's value. Throws when there is no current row. The
+  // reference holds until the record set moves on or closes.
+  const Variant& Value() const;
   // Assigns a value to the row being added (after AddNew).
   void SetValue(const Variant& value);
 

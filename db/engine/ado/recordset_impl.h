@@ -19,8 +19,10 @@ struct Recordset::Impl {
   std::shared_ptr<engine::Database> database;
   std::shared_ptr<const engine::TableDef> table;
   std::vector<engine::RowId> row_ids;
-  // The current row, read on first use.
-  mutable std::optional<std::vector<Variant>> current;
+  // The current row, read on first use; its storage is kept from row to
+  // row, so that moving on allocates nothing.
+  mutable std::vector<Variant> current;
+  mutable bool current_read = false;
 
   // In-memory rows (schema rowsets).
   std::vector<std::vector<Variant>> memory_rows;

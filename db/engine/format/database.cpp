@@ -213,13 +213,32 @@ std::vector<RowId> Database::ListRows(const TableDef& table) const {
 }
 
 std::vector<Value> Database::ReadRow(const TableDef& table, RowId row) const {
-  ResolvedRow resolved = ReadRowAt(*impl_->file, *impl_->format, row.page, row.row);
+  std::vector<Value> values;
+  ReadRow(table, row, values);
+  return values;
+}
+
+void Database::ReadRow(const TableDef& table, RowId row, std::vector<Value>& values) const {
+  PageFile& file = *impl_->file;
+  const JetFormat& format = *impl_->format;
+  // A row stored in place is decoded straight from its page: one cache
+  // look-up, no asking the file its size (page reads past the end fail on
+  // their own). Overflow pointers and the header page take the general way.
+  if (row.page != 0) {
+    PagePtr page = file.Read(row.page);
+    DataRowSlot slot = DataPageRow(*page, format, row.row, file.path(), row.page);
+    if (!slot.deleted && !slot.lookup && !slot.bytes.empty()) {
+      DecodeRow(file, format, table, slot.bytes, values);
+      return;
+    }
+  }
+  ResolvedRow resolved = ReadRowAt(file, format, row.page, row.row);
   if (resolved.deleted) {
     throw Error(kErrNoCurrentRecord, "row " + std::to_string(row.row) + " of page " +
                                          std::to_string(row.page) + " of file " +
                                          path() + " is deleted");
   }
-  return DecodeRow(*impl_->file, *impl_->format, table, resolved.bytes);
+  DecodeRow(file, format, table, resolved.bytes, values);
 }
 
 }  // namespace corvalin::engine

@@ -88,6 +88,9 @@ class Database {
 
   // One row's values, one per column of table.columns, in that order.
   std::vector<Value> ReadRow(const TableDef& table, RowId row) const;
+  // The same into values, reusing the storage it holds (a reader going row
+  // after row allocates nothing once its texts have grown to size).
+  void ReadRow(const TableDef& table, RowId row, std::vector<Value>& values) const;
 
   struct Impl;
 

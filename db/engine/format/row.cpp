@@ -44,9 +44,13 @@ bool HasVariableColumns(const TableDef& table) {
 
 }  // namespace
 
-std::vector<RowField> SplitRow(const JetFormat& format, const TableDef& table,
-                               std::span<const uint8_t> row,
-                               const std::string& file) {
+namespace {
+
+// SplitRow into fields, with var_offsets as scratch: both keep their storage
+// from row to row.
+void SplitRowInto(const JetFormat& format, const TableDef& table,
+                  std::span<const uint8_t> row, const std::string& file,
+                  std::vector<RowField>& fields, std::vector<size_t>& var_offsets) {
   const bool jet3 = format.row_var_offset_size == 1;
   const size_t count_size = format.row_column_count_size;
   const size_t len = row.size();
@@ -57,7 +61,7 @@ std::vector<RowField> SplitRow(const JetFormat& format, const TableDef& table,
     throw BadRow(file, table, "null mask larger than the row");
   auto mask = row.subspan(len - mask_size, mask_size);
 
-  std::vector<size_t> var_offsets;
+  var_offsets.clear();
   size_t fixed_end = len - mask_size;
   if (HasVariableColumns(table)) {
     size_t var_count = 0;
@@ -97,7 +101,7 @@ std::vector<RowField> SplitRow(const JetFormat& format, const TableDef& table,
     if (var_count > 0) fixed_end = std::min(fixed_end, var_offsets[0]);
   }
 
-  std::vector<RowField> fields(table.columns.size());
+  fields.assign(table.columns.size(), RowField{});
   for (size_t i = 0; i < table.columns.size(); ++i) {
     const ColumnDef& c = table.columns[i];
     RowField& f = fields[i];
@@ -121,26 +125,45 @@ std::vector<RowField> SplitRow(const JetFormat& format, const TableDef& table,
       f.bytes = row.subspan(start, end - start);
     }
   }
+}
+
+}  // namespace
+
+std::vector<RowField> SplitRow(const JetFormat& format, const TableDef& table,
+                               std::span<const uint8_t> row,
+                               const std::string& file) {
+  std::vector<RowField> fields;
+  std::vector<size_t> var_offsets;
+  SplitRowInto(format, table, row, file, fields, var_offsets);
   return fields;
 }
 
-std::vector<Value> DecodeRow(PageFile& file, const JetFormat& format,
-                             const TableDef& table,
-                             std::span<const uint8_t> row) {
-  std::vector<RowField> fields = SplitRow(format, table, row, file.path());
-  std::vector<Value> values(fields.size());
-  ValueContext where{file.path(), table.name, {}};
+void DecodeRow(PageFile& file, const JetFormat& format, const TableDef& table,
+               std::span<const uint8_t> row, std::vector<Value>& values) {
+  // Scratch of this thread, so that a row costs no allocation once the
+  // first rows have sized it.
+  thread_local std::vector<RowField> fields;
+  thread_local std::vector<size_t> var_offsets;
+  SplitRowInto(format, table, row, file.path(), fields, var_offsets);
+  values.resize(fields.size());
   for (size_t i = 0; i < fields.size(); ++i) {
     const ColumnDef& c = table.columns[i];
     const RowField& f = fields[i];
     if (c.type == DataType::kBoolean && !c.calculated) {
       values[i] = f.present;
-      continue;
+    } else if (!f.present || !f.stored) {
+      values[i] = Null{};
+    } else {
+      DecodeValueInto(file, format, c, f.bytes, table.name, values[i]);
     }
-    if (!f.present || !f.stored) continue;  // Null
-    where.column = c.name;
-    values[i] = DecodeValue(file, format, c, f.bytes, where);
   }
+}
+
+std::vector<Value> DecodeRow(PageFile& file, const JetFormat& format,
+                             const TableDef& table,
+                             std::span<const uint8_t> row) {
+  std::vector<Value> values;
+  DecodeRow(file, format, table, row, values);
   return values;
 }
 

@@ -26,5 +26,8 @@ TableDef ReadTableDefinition(PageFile& file, const JetFormat& format,
 std::vector<Value> DecodeRow(PageFile& file, const JetFormat& format,
                              const TableDef& table,
                              std::span<const uint8_t> row);
+// The same into values, whose storage (texts included) is reused.
+void DecodeRow(PageFile& file, const JetFormat& format, const TableDef& table,
+               std::span<const uint8_t> row, std::vector<Value>& values);
 
 }  // namespace corvalin::engine

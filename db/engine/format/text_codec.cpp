@@ -9,8 +9,6 @@
 // |           | The string starts in the 1-byte mode.                        |
 #include "db/engine/format/text_codec.h"
 
-#include <vector>
-
 namespace corvalin::engine {
 namespace {
 
@@ -22,21 +20,40 @@ constexpr uint16_t kCp1252High[32] = {
     0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-void AppendUnits(std::string& out, const std::vector<uint16_t>& units) {
-  for (size_t i = 0; i < units.size(); ++i) {
-    uint32_t u = units[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() &&
-        units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-      uint32_t cp = 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-      AppendUtf8(out, cp);
-      ++i;
-    } else if (u >= 0xD800 && u <= 0xDFFF) {
-      AppendUtf8(out, 0xFFFD);
+// Turns UTF-16 code units into UTF-8 one at a time, pairing surrogates
+// across the whole string; an unpaired surrogate becomes U+FFFD.
+class Utf16ToUtf8 {
+ public:
+  explicit Utf16ToUtf8(std::string& out) : out_(out) {}
+  void Unit(uint32_t u) {
+    if (high_ != 0) {
+      if (u >= 0xDC00 && u <= 0xDFFF) {
+        AppendUtf8(out_, 0x10000 + ((high_ - 0xD800) << 10) + (u - 0xDC00));
+        high_ = 0;
+        return;
+      }
+      AppendUtf8(out_, 0xFFFD);
+      high_ = 0;
+    }
+    if (u < 0x80) {
+      out_.push_back(static_cast<char>(u));
+    } else if (u >= 0xD800 && u <= 0xDBFF) {
+      high_ = u;
+    } else if (u >= 0xDC00 && u <= 0xDFFF) {
+      AppendUtf8(out_, 0xFFFD);
     } else {
-      AppendUtf8(out, u);
+      AppendUtf8(out_, u);
     }
   }
-}
+  void End() {
+    if (high_ != 0) AppendUtf8(out_, 0xFFFD);
+    high_ = 0;
+  }
+
+ private:
+  std::string& out_;
+  uint32_t high_ = 0;
+};
 
 }  // namespace
 
@@ -58,9 +75,10 @@ void AppendUtf8(std::string& out, uint32_t cp) {
   }
 }
 
-std::string DecodeUnicodeText(std::span<const uint8_t> bytes) {
-  std::vector<uint16_t> units;
-  units.reserve(bytes.size());
+void DecodeUnicodeText(std::span<const uint8_t> bytes, std::string& out) {
+  out.clear();
+  out.reserve(bytes.size());
+  Utf16ToUtf8 utf8(out);
   if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
     bool one_byte = true;
     size_t i = 2;
@@ -69,34 +87,44 @@ std::string DecodeUnicodeText(std::span<const uint8_t> bytes) {
         one_byte = !one_byte;
         ++i;
       } else if (one_byte) {
-        units.push_back(bytes[i]);
+        utf8.Unit(bytes[i]);
         ++i;
       } else {
         if (i + 1 >= bytes.size()) break;  // a dangling half character
-        units.push_back(static_cast<uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
+        utf8.Unit(static_cast<uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
         i += 2;
       }
     }
   } else {
     for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-      units.push_back(static_cast<uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
+      utf8.Unit(static_cast<uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
   }
+  utf8.End();
+}
+
+std::string DecodeUnicodeText(std::span<const uint8_t> bytes) {
   std::string out;
-  out.reserve(units.size());
-  AppendUnits(out, units);
+  DecodeUnicodeText(bytes, out);
   return out;
 }
 
-std::string DecodeCodePageText(std::span<const uint8_t> bytes,
-                               uint16_t /*code_page*/) {
-  std::string out;
+void DecodeCodePageText(std::span<const uint8_t> bytes, uint16_t /*code_page*/,
+                        std::string& out) {
+  out.clear();
   out.reserve(bytes.size());
   for (uint8_t b : bytes) {
-    if (b >= 0x80 && b <= 0x9F && kCp1252High[b - 0x80] != 0)
+    if (b < 0x80)
+      out.push_back(static_cast<char>(b));
+    else if (b <= 0x9F && kCp1252High[b - 0x80] != 0)
       AppendUtf8(out, kCp1252High[b - 0x80]);
     else
       AppendUtf8(out, b);
   }
+}
+
+std::string DecodeCodePageText(std::span<const uint8_t> bytes, uint16_t code_page) {
+  std::string out;
+  DecodeCodePageText(bytes, code_page, out);
   return out;
 }
 

@@ -225,4 +225,38 @@ Value DecodeValue(PageFile& file, const JetFormat& format,
   }
 }
 
+void DecodeValueInto(PageFile& file, const JetFormat& format,
+                     const ColumnDef& column, std::span<const uint8_t> data,
+                     const std::string& table, Value& out) {
+  // The common plain types go straight into out, reusing a text's storage;
+  // the rest (and every error) takes the general path, which names where.
+  if (!column.calculated) {
+    switch (column.type) {
+      case DataType::kByte: if (data.size() < 1) break; out = data[0]; return;
+      case DataType::kInteger: if (data.size() < 2) break; out = Load<int16_t>(data); return;
+      case DataType::kLong: if (data.size() < 4) break; out = Load<int32_t>(data); return;
+      case DataType::kCurrency:
+        if (data.size() < 8) break;
+        out = Currency{Load<int64_t>(data)};
+        return;
+      case DataType::kSingle: if (data.size() < 4) break; out = Load<float>(data); return;
+      case DataType::kDouble: if (data.size() < 8) break; out = Load<double>(data); return;
+      case DataType::kDateTime:
+        if (data.size() < 8) break;
+        out = DateTime{Load<double>(data)};
+        return;
+      case DataType::kBigInt: if (data.size() < 8) break; out = Load<int64_t>(data); return;
+      case DataType::kText: {
+        auto* text = std::get_if<std::string>(&out);
+        if (!text) text = &out.emplace<std::string>();
+        if (format.unicode_text) DecodeUnicodeText(data, *text);
+        else DecodeCodePageText(data, column.code_page, *text);
+        return;
+      }
+      default: break;
+    }
+  }
+  out = DecodeValue(file, format, column, data, ValueContext{file.path(), table, column.name});
+}
+
 }  // namespace corvalin::engine

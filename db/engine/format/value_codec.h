@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "db/engine/format/jet_format.h"
 #include "db/engine/format/long_value.h"
@@ -19,6 +20,13 @@ namespace corvalin::engine {
 Value DecodeValue(PageFile& file, const JetFormat& format,
                   const ColumnDef& column, std::span<const uint8_t> data,
                   const ValueContext& where);
+
+// The same into out, for a reader going row after row: a text reuses the
+// storage out already holds. where is built only when it is needed (an
+// error, a long value).
+void DecodeValueInto(PageFile& file, const JetFormat& format,
+                     const ColumnDef& column, std::span<const uint8_t> data,
+                     const std::string& table, Value& out);
 
 // Decimal (Jet4 numeric) from its 17 stored bytes.
 Decimal DecodeDecimal(std::span<const uint8_t> data, uint8_t precision,
