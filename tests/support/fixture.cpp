@@ -14,8 +14,10 @@ using engine::Value;
 // 2021-08-31 12:00, so that every fixture file has the same bytes.
 constexpr double kFixtureDate = 44439.5;
 
+}  // namespace
+
 engine::NewIndex Index(const std::string& name, std::vector<std::string> columns,
-                       bool primary = false, bool unique = false) {
+                       bool primary, bool unique) {
   engine::NewIndex index;
   index.name = name;
   index.columns = std::move(columns);
@@ -23,8 +25,6 @@ engine::NewIndex Index(const std::string& name, std::vector<std::string> columns
   index.unique = unique || primary;
   return index;
 }
-
-}  // namespace
 
 engine::NewColumn TextColumn(const std::string& name, uint16_t size) {
   engine::NewColumn column;

@@ -19,6 +19,8 @@ struct TableData {
 // A text column of 50 characters, a Long column, ... for short definitions.
 engine::NewColumn TextColumn(const std::string& name, uint16_t size = 50);
 engine::NewColumn Column(const std::string& name, engine::DataType type);
+engine::NewIndex Index(const std::string& name, std::vector<std::string> columns,
+                       bool primary = false, bool unique = false);
 
 // A new database named file_name in a fresh temporary folder, holding the
 // tables with their rows; the format follows the name's extension (.mdb:
