@@ -82,6 +82,24 @@ std::string EmptyTablesFile(const std::string& file_name) {
   return MakeDatabase(file_name, tables);
 }
 
+std::string TypesTableFile(const std::string& file_name) {
+  TableData one{{"Table1",
+                 {TextColumn("A"), TextColumn("B"), Column("C", DataType::kByte),
+                  Column("D", DataType::kInteger), Column("E", DataType::kLong),
+                  Column("F", DataType::kDouble), Column("G", DataType::kDateTime),
+                  Column("H", DataType::kCurrency), Column("I", DataType::kBoolean)},
+                 {}},
+                {{std::string("a"), std::string("b"), uint8_t(0), int16_t(0), int32_t(0), 0.0,
+                  engine::DateTime{29932}, engine::Currency{0}, false},
+                 {std::string("abcdefg"), std::string("hijklmnop"), uint8_t(2), int16_t(222),
+                  int32_t(333333333), 444.555, engine::DateTime{27293}, engine::Currency{35000},
+                  true}}};
+  std::vector<TableData> tables{one};
+  for (const char* name : {"Table2", "Table3", "Table4"})
+    tables.push_back({{name, {TextColumn("x")}, {}}, {}});
+  return MakeDatabase(file_name, tables);
+}
+
 std::string KeyedTablesFile(const std::string& file_name) {
   TableData one{{"Table1",
                  {Column("id", DataType::kLong), Column("otherfk1", DataType::kLong),
