@@ -1,4 +1,4 @@
-// The ADO-shaped layer over Access-made files.
+// The ADO-shaped layer: connections, the tables rowset, keyset recordsets.
 #include "db/engine/ado/connection.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 
 #include "db/engine/error.h"
 #include "tests/support/corpus.h"
+#include "tests/support/fixture.h"
 
 namespace corvalin::ado {
 namespace {
@@ -85,36 +86,37 @@ TEST(ConnectionTest, TablesRowsetTypesOnLinksAndQueries) {
 }
 
 TEST(ConnectionTest, JetProviderRefusesAceFilesAndAceOpensAll) {
-  CORVALIN_REQUIRE_CORPUS();
+  const std::string ace = testing::OneTableFile("one.accdb");
+  const std::string jet4 = testing::OneTableFile("one.mdb");
   std::string description;
   EXPECT_EQ(ErrorNumberOf([&] {
               Connection c;
-              c.Open(JetString(Corpus("V2007/linkerTestV2007.accdb")));
+              c.Open(JetString(ace));
             }, &description),
             engine::kErrUnrecognisedFormat);
-  EXPECT_NE(description.find("linkerTestV2007.accdb"), std::string::npos) << description;
-  for (const char* file : {"V1997/testV1997.mdb", "V2000/testV2000.mdb"}) {
+  EXPECT_NE(description.find("one.accdb"), std::string::npos) << description;
+  std::vector<std::string> files{jet4, ace};
+  if (!testing::CorpusDir().empty()) files.push_back(Corpus("V1997/testV1997.mdb"));
+  for (const std::string& file : files) {
     Connection c;
-    EXPECT_NO_THROW(c.Open(AceString(Corpus(file)))) << file;
+    EXPECT_NO_THROW(c.Open(AceString(file))) << file;
   }
   EXPECT_EQ(ErrorNumberOf([&] {
               Connection c;
-              c.Open("Provider=Microsoft.Jet.OLEDB.3.51;Data Source=" +
-                     Corpus("V1997/testV1997.mdb"));
+              c.Open("Provider=Microsoft.Jet.OLEDB.3.51;Data Source=" + jet4);
             }),
             engine::kErrProviderNotFound);
   EXPECT_EQ(ErrorNumberOf([&] {
               Connection c;
-              c.Open(JetString(Corpus("no/such/file.mdb")));
+              c.Open(JetString(testing::TempDir() + "/no/such/file.mdb"));
             }, &description),
             engine::kErrFileNotFound);
   EXPECT_NE(description.find("file.mdb"), std::string::npos) << description;
 }
 
 TEST(RecordsetTest, KeysetFixesItsRowsAndFieldsAreFoundByNameOrPosition) {
-  CORVALIN_REQUIRE_CORPUS();
   Connection connection;
-  connection.Open(AceString(Corpus("V2007/testV2007.accdb")));
+  connection.Open(AceString(testing::TypesTableFile("types.accdb")));
   Recordset recordset;
   recordset.Open("SELECT * FROM `Table1`", connection, kOpenKeyset, kLockOptimistic);
   const long count = recordset.RecordCount();

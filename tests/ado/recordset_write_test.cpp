@@ -3,7 +3,6 @@
 // or assignment leaves behind.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
 #include "db/engine/ado/connection.h"
@@ -12,7 +11,7 @@
 #include "db/engine/error.h"
 #include "db/engine/format/check.h"
 #include "db/engine/format/database.h"
-#include "tests/support/corpus.h"
+#include "tests/support/fixture.h"
 
 namespace corvalin::ado {
 namespace {
@@ -77,46 +76,13 @@ std::string AceString(const std::string& path) {
   return "Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + path + ";JET OLEDB:Database Password=";
 }
 
-// The first user table with a Memo column and no unique index in the file.
-std::string MemoTable(const std::string& path, int* memo_position) {
-  auto db = engine::Database::Open(path, {});
-  for (const auto& e : db->Catalog()) {
-    if (e.type != 1 || (e.flags & 0x80000002) || e.name.rfind("MSys", 0) == 0) continue;
-    auto table = db->ReadTableDef(e.name);
-    bool unique = false, odd = false;
-    int memo = -1;
-    for (const auto& x : table->indexes) unique = unique || x.unique;
-    for (size_t i = 0; i < table->columns.size(); ++i) {
-      const auto& c = table->columns[i];
-      if (c.type == DataType::kMemo && memo < 0) memo = int(i);
-      odd = odd || c.calculated || c.type == DataType::kComplex || c.required;
-    }
-    if (!unique && !odd && memo >= 0) {
-      *memo_position = memo;
-      return e.name;
-    }
-  }
-  return {};
-}
-
 TEST(RecordsetWrite, LongValuesInlineOnOnePageAndInChainsReadBack) {
-  CORVALIN_REQUIRE_CORPUS();
-  std::string path, table;
-  int memo = -1;
-  for (const auto& entry : std::filesystem::directory_iterator(testing::CorpusDir() + "/V2010")) {
-    std::string name = "V2010/" + entry.path().filename().string();
-    try {
-      table = MemoTable(testing::CorpusDir() + "/" + name, &memo);
-    } catch (const engine::Error&) {
-      continue;
-    }
-    if (!table.empty()) {
-      path = testing::CopyOfCorpusFile(name);
-      break;
-    }
-  }
-  if (table.empty()) GTEST_SKIP() << "no table with a Memo column";
-  SCOPED_TRACE(path + " " + table);
+  const int memo = 1;
+  const std::string table = "Notes";
+  testing::TableData notes{{table, {testing::Column("id", DataType::kLong),
+                                    testing::Column("memo", DataType::kMemo)}, {}},
+                           {{int32_t(1), std::string("already here")}}};
+  const std::string path = testing::MakeDatabase("notes.accdb", {notes});
   const std::string texts[] = {"short", std::string(3000, 'x'), std::string(20000, 'y') + "\u00e9\u4e2d",
                                std::string(9000, 'z')};
   long before = 0;
@@ -147,8 +113,7 @@ TEST(RecordsetWrite, LongValuesInlineOnOnePageAndInChainsReadBack) {
 }
 
 TEST(RecordsetWrite, ExistingRecordsAreNeverChangedAndRefusalsLeaveNoRecord) {
-  CORVALIN_REQUIRE_CORPUS();
-  std::string path = testing::CopyOfCorpusFile("V2010/indexTestV2010.accdb");
+  std::string path = testing::KeyedTablesFile("keyed.accdb");
   Connection c;
   c.SetMode(kModeReadWrite);
   c.Open(AceString(path));
@@ -175,8 +140,7 @@ TEST(RecordsetWrite, ExistingRecordsAreNeverChangedAndRefusalsLeaveNoRecord) {
 }
 
 TEST(RecordsetWrite, ReadOnlyConnectionsAndRecordSetsRefuseAddNew) {
-  CORVALIN_REQUIRE_CORPUS();
-  std::string path = testing::CopyOfCorpusFile("V2010/indexTestV2010.accdb");
+  std::string path = testing::KeyedTablesFile("keyed.accdb");
   Connection c;
   c.Open(AceString(path));
   Recordset rs;
@@ -188,8 +152,15 @@ TEST(RecordsetWrite, ReadOnlyConnectionsAndRecordSetsRefuseAddNew) {
 // Keys in random order split pages in their middle and grow the tree from
 // inside; the check walks every index and re-keys every row.
 TEST(RecordsetWrite, RandomKeysKeepEveryIndexInOrder) {
-  CORVALIN_REQUIRE_CORPUS();
-  std::string path = testing::CopyOfCorpusFile("V2010/testV2010.accdb");
+  // Two indexed text columns and an indexed Long, as a table of contacts.
+  testing::TableData t{{"Table1",
+                        {testing::TextColumn("A"), testing::TextColumn("B"),
+                         testing::Column("C", DataType::kLong), testing::TextColumn("D"),
+                         testing::Column("E", DataType::kLong)},
+                        {testing::Index("A", {"A"}), testing::Index("AB", {"A", "B"}),
+                         testing::Index("E", {"E"})}},
+                       {}};
+  std::string path = testing::MakeDatabase("random.accdb", {t});
   Connection c;
   c.SetMode(kModeReadWrite);
   c.Open(AceString(path));

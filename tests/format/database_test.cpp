@@ -1,4 +1,4 @@
-// Opening corpus files: versions, encryption and passwords, the catalog,
+// Opening databases: versions, encryption and passwords, the catalog,
 // sharing of the page file, and damaged or missing files.
 #include <gtest/gtest.h>
 
@@ -12,6 +12,7 @@
 #include "db/engine/format/page_file.h"
 #include "db/engine/format/table_writer.h"
 #include "tests/support/corpus.h"
+#include "tests/support/fixture.h"
 
 namespace corvalin::engine {
 namespace {
@@ -133,8 +134,7 @@ TEST(DatabaseOpen, RowsMovedToAnotherPageAreListedOnce) {
 }
 
 TEST(DatabaseOpen, TwoOpensShareOnePageFile) {
-  CORVALIN_REQUIRE_CORPUS();
-  std::string p = CopyOfCorpusFile("V2000/testV2000.mdb");
+  std::string p = testing::KeyedTablesFile("keyed.mdb");
   auto a = PageFile::Get(p, false);
   auto b = PageFile::Get(p, false);
   EXPECT_EQ(a.get(), b.get());
@@ -156,8 +156,7 @@ TEST(DatabaseOpen, MissingShortAndDamagedFilesGiveErrors) {
   std::ofstream(junk) << "not a database";
   EXPECT_EQ(OpenError(junk), kErrUnrecognisedFormat);
 
-  CORVALIN_REQUIRE_CORPUS();
-  std::string source = CorpusDir() + "/V2000/testV2000.mdb";
+  std::string source = testing::KeyedTablesFile("keyed.mdb");
   std::string cut = TempDir() + "/cut.mdb";
   fs::copy_file(source, cut, fs::copy_options::overwrite_existing);
   fs::resize_file(cut, 4096 * 2 + 100);

@@ -17,23 +17,36 @@
 #include "db/engine/format/jet_format.h"
 #include "db/engine/format/page_file.h"
 #include "db/engine/format/table_writer.h"
-#include "tests/support/corpus.h"
+#include "tests/support/fixture.h"
 
 namespace corvalin::engine {
 namespace {
 
-using testing::CopyOfCorpusFile;
 
 std::vector<char> FileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Table1 of testV2010: Text A (the primary key), Text B (a non-unique
-// index), then Byte, Integer, Long, Double, Date/Time, Currency, Yes/No.
+// Table1: Text A (the primary key), Text B (a non-unique index), then
+// Byte, Integer, Long, Double, Date/Time, Currency, Yes/No.
 std::vector<Value> Row(const std::string& a, const std::string& b, int32_t n) {
   return {a, b, uint8_t(n % 200), int16_t(n % 3000), n, n / 4.0, DateTime{40000.0 + n % 900},
           Currency{n * 100}, n % 2 == 0};
+}
+
+// A new file whose Table1 holds two rows.
+std::string TestFile() {
+  using testing::Column;
+  testing::TableData t{{"Table1",
+                        {testing::TextColumn("A"), testing::TextColumn("B"),
+                         Column("C", DataType::kByte), Column("D", DataType::kInteger),
+                         Column("E", DataType::kLong), Column("F", DataType::kDouble),
+                         Column("G", DataType::kDateTime), Column("H", DataType::kCurrency),
+                         Column("I", DataType::kBoolean)},
+                        {testing::Index("PrimaryKey", {"A"}, true), testing::Index("B", {"B"})}},
+                       {Row("a", "b", 0), Row("abcdefg", "hijklmnop", 2)}};
+  return testing::MakeDatabase("test.accdb", {t});
 }
 
 // Every page of the index's tree, root first.
@@ -54,8 +67,7 @@ std::vector<uint32_t> TreePages(PageFile& file, const JetFormat& format, const I
 }
 
 TEST(IndexWriter, PagesChangedInPlaceEqualTheirReencodingAndStayInOrder) {
-  CORVALIN_REQUIRE_CORPUS();
-  std::string path = CopyOfCorpusFile("V2010/testV2010.accdb");
+  std::string path = TestFile();
   {
     auto db = Database::Open(path, {"", true});
     TableWriter writer(db, db->ReadTableDef("Table1"));
@@ -92,8 +104,7 @@ TEST(IndexWriter, PagesChangedInPlaceEqualTheirReencodingAndStayInOrder) {
 }
 
 TEST(IndexWriter, TwoWritersOnOneFileSeeEachOthersEntries) {
-  CORVALIN_REQUIRE_CORPUS();
-  std::string path = CopyOfCorpusFile("V2010/testV2010.accdb");
+  std::string path = TestFile();
   {
     auto first = Database::Open(path, {"", true});
     auto second = Database::Open(path, {"", true});
@@ -115,8 +126,7 @@ TEST(IndexWriter, TwoWritersOnOneFileSeeEachOthersEntries) {
 }
 
 TEST(IndexWriter, RefusedRecordLeavesTheFileAsItWas) {
-  CORVALIN_REQUIRE_CORPUS();
-  std::string path = CopyOfCorpusFile("V2010/testV2010.accdb");
+  std::string path = TestFile();
   auto db = Database::Open(path, {"", true});
   TableWriter writer(db, db->ReadTableDef("Table1"));
   for (int i = 0; i < 300; ++i) writer.Insert(Row("r" + std::to_string(i), "same", i));
@@ -130,8 +140,7 @@ TEST(IndexWriter, RefusedRecordLeavesTheFileAsItWas) {
 }
 
 TEST(PageFile, WrittenPagesAreInTheFileAtOnceAndItGrows) {
-  CORVALIN_REQUIRE_CORPUS();
-  std::string path = CopyOfCorpusFile("V2010/testV2010.accdb");
+  std::string path = TestFile();
   auto file = PageFile::Get(path, true);
   const uint32_t count = file->page_count();
   const uint32_t size = file->page_size();

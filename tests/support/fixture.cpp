@@ -14,8 +14,10 @@ using engine::Value;
 // 2021-08-31 12:00, so that every fixture file has the same bytes.
 constexpr double kFixtureDate = 44439.5;
 
+}  // namespace
+
 engine::NewIndex Index(const std::string& name, std::vector<std::string> columns,
-                       bool primary = false, bool unique = false) {
+                       bool primary, bool unique) {
   engine::NewIndex index;
   index.name = name;
   index.columns = std::move(columns);
@@ -23,8 +25,6 @@ engine::NewIndex Index(const std::string& name, std::vector<std::string> columns
   index.unique = unique || primary;
   return index;
 }
-
-}  // namespace
 
 engine::NewColumn TextColumn(const std::string& name, uint16_t size) {
   engine::NewColumn column;
@@ -79,6 +79,24 @@ std::string EmptyTablesFile(const std::string& file_name) {
   std::vector<TableData> tables;
   for (const char* name : {"Table1", "Table2", "Table3"})
     tables.push_back({{name, {TextColumn("col1"), TextColumn("col2"), TextColumn("col3")}, {}}, {}});
+  return MakeDatabase(file_name, tables);
+}
+
+std::string TypesTableFile(const std::string& file_name) {
+  TableData one{{"Table1",
+                 {TextColumn("A"), TextColumn("B"), Column("C", DataType::kByte),
+                  Column("D", DataType::kInteger), Column("E", DataType::kLong),
+                  Column("F", DataType::kDouble), Column("G", DataType::kDateTime),
+                  Column("H", DataType::kCurrency), Column("I", DataType::kBoolean)},
+                 {}},
+                {{std::string("a"), std::string("b"), uint8_t(0), int16_t(0), int32_t(0), 0.0,
+                  engine::DateTime{29932}, engine::Currency{0}, false},
+                 {std::string("abcdefg"), std::string("hijklmnop"), uint8_t(2), int16_t(222),
+                  int32_t(333333333), 444.555, engine::DateTime{27293}, engine::Currency{35000},
+                  true}}};
+  std::vector<TableData> tables{one};
+  for (const char* name : {"Table2", "Table3", "Table4"})
+    tables.push_back({{name, {TextColumn("x")}, {}}, {}});
   return MakeDatabase(file_name, tables);
 }
 

@@ -18,6 +18,7 @@
 #include "db/engine/format/page_file.h"
 #include "tests/support/command.h"
 #include "tests/support/corpus.h"
+#include "tests/support/fixture.h"
 
 namespace corvalin::engine {
 namespace {
@@ -110,8 +111,14 @@ TEST(CheckTest, AccessMadeFilesAreConsistent) {
 class DamagedCopy : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
-    if (testing::CorpusDir().empty()) GTEST_SKIP() << "the corpus is not here";
-    path_ = testing::CopyOfCorpusFile(GetParam());
+    const std::string name = GetParam();
+    if (name.find('/') == std::string::npos) {
+      path_ = testing::KeyedTablesFile(name);
+    } else {
+      // Access 97 files we cannot make ourselves.
+      if (testing::CorpusDir().empty()) GTEST_SKIP() << "the corpus is not here";
+      path_ = testing::CopyOfCorpusFile(name);
+    }
     target_ = FindTarget(path_);
     ASSERT_FALSE(target_.table.empty()) << "no table to damage in " << GetParam();
     ASSERT_EQ(Check(path_).status, 0);
@@ -245,15 +252,24 @@ TEST_P(DamagedCopy, FreeSpaceOverstated) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, DamagedCopy,
-                         ::testing::Values("V1997/indexTestV1997.mdb",
-                                           "V2000/indexTestV2000.mdb",
-                                           "V2010/indexTestV2010.accdb"));
+                         ::testing::Values("keyed.mdb", "keyed.accdb",
+                                           "V1997/indexTestV1997.mdb"));
+
+// Enough text keys for the index to have a level of intermediate pages.
+std::string ManyKeysFile() {
+  testing::TableData t{{"Keys", {testing::TextColumn("k", 100)}, {testing::Index("k", {"k"}, true)}},
+                       {}};
+  for (int i = 0; i < 3000; ++i)
+    t.rows.push_back({std::string("key ") + std::to_string(100000 + i) + std::string(40, 'x')});
+  return testing::MakeDatabase("manykeys.mdb", {t});
+}
 
 TEST(CheckTest, IntermediateEntryThatMisleadsSearchesIsAProblem) {
-  CORVALIN_REQUIRE_CORPUS();
-  for (const char* name : {"V1997/compIndexTestV1997.mdb", "V2000/compIndexTestV2000.mdb"}) {
-    SCOPED_TRACE(name);
-    std::string path = testing::CopyOfCorpusFile(name);
+  std::vector<std::string> files{ManyKeysFile()};
+  if (!testing::CorpusDir().empty())
+    files.push_back(testing::CopyOfCorpusFile("V1997/compIndexTestV1997.mdb"));
+  for (const std::string& path : files) {
+    SCOPED_TRACE(path);
     uint32_t node = 0, page_size = 0;
     size_t first_entry = 0;
     {
@@ -284,8 +300,7 @@ TEST(CheckTest, IntermediateEntryThatMisleadsSearchesIsAProblem) {
 }
 
 TEST(CheckTest, ProblemsAreReturnedNotThrown) {
-  CORVALIN_REQUIRE_CORPUS();
-  std::string path = testing::CopyOfCorpusFile("V2000/indexTestV2000.mdb");
+  std::string path = testing::KeyedTablesFile("keyed.mdb");
   Target t = FindTarget(path);
   // A definition chain running past the end of the file.
   WriteBytes(path, uint64_t(t.tdef_page) * t.page_size + 4, Le32(0x00FFFFF0));

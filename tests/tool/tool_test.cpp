@@ -9,7 +9,7 @@
 #include <string>
 
 #include "tests/support/command.h"
-#include "tests/support/corpus.h"
+#include "tests/support/fixture.h"
 
 namespace {
 
@@ -34,21 +34,18 @@ TEST(ToolTest, EngineErrorsNameTheFileOrTable) {
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("where.mdb"), std::string::npos) << missing.err;
 
-  CORVALIN_REQUIRE_CORPUS();
-  const std::string file = corvalin::testing::CorpusDir() + "/V2007/testV2007.accdb";
+  const std::string file = corvalin::testing::TypesTableFile("types.mdb");
   const auto no_table = Tool("export '" + file + "' 'Nope'");
   EXPECT_EQ(no_table.status, 1);
   EXPECT_NE(no_table.err.find("Nope"), std::string::npos) << no_table.err;
 
-  const auto wrong_password = Tool("tables '" + corvalin::testing::CorpusDir() +
-                                   "/encrypted/V2000_with-password.mdb' --password wrong");
+  const auto wrong_password = Tool("tables '" + corvalin::testing::MakeDatabase("secret.mdb", {}, "secret") + "' --password wrong");
   EXPECT_EQ(wrong_password.status, 1);
   EXPECT_NE(wrong_password.err.find("3031"), std::string::npos) << wrong_password.err;
 }
 
 TEST(ToolTest, TablesAndExportForms) {
-  CORVALIN_REQUIRE_CORPUS();
-  const std::string file = corvalin::testing::CorpusDir() + "/V2007/testV2007.accdb";
+  const std::string file = corvalin::testing::TypesTableFile("types.mdb");
   const auto tables = Tool("tables '" + file + "'");
   ASSERT_EQ(tables.status, 0) << tables.err;
   EXPECT_EQ(tables.out, "Table1\nTable2\nTable3\nTable4\n");
