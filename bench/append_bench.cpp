@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -129,6 +130,21 @@ std::vector<DataType> ColumnTypes(const std::string& path, const std::string& ta
   return types;
 }
 
+// The process's resident memory of its own (RssAnon) and of mapped files
+// (RssFile), in MB: the run holds neither table in its own memory, so only
+// the second grows with the file.
+std::string ResidentMemory() {
+  std::ifstream status("/proc/self/status");
+  std::string line, out;
+  while (std::getline(status, line)) {
+    if (line.rfind("RssAnon:", 0) == 0 || line.rfind("RssFile:", 0) == 0) {
+      long kb = std::atol(line.c_str() + 8);
+      out += (out.empty() ? "" : ", ") + line.substr(0, 7) + " " + std::to_string(kb / 1024) + " MB";
+    }
+  }
+  return out;
+}
+
 // Seconds for rows pwrites of `size` bytes each, one after the other.
 double PlainWrites(long rows, size_t size) {
   auto path = std::filesystem::temp_directory_path() / "corvalin-bench.raw";
@@ -165,6 +181,7 @@ double EngineAppend(const std::string& source, const std::string& table, long ro
       values.resize(def->columns.size());
     }
     seconds = Seconds(start);
+    if (with_indexes) std::printf("  (after the appends: %s)\n", ResidentMemory().c_str());
   }
   std::filesystem::remove(path);
   return seconds;
