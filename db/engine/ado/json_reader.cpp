@@ -72,7 +72,7 @@ class Parser {
         if (pos_ >= text_.size() || text_[pos_] != ':') Fail("':' was expected after a member name");
         ++pos_;
         SkipSpace();
-        value.members.emplace_back(std::move(key), Value(depth + 1));
+        value.members.push_back({std::move(key), Value(depth + 1)});
         SkipSpace();
         if (pos_ < text_.size() && text_[pos_] == ',') {
           ++pos_;

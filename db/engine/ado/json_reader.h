@@ -9,18 +9,25 @@
 
 namespace corvalin::ado {
 
+struct JsonMember;
+
 struct JsonValue {
   enum class Kind { kNull, kBoolean, kNumber, kString, kArray, kObject };
   Kind kind = Kind::kNull;
   bool boolean = false;
   std::string text;  // a string's UTF-8 text, or a number as written
   std::vector<JsonValue> items;                             // array
-  std::vector<std::pair<std::string, JsonValue>> members;  // object, in order
+  std::vector<JsonMember> members;                          // object, in order
   int line = 1;                                             // where it starts
 
   bool IsNull() const { return kind == Kind::kNull; }
   // The member's value, or nullptr when the object has no such member.
   const JsonValue* Find(const std::string& key) const;
+};
+
+struct JsonMember {
+  std::string first;  // the name
+  JsonValue second;   // the value
 };
 
 // "array", "object", ... for messages.
