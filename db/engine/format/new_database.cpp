@@ -226,11 +226,11 @@ const SystemTable& ComplexColumnsTable() {
   return table;
 }
 
-TableDef SystemTableDef(const SystemTable& spec, const JetFormat& format) {
+TableDef SystemTableDef(const SystemTable& shape, const JetFormat& format) {
   TableDef t;
-  t.name = spec.name;
-  t.table_type = spec.table_type;
-  for (const SystemColumn& sc : spec.columns) {
+  t.name = shape.name;
+  t.table_type = shape.table_type;
+  for (const SystemColumn& sc : shape.columns) {
     ColumnDef c;
     c.name = sc.name;
     c.type = sc.type;
@@ -243,8 +243,8 @@ TableDef SystemTableDef(const SystemTable& spec, const JetFormat& format) {
     t.columns.push_back(std::move(c));
   }
   LayOutColumns(format, t.columns);
-  for (size_t i = 0; i < spec.indexes.size(); ++i) {
-    const SystemIndex& si = spec.indexes[i];
+  for (size_t i = 0; i < shape.indexes.size(); ++i) {
+    const SystemIndex& si = shape.indexes[i];
     IndexDef x;
     x.name = si.name;
     x.index_number = x.real_index_number = int32_t(i);
@@ -350,15 +350,15 @@ bool Indexable(DataType type) {
   return type != DataType::kMemo && type != DataType::kOle;
 }
 
-TableDef UserTableDef(const NewTable& spec, const JetFormat& format,
+TableDef UserTableDef(const NewTable& shape, const JetFormat& format,
                       const std::string& file) {
-  const std::string& tn = spec.name;
+  const std::string& tn = shape.name;
   CheckName(tn, "the new table", tn.empty() ? "(no name)" : tn);
-  if (spec.columns.empty())
+  if (shape.columns.empty())
     throw Error(kErrInvalidArgument, "table " + tn + " has no columns");
-  if (spec.columns.size() > kMaxColumns)
+  if (shape.columns.size() > kMaxColumns)
     throw Error(kErrInvalidArgument, "table " + tn + " has more than 255 columns");
-  if (spec.indexes.size() > kMaxIndexes)
+  if (shape.indexes.size() > kMaxIndexes)
     throw Error(kErrInvalidArgument, "table " + tn + " has more than 32 indexes");
 
   TableDef t;
@@ -366,7 +366,7 @@ TableDef UserTableDef(const NewTable& spec, const JetFormat& format,
   t.table_type = tdef::kUserTable;
   std::set<std::string> names;
   bool autonumber = false;
-  for (const NewColumn& nc : spec.columns) {
+  for (const NewColumn& nc : shape.columns) {
     CheckName(nc.name, "a column", tn);
     const std::string where = "column " + nc.name + " of table " + tn;
     if (!names.insert(Lower(nc.name)).second)
@@ -430,8 +430,8 @@ TableDef UserTableDef(const NewTable& spec, const JetFormat& format,
 
   std::set<std::string> index_names;
   bool primary = false;
-  for (size_t i = 0; i < spec.indexes.size(); ++i) {
-    const NewIndex& ni = spec.indexes[i];
+  for (size_t i = 0; i < shape.indexes.size(); ++i) {
+    const NewIndex& ni = shape.indexes[i];
     CheckName(ni.name, "an index", tn);
     const std::string where = "index " + ni.name + " of table " + tn;
     if (!index_names.insert(Lower(ni.name)).second)
