@@ -328,18 +328,24 @@ void AppendColumnKey(const JetFormat& format, const TableDef& table,
 
 std::vector<uint8_t> EncodeIndexKey(const JetFormat& format, const TableDef& table,
                                     const IndexDef& index, const std::vector<Value>& row) {
+  std::vector<uint8_t> key;
+  EncodeIndexKey(format, table, index, row, key);
+  return key;
+}
+
+void EncodeIndexKey(const JetFormat& format, const TableDef& table, const IndexDef& index,
+                    const std::vector<Value>& row, std::vector<uint8_t>& key) {
   if (row.size() != table.columns.size())
     throw Error(kErrInvalidArgument,
                 "cannot make the index key of index " + index.name + " of table " +
                     table.name + ": the row has " + std::to_string(row.size()) +
                     " values for " + std::to_string(table.columns.size()) + " columns");
-  std::vector<uint8_t> key;
+  key.clear();
   for (const IndexColumn& ic : index.columns) {
     size_t position = 0;
     const ColumnDef& column = IndexedColumn(table, index, ic, &position);
     AppendColumnKey(format, table, column, ic.ascending, row[position], key);
   }
-  return key;
 }
 
 bool IndexHoldsRow(const TableDef& table, const IndexDef& index,

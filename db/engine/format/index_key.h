@@ -19,6 +19,9 @@ namespace corvalin::engine {
 // sort order we do not know, or a character whose key code is unknown.
 std::vector<uint8_t> EncodeIndexKey(const JetFormat& format, const TableDef& table,
                                     const IndexDef& index, const std::vector<Value>& row);
+// The same into key (its room reused).
+void EncodeIndexKey(const JetFormat& format, const TableDef& table, const IndexDef& index,
+                    const std::vector<Value>& row, std::vector<uint8_t>& key);
 
 // The key of one column value, appended to `out`: the flag byte (value or
 // Null, ascending or descending) and the value's bytes.

@@ -26,6 +26,7 @@
 #include "db/engine/format/index_page.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <set>
 
@@ -71,7 +72,10 @@ IndexPage DecodeIndexPage(std::span<const uint8_t> page, const JetFormat& format
   const size_t area = page.size() - lay.entries();
   const size_t trailer = kRowPointerSize + (out.leaf ? 0 : kChildPointerSize);
   std::span<const uint8_t> data = page.subspan(lay.entries());
-  std::span<const uint8_t> prefix;
+  size_t count = 0;
+  for (size_t i = 0; i < lay.mask_size; ++i) count += size_t(std::popcount(page[lay.mask + i]));
+  out.entries.reserve(count + 1);  // room for the entry a writer adds
+  size_t prefix = 0;
   size_t start = 0;
   for (size_t bit = 0; bit < lay.mask_size * 8; ++bit) {
     if ((page[lay.mask + bit / 8] & (1u << (bit % 8))) == 0) continue;
@@ -79,27 +83,31 @@ IndexPage DecodeIndexPage(std::span<const uint8_t> page, const JetFormat& format
       throw DamagedPage(file, page_number, "index entry outside the page");
     std::span<const uint8_t> stored = data.subspan(start, bit - start);
     start = bit;
-    if (out.entries.empty()) {
+    const bool first = out.entries.empty();
+    if (first) {
       if (out.prefix_length > stored.size())
         throw DamagedPage(file, page_number, "index prefix longer than its entry");
-      prefix = stored.first(out.prefix_length);
+    } else {
+      prefix = out.prefix_length;
     }
-    std::vector<uint8_t> whole;
-    if (!out.entries.empty()) whole.assign(prefix.begin(), prefix.end());
-    whole.insert(whole.end(), stored.begin(), stored.end());
-    if (whole.size() < trailer)
-      throw DamagedPage(file, page_number, "index entry too short");
-    IndexEntry e;
-    size_t key_size = whole.size() - trailer;
-    const uint8_t* t = whole.data() + key_size;
+    // The entry is the first entry's prefix, then its stored bytes.
+    const size_t whole = prefix + stored.size();
+    if (whole < trailer) throw DamagedPage(file, page_number, "index entry too short");
+    auto byte_at = [&](size_t i) { return i < prefix ? data[i] : stored[i - prefix]; };
+    const size_t key_size = whole - trailer;
+    IndexEntry& e = out.entries.emplace_back();
+    e.key.resize(key_size);
+    const size_t from_prefix = std::min(prefix, key_size);
+    std::copy(data.begin(), data.begin() + from_prefix, e.key.begin());
+    std::copy(stored.begin(), stored.begin() + (key_size - from_prefix),
+              e.key.begin() + from_prefix);
+    uint8_t t[8];
+    for (size_t i = 0; i < trailer; ++i) t[i] = byte_at(key_size + i);
     e.row.page = uint32_t(t[0]) << 16 | uint32_t(t[1]) << 8 | t[2];
     e.row.row = t[3];
     if (!out.leaf)
       e.child_page = uint32_t(t[4]) << 24 | uint32_t(t[5]) << 16 |
                      uint32_t(t[6]) << 8 | t[7];
-    whole.resize(key_size);
-    e.key = std::move(whole);
-    out.entries.push_back(std::move(e));
   }
   return out;
 }
@@ -117,43 +125,70 @@ int CompareIndexEntries(const std::vector<uint8_t>& key_a, RowId row_a,
   return 0;
 }
 
+namespace {
+
+// An entry's trailer as stored: row pointer (big-endian page, row), and on
+// intermediate pages the child page.
+size_t TrailerBytes(const IndexEntry& e, bool leaf, uint8_t* t) {
+  t[0] = uint8_t(e.row.page >> 16);
+  t[1] = uint8_t(e.row.page >> 8);
+  t[2] = uint8_t(e.row.page);
+  t[3] = uint8_t(e.row.row);
+  if (leaf) return kRowPointerSize;
+  for (int i = 0; i < 4; ++i) t[4 + i] = uint8_t(e.child_page >> (8 * (3 - i)));
+  return kRowPointerSize + kChildPointerSize;
+}
+
+// The shared prefix the encoder chooses for entries, and the size of the
+// entry area they then fill. Entries are sorted, so what the first and last
+// share, all share. The prefix stays shorter than every entry, so each entry
+// keeps a byte and its end bit; on Jet3 pages its length field is one byte,
+// and long text keys can share more than it can say.
+struct EntryArea {
+  size_t prefix = 0;
+  size_t total = 0;
+};
+EntryArea MeasureEntries(std::span<const IndexEntry> entries, bool leaf,
+                         const IndexPageLayout& lay) {
+  const size_t trailer = kRowPointerSize + (leaf ? 0 : kChildPointerSize);
+  EntryArea area;
+  size_t whole = 0;
+  for (const auto& e : entries) whole += e.key.size() + trailer;
+  if (entries.size() > 1) {
+    uint8_t ta[8], tb[8];
+    TrailerBytes(entries.front(), leaf, ta);
+    TrailerBytes(entries.back(), leaf, tb);
+    auto byte_at = [](const IndexEntry& e, const uint8_t* t, size_t i) {
+      return i < e.key.size() ? e.key[i] : t[i - e.key.size()];
+    };
+    size_t limit = (size_t(1) << (8 * lay.prefix_size)) - 1;
+    for (const auto& e : entries) limit = std::min(limit, e.key.size() + trailer - 1);
+    while (area.prefix < limit && byte_at(entries.front(), ta, area.prefix) ==
+                                      byte_at(entries.back(), tb, area.prefix))
+      ++area.prefix;
+  }
+  area.total = whole - (entries.empty() ? 0 : area.prefix * (entries.size() - 1));
+  return area;
+}
+
+bool AreaFits(const EntryArea& area, const IndexPageLayout& lay, size_t page_size) {
+  return lay.entries() + area.total <= page_size && area.total < lay.mask_size * 8;
+}
+
+}  // namespace
+
+bool IndexEntriesFit(std::span<const IndexEntry> entries, bool leaf, const JetFormat& format) {
+  const IndexPageLayout& lay = format.unicode_text ? kJet4Index : kJet3Index;
+  return AreaFits(MeasureEntries(entries, leaf, lay), lay, format.page_size);
+}
+
 bool EncodeIndexPage(const IndexPage& page, const JetFormat& format,
                      std::span<uint8_t> out) {
   const IndexPageLayout& lay = format.unicode_text ? kJet4Index : kJet3Index;
-  const size_t trailer = kRowPointerSize + (page.leaf ? 0 : kChildPointerSize);
-  // An entry as stored: key, row pointer (big-endian page, row), child.
-  auto trailer_bytes = [&](const IndexEntry& e, uint8_t* t) {
-    t[0] = uint8_t(e.row.page >> 16);
-    t[1] = uint8_t(e.row.page >> 8);
-    t[2] = uint8_t(e.row.page);
-    t[3] = uint8_t(e.row.row);
-    if (!page.leaf)
-      for (int i = 0; i < 4; ++i) t[4 + i] = uint8_t(e.child_page >> (8 * (3 - i)));
-  };
-  auto byte_at = [&](const IndexEntry& e, const uint8_t* t, size_t i) {
-    return i < e.key.size() ? e.key[i] : t[i - e.key.size()];
-  };
   const auto& entries = page.entries;
-  // Entries are sorted, so what the first and last share, all share. The
-  // prefix stays shorter than every entry, so each entry keeps a byte and
-  // its end bit.
-  size_t prefix = 0;
-  if (entries.size() > 1) {
-    uint8_t ta[8], tb[8];
-    trailer_bytes(entries.front(), ta);
-    trailer_bytes(entries.back(), tb);
-    // The prefix length field is one byte on Jet3 pages: long text keys
-    // can share more than it can say.
-    size_t limit = (size_t(1) << (8 * lay.prefix_size)) - 1;
-    for (const auto& e : entries) limit = std::min(limit, e.key.size() + trailer - 1);
-    while (prefix < limit &&
-           byte_at(entries.front(), ta, prefix) == byte_at(entries.back(), tb, prefix))
-      ++prefix;
-  }
-  size_t total = 0;
-  for (size_t i = 0; i < entries.size(); ++i)
-    total += entries[i].key.size() + trailer - (i == 0 ? 0 : prefix);
-  if (lay.entries() + total > out.size() || total >= lay.mask_size * 8) return false;
+  const EntryArea measured = MeasureEntries(entries, page.leaf, lay);
+  const size_t prefix = measured.prefix;
+  if (!AreaFits(measured, lay, out.size())) return false;
 
   std::fill(out.begin(), out.end(), 0);
   out[0] = page.leaf ? kIndexLeafPageType : kIndexNodePageType;
@@ -174,7 +209,7 @@ bool EncodeIndexPage(const IndexPage& page, const JetFormat& format,
   for (size_t i = 0; i < entries.size(); ++i) {
     const IndexEntry& e = entries[i];
     uint8_t t[8];
-    trailer_bytes(e, t);
+    const size_t trailer = TrailerBytes(e, page.leaf, t);
     size_t skip = i == 0 ? 0 : prefix;
     if (skip < e.key.size()) {
       std::memcpy(area + at, e.key.data() + skip, e.key.size() - skip);
@@ -195,7 +230,7 @@ bool EncodeIndexPage(const IndexPage& page, const JetFormat& format,
 
 IndexPageAreas IndexPageAreasFor(const JetFormat& format) {
   const IndexPageLayout& lay = format.unicode_text ? kJet4Index : kJet3Index;
-  return {lay.next, lay.prefix, lay.prefix_size, lay.mask, lay.mask_size, lay.entries()};
+  return {8, lay.prev, lay.next, lay.prefix, lay.prefix_size, lay.mask, lay.mask_size, lay.entries()};
 }
 
 std::vector<IndexEntry> ReadIndexEntries(PageFile& file, const JetFormat& format,

@@ -48,9 +48,15 @@ int CompareIndexEntries(const std::vector<uint8_t>& key_a, RowId row_a,
 bool EncodeIndexPage(const IndexPage& page, const JetFormat& format,
                      std::span<uint8_t> out);
 
+// Whether EncodeIndexPage would fit these entries (sorted) on one page of
+// the kind `leaf` says, without writing them.
+bool IndexEntriesFit(std::span<const IndexEntry> entries, bool leaf, const JetFormat& format);
+
 // Where the parts of an index page lie (see the table in index_page.cpp),
 // for code that changes an encoded page in place.
 struct IndexPageAreas {
+  size_t unknown;      // bytes after the owner that the encoder leaves zero
+  size_t prev;         // previous page of the same level (ends `unknown`)
   size_t next;         // next page of the same level
   size_t prefix;       // shared prefix length
   size_t prefix_size;  // its size in bytes

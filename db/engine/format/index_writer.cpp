@@ -15,6 +15,7 @@
 #include <bit>
 #include <cstring>
 #include <set>
+#include <span>
 
 #include "db/engine/error.h"
 #include "db/engine/format/data_page.h"
@@ -129,7 +130,8 @@ class Tree {
       level.number = number;
       if (raw_leaf) {
         CheckInFile(number);
-        if (pages_.View(number)[0] == kIndexLeafPageType) {
+        const int known = cache_.KnownLeaf(number);
+        if (known == 1 || (known < 0 && pages_.View(number)[0] == kIndexLeafPageType)) {
           path.push_back(std::move(level));
           return path;
         }
@@ -191,19 +193,39 @@ class Tree {
     return page;
   }
 
-  bool Store(uint32_t number, const IndexPage& page) {
+  // Writes page as page `number` of this save; false when it does not fit.
+  bool Put(uint32_t number, const IndexPage& page) {
     buffer_.resize(format_.page_size);
     if (!EncodeIndexPage(page, format_, buffer_)) return false;
     PageData& target = pages_.Modify(number);
     std::copy(buffer_.begin(), buffer_.end(), target.begin());
+    return true;
+  }
+
+  bool Store(uint32_t number, const IndexPage& page) {
+    if (!Put(number, page)) return false;
     cache_.Stored(number, page);
     return true;
   }
 
   void StoreOrFail(uint32_t number, const IndexPage& page) {
-    if (!Store(number, page))
-      throw Error(kErrTooLong, "an entry of index " + index_.name +
-                                   " is too large for an index page");
+    if (!Store(number, page)) TooLarge();
+  }
+  // The same for a page nobody needs afterwards: the cache takes it.
+  void StoreOrFail(uint32_t number, IndexPage&& page) {
+    if (!Put(number, page)) TooLarge();
+    cache_.Stored(number, std::move(page));
+  }
+
+  [[noreturn]] void TooLarge() const {
+    throw Error(kErrTooLong, "an entry of index " + index_.name +
+                                 " is too large for an index page");
+  }
+
+  // A level's children, taken from its page when first needed.
+  static std::vector<Child>& ChildrenOf(Level& level) {
+    if (level.children.empty()) level.children = Children(level.page());
+    return level.children;
   }
 
   uint32_t NewPage() {
@@ -214,10 +236,18 @@ class Tree {
     return number;
   }
 
+  // Links page `number` to `next`: only its next-page field changes, in
+  // its bytes and in what the cache holds of it.
   void SetNext(uint32_t number, uint32_t next) {
-    IndexPage& p = Load(number);
-    p.next_page = next;
-    StoreOrFail(number, p);
+    CheckInFile(number);
+    const uint8_t type = pages_.View(number)[0];
+    if (type != kIndexLeafPageType && type != kIndexNodePageType)
+      throw DamagedPage(pages_.file().path(), number,
+                        "index " + index_.name + " links to a page that is not an index page");
+    PageData& bytes = pages_.Modify(number);
+    const size_t at = IndexPageAreasFor(format_).next;
+    for (int i = 0; i < 4; ++i) bytes[at + i] = uint8_t(next >> (8 * i));
+    cache_.NextChanged(number, next);
   }
 
   void Insert(const std::vector<uint8_t>& key, RowId row) {
@@ -239,27 +269,35 @@ class Tree {
     for (size_t depth = path.size(); depth-- > 0;) {
       Level& level = path[depth];
       const bool is_leaf = level.page().leaf;
-      if (depth > 0 && path[depth - 1].children.empty())
-        path[depth - 1].children = Children(path[depth - 1].page());
-      if (!is_leaf) *level.model = NodeFrom(level.children, level.page());
+      // A page whose children changed is rebuilt from them; one whose link
+      // key changed was changed in place.
+      if (!is_leaf && !level.children.empty())
+        *level.model = NodeFrom(level.children, level.page());
       const IndexPage& page = level.page();
-      size_t count = is_leaf ? page.entries.size() : level.children.size();
       if (Store(level.number, page)) {
         if (depth == 0 || !at_end) return;
         Level& parent = path[depth - 1];
-        Child& link = parent.children[parent.slot];
-        if (!link.bounded) return;  // the tail has no key to move
+        // The tail has no key to move.
+        if (parent.slot >= parent.page().entries.size()) return;
         auto [k, r] = is_leaf ? std::pair{page.entries.back().key, page.entries.back().row}
                               : SubtreeMax(level.number);
-        link.key = k;
-        link.row = r;
-        at_end = parent.slot + 1 == parent.children.size();
+        if (parent.children.empty()) {
+          // Only the link's key changes: in the parent's page itself.
+          IndexEntry& link = parent.page().entries[parent.slot];
+          link.key = std::move(k);
+          link.row = r;
+          at_end = parent.slot + 1 == parent.page().entries.size() && parent.page().tail_page == 0;
+        } else {
+          Child& link = parent.children[parent.slot];
+          link.key = std::move(k);
+          link.row = r;
+          at_end = parent.slot + 1 == parent.children.size();
+        }
         inserted = kNone;
         continue;
       }
-      if (count < 2)
-        throw Error(kErrTooLong, "an entry of index " + index_.name +
-                                     " is too large for an index page");
+      const size_t count = is_leaf ? page.entries.size() : ChildrenOf(level).size();
+      if (count < 2) TooLarge();
       size_t split = ChooseSplit(level, is_leaf, count,
                                  inserted != kNone && inserted + 2 >= count);
 
@@ -297,13 +335,13 @@ class Tree {
       right.prev_page = left_number;
       uint32_t before = left.prev_page;
       right.prev_page = left_number;
-      StoreOrFail(left_number, left);
-      StoreOrFail(level.number, right);
+      StoreOrFail(left_number, std::move(left));
       *level.model = std::move(right);
+      StoreOrFail(level.number, level.page());
       if (before != 0) SetNext(before, left_number);
 
       Level& parent = path[depth - 1];
-      Child& link = parent.children[parent.slot];
+      Child& link = ChildrenOf(parent)[parent.slot];
       bool parent_max_changed =
           link.bounded && at_end && parent.slot + 1 == parent.children.size();
       if (link.bounded && at_end) {
@@ -325,12 +363,13 @@ class Tree {
   // (their shared prefixes differ from the whole page's).
   size_t ChooseSplit(const Level& level, bool is_leaf, size_t count, bool at_end) {
     auto fits = [&](size_t k) {
-      IndexPage a, b;
       if (is_leaf) {
-        a.leaf = b.leaf = true;
-        a.entries.assign(level.page().entries.begin(), level.page().entries.begin() + k);
-        b.entries.assign(level.page().entries.begin() + k, level.page().entries.end());
-      } else {
+        std::span<const IndexEntry> all = level.page().entries;
+        return IndexEntriesFit(all.first(k), true, format_) &&
+               IndexEntriesFit(all.subspan(k), true, format_);
+      }
+      IndexPage a, b;
+      {
         a = NodeFrom({level.children.begin(), level.children.begin() + k}, level.page());
         b = NodeFrom({level.children.begin() + k, level.children.end()}, level.page());
       }
@@ -374,15 +413,15 @@ class Tree {
     left.next_page = right_number;
     right.prev_page = left_number;
     right.next_page = 0;
-    StoreOrFail(left_number, left);
-    StoreOrFail(right_number, right);
+    StoreOrFail(left_number, std::move(left));
+    StoreOrFail(right_number, std::move(right));
     IndexPage top;
     top.leaf = false;
     top.owner = owner_;
     top.entries.push_back({left_key, left_row, left_number});
     top.tail_page = right_number;
-    StoreOrFail(root.number, top);
     *root.model = std::move(top);
+    StoreOrFail(root.number, root.page());
   }
 
   // One descent to the leaf where key belongs; see FindIndexSpot.
@@ -398,14 +437,12 @@ class Tree {
     size_t low = 0, high = n;
     while (low < high) {
       size_t mid = (low + high) / 2;
-      WholeEntry(*leaf, area, mid, entry_);
-      if (CompareKeys(entry_, key) < 0) low = mid + 1;
+      if (CompareStored(*leaf, area, mid, key) < 0) low = mid + 1;
       else high = mid;
     }
     IndexSpot spot;
     if (low < n) {
-      WholeEntry(*leaf, area, low, entry_);
-      spot.has_key = CompareKeys(entry_, key) == 0;
+      spot.has_key = CompareStored(*leaf, area, low, key) == 0;
     } else if (leaf->next_page != 0) {
       return {HasKey(key), 0, 0};  // the key may start the next leaf
     }
@@ -430,13 +467,25 @@ class Tree {
     out.insert(out.end(), area + start, area + leaf.ends[i]);
   }
 
-  // Orders a whole leaf entry against a key alone, as the entries' order
-  // (CompareIndexEntries) has it: key bytes, then the shorter key first.
-  static int CompareKeys(const std::vector<uint8_t>& whole, const std::vector<uint8_t>& key) {
-    size_t length = whole.size() - kLeafTrailer;
-    size_t n = std::min(length, key.size());
-    if (n > 0) {
-      int c = std::memcmp(whole.data(), key.data(), n);
+  // Orders leaf entry i, as stored (its prefix from the first entry),
+  // against a key alone, as the entries' order (CompareIndexEntries) has
+  // it: key bytes, then the shorter key first. The entry is not put
+  // together.
+  static int CompareStored(const LeafBytes& leaf, const uint8_t* area, size_t i,
+                           const std::vector<uint8_t>& key) {
+    const size_t start = i == 0 ? 0 : leaf.ends[i - 1];
+    const size_t prefix = i == 0 ? 0 : leaf.prefix;
+    const size_t length = prefix + (leaf.ends[i] - start) - kLeafTrailer;
+    const size_t n = std::min(length, key.size());
+    // The key part of the entry: up to `prefix` bytes from the first entry,
+    // the rest from its own stored bytes.
+    const size_t head = std::min(n, prefix);
+    if (head > 0) {
+      int c = std::memcmp(area, key.data(), head);
+      if (c != 0) return c < 0 ? -1 : 1;
+    }
+    if (n > head) {
+      int c = std::memcmp(area + start, key.data() + head, n - head);
       if (c != 0) return c < 0 ? -1 : 1;
     }
     if (length != key.size()) return length < key.size() ? -1 : 1;
@@ -534,6 +583,16 @@ void IndexPageCache::Begin(PageFile& file) {
   // the leaves outgrow the cache they go, while the few intermediate pages
   // every descent reads stay.
   constexpr size_t kMaxPages = 4096;
+  // Decoded leaves are big (an entry and its key each) and only a page
+  // split or a changed prefix needs one; they go after every save, their
+  // leaf bytes stay.
+  for (uint32_t number : decoded_leaves_) {
+    auto it = slots_.find(number);
+    if (it == slots_.end() || !it->second.decoded || !it->second.page.leaf) continue;
+    it->second.decoded = false;
+    it->second.page = IndexPage{};
+  }
+  decoded_leaves_.clear();
   if (file.write_count() != write_count_) {
     slots_.clear();
   } else if (slots_.size() >= kMaxPages) {
@@ -550,9 +609,64 @@ IndexPage& IndexPageCache::Get(PageWriteSet& pages, const JetFormat& format,
   if (!slot.decoded) {
     slot.page = DecodeIndexPage(pages.View(number), format, pages.file().path(), number);
     slot.decoded = true;
+    if (slot.page.leaf) decoded_leaves_.push_back(number);
   }
   return slot.page;
 }
+
+namespace {
+
+// Reads a leaf's entry ends from its bytes. Unless `known` (the bytes are
+// what EncodeIndexPage wrote), also checks that they are exactly what it
+// would write for the entries they hold: then the entry area is the entries
+// stored with the prefix the encoder chooses, the header holds the free
+// space it computes, and every byte it leaves zero is zero. False for an
+// empty leaf and for anything else.
+bool ReadLeafBytes(const PageData& bytes, const JetFormat& format, bool known, LeafBytes& leaf) {
+  const IndexPageAreas areas = IndexPageAreasFor(format);
+  if (bytes.size() <= areas.entries) return false;
+  const size_t area = bytes.size() - areas.entries;
+  leaf.ends.clear();
+  leaf.min_whole = SIZE_MAX;
+  leaf.prefix = bytes[areas.prefix];
+  if (areas.prefix_size == 2) leaf.prefix |= size_t(bytes[areas.prefix + 1]) << 8;
+  leaf.next_page = uint32_t(bytes[areas.next]) | uint32_t(bytes[areas.next + 1]) << 8 |
+                   uint32_t(bytes[areas.next + 2]) << 16 | uint32_t(bytes[areas.next + 3]) << 24;
+  for (size_t byte = 0; byte < areas.mask_size; ++byte) {
+    for (uint8_t bits = bytes[areas.mask + byte]; bits != 0; bits &= uint8_t(bits - 1)) {
+      const size_t bit = byte * 8 + size_t(std::countr_zero(bits));
+      const size_t start = leaf.ends.empty() ? 0 : leaf.ends.back();
+      if (bit > area || bit <= start) return false;
+      const size_t whole = bit - start + (leaf.ends.empty() ? 0 : leaf.prefix);
+      if (whole < kLeafTrailer) return false;
+      leaf.min_whole = std::min(leaf.min_whole, whole);
+      leaf.ends.push_back(uint16_t(bit));
+    }
+  }
+  if (leaf.ends.empty() || leaf.prefix >= leaf.ends[0]) return false;
+  if (known) return true;
+
+  const size_t n = leaf.ends.size();
+  const size_t total = leaf.ends.back();
+  const uint8_t* entries = bytes.data() + areas.entries;
+  if (bytes[1] != 0x01 || bytes[areas.prefix + areas.prefix_size] != 0) return false;
+  const size_t free = area - total;
+  if (bytes[2] != uint8_t(free) || bytes[3] != uint8_t(free >> 8)) return false;
+  for (size_t i = areas.unknown; i < areas.prev; ++i)
+    if (bytes[i] != 0) return false;
+  for (size_t i = total; i < area; ++i)
+    if (entries[i] != 0) return false;
+  // The encoder's prefix: what the first and last entries share, below the
+  // shortest entry and within the length field. The first `prefix` bytes of
+  // every entry are the first entry's, so the stored prefix is the
+  // encoder's when it is at the limit or the next bytes differ.
+  if (n == 1) return leaf.prefix == 0;
+  const size_t limit = std::min((size_t(1) << (8 * areas.prefix_size)) - 1, leaf.min_whole - 1);
+  if (leaf.prefix > limit) return false;
+  return leaf.prefix == limit || entries[leaf.prefix] != entries[leaf.ends[n - 2]];
+}
+
+}  // namespace
 
 LeafBytes* IndexPageCache::Leaf(PageWriteSet& pages, const JetFormat& format,
                                 uint32_t number) {
@@ -564,43 +678,47 @@ LeafBytes* IndexPageCache::Leaf(PageWriteSet& pages, const JetFormat& format,
   }
   const PageData& bytes = pages.View(number);
   if (bytes[0] != kIndexLeafPageType) return nullptr;
-  IndexPage& decoded = Get(pages, format, number);
-  Slot& slot = slots_[number];
-  if (slot.leaf_state != LeafState::kKnownCanonical) {
-    PageData& buffer = scratch_.page;
-    buffer.resize(format.page_size);
-    if (!EncodeIndexPage(decoded, format, buffer) || buffer != bytes) {
-      slot.leaf_state = LeafState::kOther;
-      return nullptr;
-    }
-  }
-  const IndexPageAreas areas = IndexPageAreasFor(format);
-  LeafBytes& leaf = slot.leaf;
-  leaf.ends.clear();
-  leaf.min_whole = SIZE_MAX;
-  leaf.prefix = bytes[areas.prefix];
-  if (areas.prefix_size == 2) leaf.prefix |= size_t(bytes[areas.prefix + 1]) << 8;
-  leaf.next_page = decoded.next_page;
-  for (size_t bit = 0; bit < areas.mask_size * 8; ++bit) {
-    if (!(bytes[areas.mask + bit / 8] & (1u << (bit % 8)))) continue;
-    size_t start = leaf.ends.empty() ? 0 : leaf.ends.back();
-    size_t whole = bit - start + (leaf.ends.empty() ? 0 : leaf.prefix);
-    leaf.min_whole = std::min(leaf.min_whole, whole);
-    leaf.ends.push_back(uint16_t(bit));
-  }
-  if (leaf.ends.empty()) {
-    slot.leaf_state = LeafState::kOther;  // an empty leaf: the general path
+  Slot& slot = it != slots_.end() ? it->second : slots_[number];
+  if (!ReadLeafBytes(bytes, format, slot.leaf_state == LeafState::kKnownCanonical, slot.leaf)) {
+    slot.leaf_state = LeafState::kOther;  // an empty leaf too: the general path
     return nullptr;
   }
   slot.leaf_state = LeafState::kCanonical;
-  return &leaf;
+  return &slot.leaf;
 }
 
 void IndexPageCache::Stored(uint32_t number, const IndexPage& page) {
   Slot& slot = slots_[number];
   if (&slot.page != &page) slot.page = page;
   slot.decoded = true;
-  slot.leaf_state = LeafState::kKnownCanonical;
+  slot.leaf_state = page.leaf ? LeafState::kKnownCanonical : LeafState::kUnknown;
+  if (page.leaf) decoded_leaves_.push_back(number);
+}
+
+void IndexPageCache::Stored(uint32_t number, IndexPage&& page) {
+  Slot& slot = slots_[number];
+  slot.page = std::move(page);
+  slot.decoded = true;
+  slot.leaf_state = slot.page.leaf ? LeafState::kKnownCanonical : LeafState::kUnknown;
+  if (slot.page.leaf) decoded_leaves_.push_back(number);
+}
+
+int IndexPageCache::KnownLeaf(uint32_t number) const {
+  auto it = slots_.find(number);
+  if (it == slots_.end()) return -1;
+  const Slot& slot = it->second;
+  if (slot.decoded) return slot.page.leaf ? 1 : 0;
+  if (slot.leaf_state == LeafState::kCanonical || slot.leaf_state == LeafState::kKnownCanonical)
+    return 1;
+  return -1;
+}
+
+void IndexPageCache::NextChanged(uint32_t number, uint32_t next) {
+  auto it = slots_.find(number);
+  if (it == slots_.end()) return;
+  Slot& slot = it->second;
+  if (slot.decoded) slot.page.next_page = next;
+  slot.leaf.next_page = next;
 }
 
 void IndexPageCache::Patched(uint32_t number) {

@@ -41,11 +41,20 @@ class IndexPageCache {
   LeafBytes* Leaf(PageWriteSet& pages, const JetFormat& format, uint32_t number);
   // The page's new content, stored by this save (encoded by EncodeIndexPage).
   void Stored(uint32_t number, const IndexPage& page);
+  void Stored(uint32_t number, IndexPage&& page);
+  // 1 when the cache knows page `number` is a leaf, 0 when it knows it is
+  // not, -1 when it does not know.
+  int KnownLeaf(uint32_t number) const;
+  // The page's next-page field was changed in place.
+  void NextChanged(uint32_t number, uint32_t next);
   // The leaf was changed in place (its LeafBytes with it).
   void Patched(uint32_t number);
   // After the save's pages are written.
   void Committed(PageFile& file) { write_count_ = file.write_count(); }
-  void Clear() { slots_.clear(); }
+  void Clear() {
+    slots_.clear();
+    decoded_leaves_.clear();
+  }
 
   // Buffers the b-tree code reuses from save to save.
   struct Scratch {
@@ -63,6 +72,7 @@ class IndexPageCache {
     LeafBytes leaf;
   };
   std::unordered_map<uint32_t, Slot> slots_;
+  std::vector<uint32_t> decoded_leaves_;  // this save's, released at the next Begin
   uint64_t write_count_ = UINT64_MAX;
 };
 

@@ -37,6 +37,7 @@ namespace corvalin::engine {
 namespace {
 
 constexpr size_t kCachePages = 4096;
+constexpr size_t kSparePages = 16;
 // The mapping of a writable file reserves address space (not memory) past
 // the file's end, so that a growing file is rarely remapped.
 constexpr uint64_t kMinMapping = uint64_t(1) << 30;
@@ -92,7 +93,7 @@ class PosixPageFile : public PageFile {
       lru_.splice(lru_.begin(), lru_, it->second.second);
       return it->second.first;
     }
-    auto data = std::make_shared<PageData>(page_size_);
+    std::shared_ptr<PageData> data = FreshPage();
     uint64_t offset = uint64_t(page_number) * page_size_;
     if (map_ && offset + page_size_ <= size_) {
       std::memcpy(data->data(), map_ + offset, page_size_);
@@ -170,11 +171,15 @@ class PosixPageFile : public PageFile {
         auto& bytes = const_cast<PageData&>(*it->second.first);
         std::memcpy(bytes.data(), page.data(), page_size_);
       } else {
-        it->second.first = std::make_shared<PageData>(page.begin(), page.end());
+        std::shared_ptr<PageData> copy = FreshPage();
+        std::memcpy(copy->data(), page.data(), page_size_);
+        it->second.first = std::move(copy);
       }
       lru_.splice(lru_.begin(), lru_, it->second.second);
     } else {
-      Remember(page_number, std::make_shared<PageData>(page.begin(), page.end()));
+      std::shared_ptr<PageData> copy = FreshPage();
+      std::memcpy(copy->data(), page.data(), page_size_);
+      Remember(page_number, std::move(copy));
     }
   }
 
@@ -265,9 +270,23 @@ class PosixPageFile : public PageFile {
     lru_.push_front(page_number);
     cache_[page_number] = {std::move(data), lru_.begin()};
     if (cache_.size() > kCachePages) {
-      cache_.erase(lru_.back());
+      auto old = cache_.find(lru_.back());
+      // A page nobody holds any more lends its buffer to the next one.
+      if (old->second.first.use_count() == 1 && spare_.size() < kSparePages)
+        spare_.push_back(std::const_pointer_cast<PageData>(std::move(old->second.first)));
+      cache_.erase(old);
       lru_.pop_back();
     }
+  }
+
+  // A page-sized buffer for the cache, of an evicted page when there is one.
+  std::shared_ptr<PageData> FreshPage() {
+    if (!spare_.empty()) {
+      std::shared_ptr<PageData> page = std::move(spare_.back());
+      spare_.pop_back();
+      if (page->size() == page_size_) return page;
+    }
+    return std::make_shared<PageData>(page_size_);
   }
 
   std::string path_;
@@ -279,6 +298,7 @@ class PosixPageFile : public PageFile {
   std::list<uint32_t> lru_;
   std::unordered_map<uint32_t,
                      std::pair<PagePtr, std::list<uint32_t>::iterator>> cache_;
+  std::vector<std::shared_ptr<PageData>> spare_;
   // Writable files: the file's size, its mapping, the pages written so far.
   uint64_t size_ = 0;
   uint8_t* map_ = nullptr;

@@ -57,6 +57,7 @@ TableWriter::TableWriter(std::shared_ptr<Database> database,
                                         "; records cannot be added to it");
   }
   long_values_.resize(table_->columns.size());
+  for (const ColumnDef& c : table_->columns) contexts_.push_back({file, table_->name, c.name});
   for (size_t i = 0; i < table_->columns.size(); ++i) {
     for (const LongValueMaps& m : table_->long_value_maps) {
       if (m.column_id == table_->columns[i].column_id)
@@ -87,7 +88,7 @@ void TableWriter::Check(const std::vector<Value>& values) const {
       const ColumnDef& c = t.columns[i];
       const auto* s = std::get_if<std::string>(&values[i]);
       if (s && (c.type == DataType::kText || c.type == DataType::kMemo))
-        EncodeText(format_, c, *s, 0, ValueContext{database_->path(), t.name, c.name});
+        EncodeText(format_, c, *s, 0, contexts_[i]);
     }
   }
   for (const IndexDef& x : t.indexes) {
@@ -103,28 +104,29 @@ void TableWriter::Check(const std::vector<Value>& values) const {
   }
 }
 
-NewField TableWriter::Encode(size_t i, const Value& value, size_t room) {
+void TableWriter::Encode(size_t i, const Value& value, size_t room, NewField& f) {
   const ColumnDef& c = table_->columns[i];
-  ValueContext where{database_->path(), table_->name, c.name};
-  NewField f;
+  const ValueContext& where = contexts_[i];
+  f.present = false;
+  f.bytes.clear();
   if (c.type == DataType::kBoolean) {
-    if (IsNull(value)) return f;  // a Yes/No column stores No for Null
+    if (IsNull(value)) return;  // a Yes/No column stores No for Null
     const bool* b = std::get_if<bool>(&value);
     if (!b) throw Error(kErrTypeMismatch, "the value for column " + c.name + " of table " +
                                               table_->name + " is not Yes/No");
     f.present = *b;
-    return f;
+    return;
   }
-  if (IsNull(value)) return f;
+  if (IsNull(value)) return;
   f.present = true;
   if (c.fixed) {
-    f.bytes = EncodeFixedValue(c, value, where);
+    EncodeFixedValue(c, value, where, f.bytes);
   } else if (c.type == DataType::kText) {
     const auto* s = std::get_if<std::string>(&value);
     if (!s) throw Error(kErrTypeMismatch, "the value for column " + c.name + " of table " +
                                               table_->name + " is not text");
     size_t max_chars = format_.unicode_text ? c.length / 2 : c.length;
-    f.bytes = EncodeText(format_, c, *s, max_chars, where);
+    EncodeText(format_, c, *s, max_chars, where, f.bytes);
   } else if (c.type == DataType::kBinary) {
     const auto* b = std::get_if<Bytes>(&value);
     if (!b) throw Error(kErrTypeMismatch, "the value for column " + c.name + " of table " +
@@ -135,12 +137,12 @@ NewField TableWriter::Encode(size_t i, const Value& value, size_t room) {
                                    " bytes; the column holds " + std::to_string(c.length));
     f.bytes = *b;
   } else if (IsLongValue(c)) {
-    std::vector<uint8_t> content;
+    std::vector<uint8_t>& content = content_;
     if (c.type == DataType::kMemo) {
       const auto* s = std::get_if<std::string>(&value);
       if (!s) throw Error(kErrTypeMismatch, "the value for column " + c.name + " of table " +
                                                 table_->name + " is not text");
-      content = EncodeText(format_, c, *s, 0, where);
+      EncodeText(format_, c, *s, 0, where, content);
     } else {
       const auto* b = std::get_if<Bytes>(&value);
       if (!b) throw Error(kErrTypeMismatch, "the value for column " + c.name + " of table " +
@@ -152,7 +154,6 @@ NewField TableWriter::Encode(size_t i, const Value& value, size_t room) {
     throw Error(kErrNotSupported, "column " + c.name + " of table " + table_->name +
                                       " has a type records cannot be added for");
   }
-  return f;
 }
 
 uint32_t TableWriter::PageFor(size_t row_size) {
@@ -224,17 +225,16 @@ RowId TableWriter::Insert(std::vector<Value> values) {
     Check(values);
 
     // Keys, and the unique indexes' refusals, before anything is written.
-    struct Key {
-      const IndexDef* index;
-      std::vector<uint8_t> bytes;
-      bool distinct;
-      IndexSpot spot;
-    };
-    std::vector<Key> keys;
+    std::vector<Key>& keys = keys_;
+    keys.resize(real_indexes_.size());
+    size_t key_count = 0;
     for (size_t i : real_indexes_) {
       const IndexDef& x = t.indexes[i];
       if (!IndexHoldsRow(t, x, values)) continue;
-      Key k{&x, EncodeIndexKey(format_, t, x, values), false, {}};
+      Key& k = keys[key_count];
+      k.index = &x;
+      EncodeIndexKey(format_, t, x, values, k.bytes);
+      k.distinct = false;
       k.spot = FindIndexSpot(pages_, index_pages_, format_, x, k.bytes);
       k.distinct = !k.spot.has_key;
       if (!k.distinct) {
@@ -253,8 +253,9 @@ RowId TableWriter::Insert(std::vector<Value> values) {
                                             x.name + " of table " + t.name + " (file " + file +
                                             ")");
       }
-      keys.push_back(std::move(k));
+      ++key_count;
     }
+    keys.resize(key_count);
 
     // The row: long values take the room the row has left.
     size_t room = format_.max_row_size > FixedRowOverhead(format_, t)
@@ -264,13 +265,13 @@ RowId TableWriter::Insert(std::vector<Value> values) {
     fields.resize(t.columns.size());
     for (size_t i = 0; i < t.columns.size(); ++i) {
       if (!IsLongValue(t.columns[i])) {
-        fields[i] = Encode(i, values[i], 0);
+        Encode(i, values[i], 0, fields[i]);
         room -= std::min(room, fields[i].bytes.size());
       }
     }
     for (size_t i = 0; i < t.columns.size(); ++i) {
       if (IsLongValue(t.columns[i])) {
-        fields[i] = Encode(i, values[i], room);
+        Encode(i, values[i], room, fields[i]);
         room -= std::min(room, fields[i].bytes.size());
       }
     }

@@ -36,7 +36,7 @@ class TableWriter {
 
  private:
   void Check(const std::vector<Value>& values) const;
-  NewField Encode(size_t column, const Value& value, size_t room);
+  void Encode(size_t column, const Value& value, size_t room, NewField& field);
   uint32_t PageFor(size_t row_size);
 
   std::shared_ptr<Database> database_;
@@ -50,6 +50,15 @@ class TableWriter {
   // Reused from save to save.
   std::vector<LongValuePages> saved_long_values_;
   std::vector<NewField> fields_;
+  struct Key {
+    const IndexDef* index = nullptr;
+    std::vector<uint8_t> bytes;
+    bool distinct = false;
+    IndexSpot spot;
+  };
+  std::vector<Key> keys_;  // one per b-tree that holds the row
+  std::vector<uint8_t> content_;       // a long value's bytes
+  std::vector<ValueContext> contexts_;  // per column, for errors
 };
 
 }  // namespace corvalin::engine

@@ -1,6 +1,7 @@
 // Stored forms as in value_codec.cpp (the table there gives every type).
 #include "db/engine/format/value_encoder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -118,9 +119,12 @@ std::u16string Utf8ToUtf16(const std::string& s) {
   return out;
 }
 
-std::vector<uint8_t> EncodeText(const JetFormat& format, const ColumnDef& column,
-                                const std::string& utf8, size_t max_chars,
-                                const ValueContext& where) {
+namespace {
+
+// Text with characters beyond ASCII: through UTF-16.
+std::vector<uint8_t> EncodeUnicodeText(const JetFormat& format, const ColumnDef& column,
+                                       const std::string& utf8, size_t max_chars,
+                                       const ValueContext& where) {
   std::u16string units = Utf8ToUtf16(utf8);
   if (max_chars > 0 && units.size() > max_chars)
     throw Error(kErrTooLong, "the text for column " + column.name + " of table " +
@@ -147,9 +151,39 @@ std::vector<uint8_t> EncodeText(const JetFormat& format, const ColumnDef& column
   return out;
 }
 
-std::vector<uint8_t> EncodeFixedValue(const ColumnDef& column, const Value& value,
-                                      const ValueContext& where) {
+}  // namespace
+
+void EncodeText(const JetFormat& format, const ColumnDef& column, const std::string& utf8,
+                size_t max_chars, const ValueContext& where, std::vector<uint8_t>& out) {
+  // Plain ASCII text (the usual kind) is its own UTF-16 code units.
+  const bool ascii = std::all_of(utf8.begin(), utf8.end(), [](char ch) {
+    return static_cast<uint8_t>(ch) - 1u < 0x7Fu;  // 0x01 .. 0x7F
+  });
+  if (!ascii || !format.unicode_text || (max_chars > 0 && utf8.size() > max_chars)) {
+    out = EncodeUnicodeText(format, column, utf8, max_chars, where);
+    return;
+  }
+  out.clear();
+  if (column.compressed_unicode && utf8.size() > 2 && utf8.size() <= kMaxCompressedChars) {
+    out.insert(out.end(), std::begin(kCompressedMark), std::end(kCompressedMark));
+    out.insert(out.end(), utf8.begin(), utf8.end());
+  } else {
+    out.resize(utf8.size() * 2);
+    for (size_t i = 0; i < utf8.size(); ++i) out[2 * i] = static_cast<uint8_t>(utf8[i]);
+  }
+}
+
+std::vector<uint8_t> EncodeText(const JetFormat& format, const ColumnDef& column,
+                                const std::string& utf8, size_t max_chars,
+                                const ValueContext& where) {
   std::vector<uint8_t> out;
+  EncodeText(format, column, utf8, max_chars, where, out);
+  return out;
+}
+
+void EncodeFixedValue(const ColumnDef& column, const Value& value, const ValueContext& where,
+                      std::vector<uint8_t>& out) {
+  out.clear();
   switch (column.type) {
     case DataType::kByte: Store(out, As<uint8_t>(value, column, where)); break;
     case DataType::kInteger: Store(out, As<int16_t>(value, column, where)); break;
@@ -188,6 +222,12 @@ std::vector<uint8_t> EncodeFixedValue(const ColumnDef& column, const Value& valu
                                  where.table + " does not fit its " +
                                  std::to_string(column.length) + " bytes");
   out.resize(column.length, 0);
+}
+
+std::vector<uint8_t> EncodeFixedValue(const ColumnDef& column, const Value& value,
+                                      const ValueContext& where) {
+  std::vector<uint8_t> out;
+  EncodeFixedValue(column, value, where, out);
   return out;
 }
 

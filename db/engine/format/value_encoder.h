@@ -18,6 +18,9 @@ namespace corvalin::engine {
 // column when the value is not of the column's type.
 std::vector<uint8_t> EncodeFixedValue(const ColumnDef& column, const Value& value,
                                       const ValueContext& where);
+// The same into out (its room reused).
+void EncodeFixedValue(const ColumnDef& column, const Value& value, const ValueContext& where,
+                      std::vector<uint8_t>& out);
 
 // Text as the column stores it: Jet4+ UCS-2, compressed (FF FE and one
 // byte a character) when the column asks for it and every character fits
@@ -28,6 +31,8 @@ std::vector<uint8_t> EncodeFixedValue(const ColumnDef& column, const Value& valu
 std::vector<uint8_t> EncodeText(const JetFormat& format, const ColumnDef& column,
                                 const std::string& utf8, size_t max_chars,
                                 const ValueContext& where);
+void EncodeText(const JetFormat& format, const ColumnDef& column, const std::string& utf8,
+                size_t max_chars, const ValueContext& where, std::vector<uint8_t>& out);
 
 // UTF-8 to UTF-16 code units; invalid sequences become U+FFFD.
 std::u16string Utf8ToUtf16(const std::string& utf8);
