@@ -17,132 +17,37 @@
 // Ratios are times against the pwrite case of the same run. Reading is set
 // against mdb-export (mdbtools) on TABLE's file after the ADO append.
 //
-// Without FILE the bench makes its own database (an Access 2007 file) with
-// two tables of ten columns: "Indexed", with a Long primary key and an
-// indexed Text(50) among Double, Integer, Date/Time, Boolean, Currency,
-// Text(255), Memo and Long columns, and "Plain", the same columns without
-// indexes. ROWS is 1,000,000 by default. Every generated row has distinct
-// keys and text, so unique indexes take it.
+// Without FILE the bench makes its own database (bench_support.h: "Indexed"
+// and "Plain", ten columns each). ROWS is 1,000,000 by default.
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "db/engine/ado/connection.h"
 #include "db/engine/ado/recordset.h"
 #include "db/engine/error.h"
 #include "db/engine/format/database.h"
-#include "db/engine/format/new_database.h"
 #include "db/engine/format/row.h"
 #include "db/engine/format/table_writer.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using corvalin::ado::Connection;
 using corvalin::ado::Recordset;
-using corvalin::engine::DataType;
-using corvalin::engine::Value;
-
-double Seconds(Clock::time_point since) {
-  return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-std::string ConnectionString(const std::string& path) {
-  return "Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + path + ";JET OLEDB:Database Password=";
-}
-
-Value Generated(DataType type, long i) {
-  switch (type) {
-    case DataType::kBoolean: return i % 2 == 0;
-    case DataType::kByte: return uint8_t(i % 256);
-    case DataType::kInteger: return int16_t(i % 30000);
-    case DataType::kLong: return int32_t(i);
-    case DataType::kCurrency: return corvalin::engine::Currency{i * 125};
-    case DataType::kSingle: return float(i) / 4;
-    case DataType::kDouble: return double(i) / 8;
-    case DataType::kDateTime: return corvalin::engine::DateTime{40000.0 + i % 5000 + 0.25};
-    case DataType::kText: return "bench row " + std::to_string(i);
-    case DataType::kMemo: return "a longer memo text for bench row " + std::to_string(i);
-    default: return corvalin::engine::Null{};
-  }
-}
-
-// The bench's own database: "Indexed" and "Plain", both empty.
-std::string MakeBenchDatabase() {
-  namespace engine = corvalin::engine;
-  auto path = std::filesystem::temp_directory_path() / "corvalin-bench-made.accdb";
-  std::filesystem::remove(path);
-  engine::NewDatabaseOptions options;
-  options.version = engine::JetVersion::kAce12;
-  options.creation_date = 45000;
-  engine::CreateDatabase(path.string(), options);
-  auto column = [](const char* name, DataType type, uint16_t size = 0) {
-    engine::NewColumn c;
-    c.name = name;
-    c.type = type;
-    c.size = size;
-    return c;
-  };
-  std::vector<engine::NewColumn> columns = {
-      column("id", DataType::kLong),          column("name", DataType::kText, 50),
-      column("amount", DataType::kDouble),    column("quantity", DataType::kInteger),
-      column("placed", DataType::kDateTime),  column("paid", DataType::kBoolean),
-      column("price", DataType::kCurrency),   column("comment", DataType::kText, 255),
-      column("notes", DataType::kMemo),       column("reference", DataType::kLong)};
-  engine::NewIndex key;
-  key.name = "PrimaryKey";
-  key.columns = {"id"};
-  key.primary = key.unique = true;
-  engine::NewIndex name;
-  name.name = "name";
-  name.columns = {"name"};
-  engine::OpenOptions open;
-  open.writable = true;
-  auto db = engine::Database::Open(path.string(), open);
-  engine::CreateTable(*db, {"Indexed", columns, {key, name}});
-  engine::CreateTable(*db, {"Plain", columns, {}});
-  return path.string();
-}
-
-// A writable copy of source in the temporary folder.
-std::string FreshCopy(const std::string& source, const std::string& tag) {
-  auto path = std::filesystem::temp_directory_path() /
-              ("corvalin-bench-" + tag + std::filesystem::path(source).extension().string());
-  std::filesystem::remove(path);
-  std::filesystem::copy_file(source, path, std::filesystem::copy_options::overwrite_existing);
-  std::filesystem::permissions(path, std::filesystem::perms::owner_write,
-                               std::filesystem::perm_options::add);
-  return path.string();
-}
+using namespace corvalin::bench;
 
 std::vector<DataType> ColumnTypes(const std::string& path, const std::string& table) {
   std::vector<DataType> types;
   auto db = corvalin::engine::Database::Open(path, {});
   for (const auto& c : db->ReadTableDef(table)->columns) types.push_back(c.type);
   return types;
-}
-
-// The process's resident memory of its own (RssAnon) and of mapped files
-// (RssFile), in MB: the run holds neither table in its own memory, so only
-// the second grows with the file.
-std::string ResidentMemory() {
-  std::ifstream status("/proc/self/status");
-  std::string line, out;
-  while (std::getline(status, line)) {
-    if (line.rfind("RssAnon:", 0) == 0 || line.rfind("RssFile:", 0) == 0) {
-      long kb = std::atol(line.c_str() + 8);
-      out += (out.empty() ? "" : ", ") + line.substr(0, 7) + " " + std::to_string(kb / 1024) + " MB";
-    }
-  }
-  return out;
 }
 
 // Seconds for rows pwrites of `size` bytes each, one after the other.

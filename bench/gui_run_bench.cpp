@@ -4,9 +4,11 @@
 //
 //   corvalin_gui_run_bench [ROWS] [FILE TABLE]
 //
-// A copy of FILE (by default an Access-made file of the sample corpus:
-// ../shared/corpus, or $CORVALIN_CORPUS) is grown to ROWS rows (50,000 by
-// default) and appended, through the run, to TABLE of a second copy.
+// By default the source is the "Indexed" table of the bench's own database
+// (bench_support.h) grown to ROWS rows (1,000,000 by default), appended
+// through the run to the empty "Indexed" table of a new bench database, and
+// to its "Plain" table (no indexes). With FILE, TABLE of a copy of FILE is
+// grown and appended to TABLE of a second copy.
 #include <QApplication>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -18,6 +20,7 @@
 #include <string>
 
 #include "app/platform.h"
+#include "bench/bench_support.h"
 #include "app/settings_store.h"
 #include "db/access1.h"
 #include "db/engine/ado/connection.h"
@@ -31,9 +34,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using corvalin::engine::DataType;
-using corvalin::engine::Value;
+using namespace corvalin::bench;
 
 // Answers every box by remembering its text: nothing is shown.
 class BenchPlatform : public corvalin::Platform {
@@ -48,45 +49,6 @@ class BenchPlatform : public corvalin::Platform {
   void endProgram() override {}
   QStringList texts;
 };
-
-Value Generated(DataType type, long i) {
-  switch (type) {
-    case DataType::kBoolean: return i % 2 == 0;
-    case DataType::kByte: return uint8_t(i % 256);
-    case DataType::kInteger: return int16_t(i % 30000);
-    case DataType::kLong: return int32_t(i);
-    case DataType::kCurrency: return corvalin::engine::Currency{i * 125};
-    case DataType::kDouble: return double(i) / 8;
-    case DataType::kDateTime: return corvalin::engine::DateTime{40000.0 + i % 5000 + 0.25};
-    case DataType::kText: return "bench row " + std::to_string(i);
-    default: return corvalin::engine::Null{};
-  }
-}
-
-std::string Copy(const std::string& from, const std::string& name) {
-  std::string to = (std::filesystem::temp_directory_path() /
-                    (name + std::filesystem::path(from).extension().string())).string();
-  std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
-  std::filesystem::permissions(to, std::filesystem::perms::owner_write,
-                               std::filesystem::perm_options::add);
-  return to;
-}
-
-// Rows with distinct values until the table has `rows`; returns how many it has.
-long Grow(const std::string& path, const std::string& table, long rows) {
-  auto db = corvalin::engine::Database::Open(path, {.password = "", .writable = true});
-  auto def = db->ReadTableDef(table);
-  long have = static_cast<long>(db->ListRows(*def).size());
-  corvalin::engine::TableWriter writer(db, def);
-  // Numbers past any the corpus rows hold.
-  for (long i = have; i < rows; ++i) {
-    std::vector<Value> values;
-    for (const auto& c : def->columns)
-      values.push_back(c.autonumber ? Value(corvalin::engine::Null{}) : Generated(c.type, i + 1000));
-    writer.Insert(std::move(values));
-  }
-  return std::max(have, rows);
-}
 
 // The engine alone: what the run does per record, without the window.
 void EngineAppend(const std::string& source, const std::string& target, const std::string& table) {
@@ -116,16 +78,45 @@ void EngineAppend(const std::string& source, const std::string& target, const st
   }
 }
 
+// Seconds for "Start Appending" from source_table of source to
+// target_table of target, through both pages as a user takes them; negative
+// when the run does not end with "Done.".
+double FormRun(const std::string& source, const std::string& source_table,
+               const std::string& target, const std::string& target_table) {
+  BenchPlatform platform;
+  corvalin::SettingsStore settings;
+  corvalin::AdoTableSource tables;
+  corvalin::Form1 form1(platform, settings, tables);
+  form1.Text1->setText(QString::fromStdString(target));
+  form1.Text3->setText(QString::fromStdString(source));
+  form1.PushButton2_Click();
+  corvalin::Form2& form2 = form1.form2();
+  // The first list is the first file's (the target's), the second the source's.
+  const std::pair<corvalin::SortedList*, const std::string*> picks[] = {
+      {form2.List1, &target_table}, {form2.List2, &source_table}};
+  for (const auto& [list, name] : picks) {
+    const auto found = list->findItems(QString::fromStdString(*name), Qt::MatchExactly);
+    if (found.size() == 1) list->setCurrentItem(found.first());
+  }
+  platform.texts.clear();
+  auto start = Clock::now();
+  form2.PushButton2_Click();
+  const double run = Seconds(start);
+  if (platform.texts.isEmpty() || platform.texts.back() != QStringLiteral("Done.")) {
+    std::cerr << "the run did not end with \"Done.\": "
+              << platform.texts.join(QStringLiteral(" | ")).toStdString() << "\n";
+    return -1;
+  }
+  return run;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  long rows = argc > 1 ? std::stol(argv[1]) : 50000;
-  const char* corpus = std::getenv("CORVALIN_CORPUS");
-  std::string file = argc > 3 ? argv[2]
-                              : std::string(corpus ? corpus : CORVALIN_CORPUS_DIR) +
-                                    "/V2010/testV2010.accdb";
-  std::string table = argc > 3 ? argv[3] : "Table1";
-  if (!std::filesystem::exists(file)) {
+  long rows = argc > 1 ? std::stol(argv[1]) : 1000000;
+  std::string file = argc > 3 ? argv[2] : "";
+  std::string table = argc > 3 ? argv[3] : "Indexed";
+  if (!file.empty() && !std::filesystem::exists(file)) {
     std::cout << "no input file (" << file << "); give FILE TABLE\n";
     return 0;
   }
@@ -136,45 +127,43 @@ int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
   int status = 0;
-  std::string source = Copy(file, "corvalin-gui-bench-source");
-  std::string target = Copy(file, "corvalin-gui-bench-target");
-  std::string engineTarget = Copy(file, "corvalin-gui-bench-engine");
+  std::vector<std::string> made;
   try {
-    const long records = Grow(source, table, rows);
+    // Without FILE: the bench database, its "Indexed" table grown in the
+    // source and appended to the empty "Indexed" and "Plain" tables of new
+    // files. With FILE: copies of it, TABLE grown in the source (numbered
+    // past its own rows) and appended to TABLE of a copy.
+    auto target_file = [&](const std::string& tag) {
+      made.push_back(file.empty() ? MakeBenchDatabase("corvalin-gui-bench-" + tag)
+                                  : FreshCopy(file, "gui-" + tag));
+      return made.back();
+    };
+    const std::string source = target_file("source");
+    const long records = Grow(source, table, rows, file.empty() ? 0 : 1000);
+    std::printf("%s, table %s: %ld records appended one at a time\n",
+                file.empty() ? "the bench database" : file.c_str(), table.c_str(), records);
 
     auto start = Clock::now();
-    EngineAppend(source, engineTarget, table);
-    const double engine = std::chrono::duration<double>(Clock::now() - start).count();
+    EngineAppend(source, target_file("engine"), table);
+    const double engine = Seconds(start);
+    std::printf("  engine append (ADO, no window)     %10.0f rows/s\n", records / engine);
 
-    BenchPlatform platform;
-    corvalin::SettingsStore settings;
-    corvalin::AdoTableSource tables;
-    corvalin::Form1 form1(platform, settings, tables);
-    form1.Text1->setText(QString::fromStdString(target));
-    form1.Text3->setText(QString::fromStdString(source));
-    form1.PushButton2_Click();
-    corvalin::Form2& form2 = form1.form2();
-    for (corvalin::SortedList* list : {form2.List1, form2.List2}) {
-      const auto found = list->findItems(QString::fromStdString(table), Qt::MatchExactly);
-      if (found.size() == 1) list->setCurrentItem(found.first());
+    const double run = FormRun(source, table, target_file("target"), table);
+    if (run < 0) status = 1;
+    else
+      std::printf("  \"Start Appending\", indexes kept   %10.0f rows/s  (%.2f of the engine's)\n",
+                  records / run, engine / run);
+    if (file.empty()) {
+      const double plain = FormRun(source, table, target_file("plain"), "Plain");
+      if (plain < 0) status = 1;
+      else
+        std::printf("  \"Start Appending\", no indexes     %10.0f rows/s\n", records / plain);
     }
-    platform.texts.clear();
-    start = Clock::now();
-    form2.PushButton2_Click();
-    const double run = std::chrono::duration<double>(Clock::now() - start).count();
-    if (platform.texts.isEmpty() || platform.texts.back() != QStringLiteral("Done.")) {
-      std::cerr << "the run did not end with \"Done.\": "
-                << platform.texts.join(QStringLiteral(" | ")).toStdString() << "\n";
-      status = 1;
-    }
-    std::printf("file %s, table %s: %ld records appended\n", file.c_str(), table.c_str(), records);
-    std::printf("  engine append (ADO, no window)  %10.0f rows/s\n", records / engine);
-    std::printf("  the run of \"Start Appending\"    %10.0f rows/s  (%.2f of the engine's)\n",
-                records / run, engine / run);
+    std::printf("  (after the runs: %s)\n", ResidentMemory().c_str());
   } catch (const corvalin::engine::Error& e) {
     std::cerr << "error " << e.number() << ": " << e.description() << "\n";
     status = 1;
   }
-  for (const auto& p : {source, target, engineTarget}) std::filesystem::remove(p);
+  for (const auto& p : made) std::filesystem::remove(p);
   return status;
 }

@@ -5,11 +5,11 @@
 //
 //   corvalin_read_bench [ROWS [REPEATS]] [FILE TABLE]
 //
-// The table is read from a copy of FILE (by default an Access-made file of
-// the sample corpus: ../shared/corpus, or $CORVALIN_CORPUS) that the engine's append first grows
-// to ROWS rows (100,000 by default; 0 reads the table as it is). Each figure
-// is the median of REPEATS readings (5 by default), every reading opening
-// the file afresh as mdb-export does.
+// The table is read from a copy of FILE that the engine's append first
+// grows to ROWS rows (1,000,000 by default; 0 reads the table as it is).
+// Without FILE it is the "Indexed" table of the bench's own database
+// (bench_support.h). Each figure is the median of REPEATS readings (3 by
+// default), every reading opening the file afresh as mdb-export does.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "db/engine/ado/connection.h"
 #include "db/engine/ado/recordset.h"
 #include "db/engine/error.h"
@@ -28,44 +29,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using corvalin::engine::Database;
-using corvalin::engine::DataType;
-using corvalin::engine::Value;
-
-std::string ConnectionString(const std::string& path) {
-  return "Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + path + ";JET OLEDB:Database Password=";
-}
-
-Value Generated(DataType type, long i) {
-  switch (type) {
-    case DataType::kBoolean: return i % 2 == 0;
-    case DataType::kByte: return uint8_t(i % 256);
-    case DataType::kInteger: return int16_t(i % 30000);
-    case DataType::kLong: return int32_t(i);
-    case DataType::kCurrency: return corvalin::engine::Currency{i * 125};
-    case DataType::kSingle: return float(i) / 4;
-    case DataType::kDouble: return double(i) / 8;
-    case DataType::kDateTime: return corvalin::engine::DateTime{40000.0 + i % 5000 + 0.25};
-    case DataType::kText: return "bench row " + std::to_string(i);
-    case DataType::kMemo: return "a longer memo text for bench row " + std::to_string(i);
-    default: return corvalin::engine::Null{};
-  }
-}
-
-// Adds rows until the table has `rows` of them, through the engine's append.
-void Grow(const std::string& path, const std::string& table, long rows) {
-  auto db = Database::Open(path, {.password = "", .writable = true});
-  auto def = db->ReadTableDef(table);
-  long have = static_cast<long>(db->ListRows(*def).size());
-  corvalin::engine::TableWriter writer(db, def);
-  for (long i = have; i < rows; ++i) {
-    std::vector<Value> values;
-    for (const auto& c : def->columns)
-      values.push_back(c.autonumber ? Value(corvalin::engine::Null{}) : Generated(c.type, i));
-    writer.Insert(std::move(values));
-  }
-}
+using namespace corvalin::bench;
 
 // A few bytes of every value, so that no reading can be left out.
 size_t Touch(const Value& v) {
@@ -138,24 +103,26 @@ double Median(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  long rows = argc > 1 ? std::stol(argv[1]) : 100000;
-  int repeats = argc > 2 ? std::max(1, std::stoi(argv[2])) : 5;
-  // The corpus is ../shared/corpus beside the sources, or where CORVALIN_CORPUS says.
-  const char* corpus = std::getenv("CORVALIN_CORPUS");
-  std::string source = argc > 4 ? argv[3]
-                                : std::string(corpus ? corpus : CORVALIN_CORPUS_DIR) +
-                                      "/V2010/testV2010.accdb";
-  std::string table = argc > 4 ? argv[4] : "Table1";
+  long rows = argc > 1 ? std::stol(argv[1]) : 1000000;
+  int repeats = argc > 2 ? std::max(1, std::stoi(argv[2])) : 3;
+  std::string source, table = "Indexed", made;
+  try {
+    if (argc > 4) {
+      source = argv[3];
+      table = argv[4];
+    } else {
+      source = made = MakeBenchDatabase("corvalin-read-bench-made");
+    }
+  } catch (const corvalin::engine::Error& e) {
+    std::cerr << "error " << e.number() << ": " << e.description() << "\n";
+    return 1;
+  }
   if (!std::filesystem::exists(source)) {
     std::cout << "no input file (" << source << "); give FILE TABLE\n";
     return 0;
   }
-  std::string path = (std::filesystem::temp_directory_path() /
-                      ("corvalin-read-bench" + std::filesystem::path(source).extension().string()))
-                         .string();
-  std::filesystem::copy_file(source, path, std::filesystem::copy_options::overwrite_existing);
-  std::filesystem::permissions(path, std::filesystem::perms::owner_write,
-                               std::filesystem::perm_options::add);
+  std::string path = FreshCopy(source, "read");
+  if (!made.empty()) std::filesystem::remove(made);
   int status = 0;
   try {
     if (rows > 0) Grow(path, table, rows);
@@ -175,7 +142,7 @@ int main(int argc, char** argv) {
       for (Candidate& c : candidates) {
         auto start = Clock::now();
         c.rows = c.read(path, table, touched);
-        c.seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        c.seconds.push_back(Seconds(start));
       }
     }
     const long read = candidates[0].rows;

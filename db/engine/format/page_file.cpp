@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,6 +39,8 @@ namespace {
 
 constexpr size_t kCachePages = 4096;
 constexpr size_t kSparePages = 16;
+// Pages read at once on a walk through consecutive pages.
+constexpr size_t kReadAhead = 16;
 // The mapping of a writable file reserves address space (not memory) past
 // the file's end, so that a growing file is rarely remapped.
 constexpr uint64_t kMinMapping = uint64_t(1) << 30;
@@ -97,21 +100,44 @@ class PosixPageFile : public PageFile {
     uint64_t offset = uint64_t(page_number) * page_size_;
     if (map_ && offset + page_size_ <= size_) {
       std::memcpy(data->data(), map_ + offset, page_size_);
-    } else {
-      ssize_t got = ::pread(fd_, data->data(), page_size_, off_t(offset));
-      if (got < 0) {
-        throw Error(kErrIo, "cannot read page " + std::to_string(page_number) +
-                                " of file " + path_ + ": " + std::strerror(errno));
-      }
-      if (static_cast<uint32_t>(got) != page_size_) {
-        throw Error(kErrDamagedFile, "damaged page " +
-                                         std::to_string(page_number) +
-                                         " of file " + path_);
-      }
+      if (codec_ && page_number != 0) codec_->Decode(page_number, *data);
+      Remember(page_number, data);
+      return data;
     }
-    if (codec_ && page_number != 0) codec_->Decode(page_number, *data);
-    PagePtr page = data;
-    Remember(page_number, std::move(page));
+    // A miss just after the previous one is taken for a walk through
+    // consecutive pages (a table's data pages): the pages after it are read
+    // in the same call and cached.
+    const bool onward = last_miss_ != UINT32_MAX && page_number > last_miss_ &&
+                        page_number - last_miss_ <= kReadAhead;
+    const size_t wanted = onward ? kReadAhead : 1;
+    std::vector<std::shared_ptr<PageData>>& pages = read_ahead_;
+    pages.clear();
+    pages.push_back(std::move(data));
+    while (pages.size() < wanted) pages.push_back(FreshPage());
+    iovec parts[kReadAhead];
+    for (size_t k = 0; k < pages.size(); ++k) parts[k] = {pages[k]->data(), page_size_};
+    ssize_t got = ::preadv(fd_, parts, int(pages.size()), off_t(offset));
+    if (got < 0) {
+      throw Error(kErrIo, "cannot read page " + std::to_string(page_number) +
+                              " of file " + path_ + ": " + std::strerror(errno));
+    }
+    const size_t whole = static_cast<size_t>(got) / page_size_;
+    if (whole == 0) {
+      throw Error(kErrDamagedFile, "damaged page " + std::to_string(page_number) +
+                                       " of file " + path_);
+    }
+    last_miss_ = page_number + uint32_t(whole) - 1;
+    for (size_t k = 0; k < whole; ++k) {
+      const uint32_t number = page_number + uint32_t(k);
+      if (k > 0 && cache_.count(number)) continue;  // the cache's copy may be newer
+      if (codec_ && number != 0) codec_->Decode(number, *pages[k]);
+      Remember(number, pages[k]);
+    }
+    data = std::move(pages.front());
+    for (auto& unused : pages)
+      if (unused && unused.use_count() == 1 && spare_.size() < kSparePages)
+        spare_.push_back(std::move(unused));
+    pages.clear();
     return data;
   }
 
@@ -299,6 +325,8 @@ class PosixPageFile : public PageFile {
   std::unordered_map<uint32_t,
                      std::pair<PagePtr, std::list<uint32_t>::iterator>> cache_;
   std::vector<std::shared_ptr<PageData>> spare_;
+  std::vector<std::shared_ptr<PageData>> read_ahead_;
+  uint32_t last_miss_ = UINT32_MAX;  // the last page read from the file
   // Writable files: the file's size, its mapping, the pages written so far.
   uint64_t size_ = 0;
   uint8_t* map_ = nullptr;

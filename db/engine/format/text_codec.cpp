@@ -45,6 +45,15 @@ class Utf16ToUtf8 {
       AppendUtf8(out_, u);
     }
   }
+  // A run of units below 0x80, appended at once.
+  void Ascii(const uint8_t* units, size_t n) {
+    if (n == 0) return;
+    if (high_ != 0) {
+      Unit(*units++);
+      --n;
+    }
+    out_.append(reinterpret_cast<const char*>(units), n);
+  }
   void End() {
     if (high_ != 0) AppendUtf8(out_, 0xFFFD);
     high_ = 0;
@@ -87,8 +96,15 @@ void DecodeUnicodeText(std::span<const uint8_t> bytes, std::string& out) {
         one_byte = !one_byte;
         ++i;
       } else if (one_byte) {
-        utf8.Unit(bytes[i]);
-        ++i;
+        size_t end = i;
+        while (end < bytes.size() && bytes[end] != 0 && bytes[end] < 0x80) ++end;
+        if (end > i) {
+          utf8.Ascii(&bytes[i], end - i);
+          i = end;
+        } else {
+          utf8.Unit(bytes[i]);
+          ++i;
+        }
       } else {
         if (i + 1 >= bytes.size()) break;  // a dangling half character
         utf8.Unit(static_cast<uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
