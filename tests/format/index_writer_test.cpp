@@ -103,6 +103,48 @@ TEST(IndexWriter, PagesChangedInPlaceEqualTheirReencodingAndStayInOrder) {
   EXPECT_EQ(CheckDatabase(*Database::Open(path, {})), std::vector<std::string>{});
 }
 
+// A leaf whose free room ends in stale bytes, as a page that once held
+// more entries may keep them: it decodes to the same entries, but our
+// encoder leaves that room zero.
+PageData WithStaleTail(const PageData& leaf) {
+  PageData out = leaf;
+  std::fill(out.end() - 16, out.end(), uint8_t(0xAB));
+  return out;
+}
+
+TEST(IndexWriter, LeafNotInOurFormIsReencodedBeforeItTakesAnEntry) {
+  using testing::Column;
+  testing::TableData t{{"Numbers", {Column("N", DataType::kLong), testing::TextColumn("T")},
+                        {testing::Index("PrimaryKey", {"N"}, true)}},
+                       {}};
+  for (int32_t n = 1; n <= 50; ++n) t.rows.push_back({n, "row " + std::to_string(n)});
+  std::string path = testing::MakeDatabase("prefix.accdb", {t});
+  {
+    auto db = Database::Open(path, {"", true});
+    const JetFormat& format = db->format();
+    auto def = db->ReadTableDef("Numbers");
+    const uint32_t root = def->indexes.at(0).first_page;
+    PagePtr ours = db->file().Read(root);
+    ASSERT_EQ((*ours)[0], kIndexLeafPageType);  // 50 keys: the root is the only leaf
+    PageData other = WithStaleTail(*ours);
+    ours.reset();
+    db->file().Write(root, other);
+    ASSERT_EQ(CheckDatabase(*db), std::vector<std::string>{});
+
+    // New keys at the end of that leaf: entries put in place would keep the
+    // stale bytes, a page our encoder never writes.
+    TableWriter writer(db, def);
+    for (int32_t n = 51; n <= 60; ++n) writer.Insert({n, "row " + std::to_string(n)});
+    PagePtr bytes = db->file().Read(root);
+    IndexPage page = DecodeIndexPage(*bytes, format, path, root);
+    PageData again(format.page_size);
+    ASSERT_TRUE(EncodeIndexPage(page, format, again));
+    EXPECT_EQ(again, *bytes);
+    ASSERT_EQ(page.entries.size(), 60u);
+  }
+  EXPECT_EQ(CheckDatabase(*Database::Open(path, {})), std::vector<std::string>{});
+}
+
 TEST(IndexWriter, TwoWritersOnOneFileSeeEachOthersEntries) {
   std::string path = TestFile();
   {
