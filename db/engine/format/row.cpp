@@ -206,19 +206,15 @@ size_t Jet3JumpCount(size_t length_without_jumps) {
   }
 }
 
-// The fixed part of a new row and its null mask; the variable columns'
-// bytes in offset-table order (a slot no column uses, a deleted column,
-// stays empty).
-struct RowParts {
-  std::vector<uint8_t> head;  // column count and fixed data
-  std::vector<uint8_t> mask;
-  std::vector<const NewField*> by_slot;
-};
+// The fixed part of a new row (RowBuffers::head: column count and fixed
+// data) and its null mask; the variable columns' bytes in offset-table
+// order (a slot no column uses, a deleted column, stays empty).
+using RowParts = RowBuffers;
 
-RowParts LayOutParts(const JetFormat& format, const TableDef& table,
-                     const std::vector<NewField>& fields) {
+void LayOutParts(const JetFormat& format, const TableDef& table,
+                 const std::vector<NewField>& fields, RowParts& parts) {
   const size_t columns = ColumnCount(table);
-  RowParts parts;
+  parts.head.clear();
   if (format.row_column_count_size == 1) {
     parts.head.push_back(uint8_t(columns));
   } else {
@@ -240,16 +236,16 @@ RowParts LayOutParts(const JetFormat& format, const TableDef& table,
       parts.by_slot[c.var_index] = &f;
     }
   }
-  return parts;
 }
 
 // Variable data, then (read backwards from the null mask) the offsets from
 // the end of data down to the first slot, then their count.
-std::vector<uint8_t> EncodeJet4Row(RowParts parts) {
-  std::vector<uint8_t> row = std::move(parts.head);
+void EncodeJet4Row(RowParts& parts, std::vector<uint8_t>& row) {
+  row.assign(parts.head.begin(), parts.head.end());
   const size_t vars = parts.by_slot.size();
   if (vars > 0) {
-    std::vector<size_t> offsets(vars);
+    std::vector<size_t>& offsets = parts.offsets;
+    offsets.assign(vars, 0);
     for (size_t v = 0; v < vars; ++v) {
       offsets[v] = row.size();
       if (parts.by_slot[v])
@@ -261,7 +257,6 @@ std::vector<uint8_t> EncodeJet4Row(RowParts parts) {
     Put16(row, vars);
   }
   row.insert(row.end(), parts.mask.begin(), parts.mask.end());
-  return row;
 }
 
 // As Jet4, with one-byte offsets (their low bytes) and the jump table
@@ -270,11 +265,12 @@ std::vector<uint8_t> EncodeJet4Row(RowParts parts) {
 // as slot `vars`) whose offset is at least 256 (j + 1); an entry past the
 // end of data, there only because the offsets and the mask pushed the row
 // over a boundary, holds 0xFF.
-std::vector<uint8_t> EncodeJet3Row(RowParts parts) {
-  std::vector<uint8_t> row = std::move(parts.head);
+void EncodeJet3Row(RowParts& parts, std::vector<uint8_t>& row) {
+  row.assign(parts.head.begin(), parts.head.end());
   const size_t vars = parts.by_slot.size();
   if (vars > 0) {
-    std::vector<size_t> offsets(vars + 1);
+    std::vector<size_t>& offsets = parts.offsets;
+    offsets.assign(vars + 1, 0);
     for (size_t v = 0; v < vars; ++v) {
       offsets[v] = row.size();
       if (parts.by_slot[v])
@@ -297,7 +293,6 @@ std::vector<uint8_t> EncodeJet3Row(RowParts parts) {
     row.push_back(uint8_t(vars));
   }
   row.insert(row.end(), parts.mask.begin(), parts.mask.end());
-  return row;
 }
 
 }  // namespace
@@ -313,11 +308,22 @@ size_t FixedRowOverhead(const JetFormat& format, const TableDef& table) {
   return 2 + FixedEnd(table) + (vars > 0 ? 2 * (vars + 2) : 0) + mask;
 }
 
+void EncodeRow(const JetFormat& format, const TableDef& table,
+               const std::vector<NewField>& fields, RowBuffers& buffers,
+               std::vector<uint8_t>& row) {
+  LayOutParts(format, table, fields, buffers);
+  if (format.row_var_offset_size == 1)
+    EncodeJet3Row(buffers, row);
+  else
+    EncodeJet4Row(buffers, row);
+}
+
 std::vector<uint8_t> EncodeRow(const JetFormat& format, const TableDef& table,
                                const std::vector<NewField>& fields) {
-  RowParts parts = LayOutParts(format, table, fields);
-  return format.row_var_offset_size == 1 ? EncodeJet3Row(std::move(parts))
-                                         : EncodeJet4Row(std::move(parts));
+  RowBuffers buffers;
+  std::vector<uint8_t> row;
+  EncodeRow(format, table, fields, buffers, row);
+  return row;
 }
 
 }  // namespace corvalin::engine

@@ -37,6 +37,17 @@ struct NewField {
 std::vector<uint8_t> EncodeRow(const JetFormat& format, const TableDef& table,
                                const std::vector<NewField>& fields);
 
+// The same into row, with buffers kept from row to row.
+struct RowBuffers {
+  std::vector<uint8_t> head;
+  std::vector<uint8_t> mask;
+  std::vector<const NewField*> by_slot;
+  std::vector<size_t> offsets;
+};
+void EncodeRow(const JetFormat& format, const TableDef& table,
+               const std::vector<NewField>& fields, RowBuffers& buffers,
+               std::vector<uint8_t>& row);
+
 // The room a row leaves for variable data once fixed data and the row's
 // own tables are counted: what long values may take inline.
 size_t FixedRowOverhead(const JetFormat& format, const TableDef& table);

@@ -56,6 +56,7 @@ TableWriter::TableWriter(std::shared_ptr<Database> database,
                                         "multi-valued column " + c.name +
                                         "; records cannot be added to it");
   }
+  fixed_overhead_ = FixedRowOverhead(format_, *table_);
   long_values_.resize(table_->columns.size());
   for (const ColumnDef& c : table_->columns) contexts_.push_back({file, table_->name, c.name});
   for (size_t i = 0; i < table_->columns.size(); ++i) {
@@ -258,8 +259,8 @@ RowId TableWriter::Insert(std::vector<Value> values) {
     keys.resize(key_count);
 
     // The row: long values take the room the row has left.
-    size_t room = format_.max_row_size > FixedRowOverhead(format_, t)
-                      ? format_.max_row_size - FixedRowOverhead(format_, t)
+    size_t room = format_.max_row_size > fixed_overhead_
+                      ? format_.max_row_size - fixed_overhead_
                       : 0;
     std::vector<NewField>& fields = fields_;
     fields.resize(t.columns.size());
@@ -275,7 +276,8 @@ RowId TableWriter::Insert(std::vector<Value> values) {
         room -= std::min(room, fields[i].bytes.size());
       }
     }
-    std::vector<uint8_t> row = EncodeRow(format_, t, fields);
+    std::vector<uint8_t>& row = row_;
+    EncodeRow(format_, t, fields, row_buffers_, row);
     if (row.size() > format_.max_row_size)
       throw Error(kErrTooLong, "the record is too large for table " + t.name + " (" +
                                    std::to_string(row.size()) + " bytes; a row holds " +

@@ -58,6 +58,9 @@ class TableWriter {
   };
   std::vector<Key> keys_;  // one per b-tree that holds the row
   std::vector<uint8_t> content_;       // a long value's bytes
+  RowBuffers row_buffers_;
+  std::vector<uint8_t> row_;
+  size_t fixed_overhead_ = 0;          // FixedRowOverhead of the table
   std::vector<ValueContext> contexts_;  // per column, for errors
 };
 
