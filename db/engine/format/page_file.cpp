@@ -209,6 +209,26 @@ class PosixPageFile : public PageFile {
     }
   }
 
+  void WriteTaking(uint32_t page_number, PageData& page) override {
+    {
+      std::lock_guard lock(mutex_);
+      const uint64_t offset = uint64_t(page_number) * page_size_;
+      auto it = cache_.find(page_number);
+      if (writable_ && map_ && !codec_ && page.size() == page_size_ &&
+          offset + page_size_ <= size_ && it != cache_.end() &&
+          it->second.first.use_count() == 1) {
+        // The new bytes go to the file and become the cache's copy; the old
+        // copy's buffer goes back to the caller.
+        std::memcpy(map_ + offset, page.data(), page_size_);
+        std::swap(const_cast<PageData&>(*it->second.first), page);
+        ++writes_;
+        lru_.splice(lru_.begin(), lru_, it->second.second);
+        return;
+      }
+    }
+    Write(page_number, page);
+  }
+
   uint64_t write_count() const override { return writes_; }
 
   void Sync() override {

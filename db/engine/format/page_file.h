@@ -59,6 +59,11 @@ class PageFile {
   // the cache keeps the new bytes. Throws Error on an I/O failure.
   virtual void Write(uint32_t page_number, std::span<const uint8_t> page) = 0;
 
+  // As Write, for a caller that gives up its buffer: the file may keep
+  // `page` (as its cached copy) and hand back another buffer of the page
+  // size in its place, whose bytes are then unspecified.
+  virtual void WriteTaking(uint32_t page_number, PageData& page) { Write(page_number, page); }
+
   // Counts the Write calls so far: a holder of something decoded from
   // pages knows nobody wrote in between when the count has not moved.
   virtual uint64_t write_count() const = 0;

@@ -54,8 +54,10 @@ void PageWriteSet::Commit() {
   // take the new bytes in place.
   viewed_.clear();
   for (uint32_t n : allocated_) file_.Write(n, Find(n)->bytes);
+  // The slots' buffers are refilled by the next save, so the file may take
+  // them.
   for (size_t i = 0; i < used_; ++i)
-    if (!IsNew(slots_[i]->number)) file_.Write(slots_[i]->number, slots_[i]->bytes);
+    if (!IsNew(slots_[i]->number)) file_.WriteTaking(slots_[i]->number, slots_[i]->bytes);
   Discard();
 }
 
