@@ -176,20 +176,31 @@ class Tree {
     throw DamagedPage(pages_.file().path(), number, "index " + index_.name + " is malformed");
   }
 
-  IndexPage NodeFrom(std::vector<Child> children, const IndexPage& like) {
-    IndexPage page = like;
+  // An intermediate page over children, with like's header fields.
+  IndexPage NodeFrom(const std::vector<Child>& children, const IndexPage& like) {
+    IndexPage page;
     page.leaf = false;
-    page.entries.clear();
-    page.tail_page = 0;
+    page.owner = like.owner;
+    page.prev_page = like.prev_page;
+    page.next_page = like.next_page;
+    page.prefix_length = like.prefix_length;
+    // More than one child: the last is the tail, without an entry. Only the
+    // last child can lack a key of its own.
+    size_t with_entries = children.size();
     if (children.size() > 1) {
       page.tail_page = children.back().page;
-      children.pop_back();
-    } else if (!children.empty() && !children.back().bounded) {
-      auto [key, row] = SubtreeMax(children.back().page);
-      children.back().key = key;
-      children.back().row = row;
+      --with_entries;
     }
-    for (Child& c : children) page.entries.push_back({std::move(c.key), c.row, c.page});
+    page.entries.reserve(with_entries + 1);
+    for (size_t i = 0; i < with_entries; ++i) {
+      const Child& c = children[i];
+      if (c.bounded) {
+        page.entries.push_back({c.key, c.row, c.page});
+      } else {
+        auto [key, row] = SubtreeMax(c.page);
+        page.entries.push_back({std::move(key), row, c.page});
+      }
+    }
     return page;
   }
 
