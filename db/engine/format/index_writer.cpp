@@ -379,13 +379,10 @@ class Tree {
         return IndexEntriesFit(all.first(k), true, format_) &&
                IndexEntriesFit(all.subspan(k), true, format_);
       }
-      IndexPage a, b;
-      {
-        a = NodeFrom({level.children.begin(), level.children.begin() + k}, level.page());
-        b = NodeFrom({level.children.begin() + k, level.children.end()}, level.page());
-      }
-      buffer_.resize(format_.page_size);
-      return EncodeIndexPage(a, format_, buffer_) && EncodeIndexPage(b, format_, buffer_);
+      IndexPage a = NodeFrom({level.children.begin(), level.children.begin() + k}, level.page());
+      IndexPage b = NodeFrom({level.children.begin() + k, level.children.end()}, level.page());
+      return IndexEntriesFit(a.entries, false, format_) &&
+             IndexEntriesFit(b.entries, false, format_);
     };
     size_t middle = (count + 1) / 2;
     if (at_end && fits(count - 1)) return count - 1;
