@@ -5,19 +5,17 @@
 #include <optional>
 #include <string>
 
+#include "db/engine/format/catalog.h"
 #include "db/engine/format/database.h"
 
 namespace corvalin::ado {
 
-// Catalog object types.
-inline constexpr int16_t kObjectTable = 1;
-inline constexpr int16_t kObjectOdbcLink = 4;
-inline constexpr int16_t kObjectQuery = 5;
-inline constexpr int16_t kObjectLink = 6;
-
-// Catalog flags: Jet's own system objects, and objects Access hides.
-inline constexpr uint32_t kFlagSystem = 0x80000000u;
-inline constexpr uint32_t kFlagHidden = 0x00000002u;
+using engine::kFlagHidden;
+using engine::kFlagSystem;
+using engine::kObjectLink;
+using engine::kObjectOdbcLink;
+using engine::kObjectQuery;
+using engine::kObjectTable;
 
 // Query kinds (catalog flags bits 4 to 7) that return rows.
 inline constexpr uint32_t kQuerySelect = 0;

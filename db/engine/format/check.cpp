@@ -12,6 +12,7 @@
 #include <set>
 
 #include "db/engine/error.h"
+#include "db/engine/format/catalog.h"
 #include "db/engine/format/data_page.h"
 #include "db/engine/format/index_key.h"
 #include "db/engine/format/index_page.h"
@@ -26,12 +27,7 @@
 namespace corvalin::engine {
 namespace {
 
-constexpr uint32_t kHeaderPage = 0;
-constexpr uint32_t kGlobalMapPage = 1;
-constexpr uint32_t kCatalogPage = 2;
 constexpr size_t kIndexOwner = 4;
-constexpr int16_t kLocalTable = 1;
-constexpr uint32_t kSystemObject = 0x80000000u, kSystemObjectToo = 0x00000002u;
 
 uint32_t Le32(std::span<const uint8_t> b, size_t at) {
   return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
@@ -47,14 +43,14 @@ class Checker {
         claims_(file_.page_count(), -1) {}
 
   std::vector<std::string> Run() {
-    Claim(kHeaderPage, Owner("the header"));
+    Claim(kHeaderPageNumber, Owner("the header"));
     Claim(kGlobalMapPage, Owner("the global usage map"));
     bool catalog_seen = false;
     for (const CatalogEntry& c : db_.Catalog()) {
-      if ((c.type & 0x7FFF) != kLocalTable) continue;
-      uint32_t page = uint32_t(c.id) & 0x00FFFFFF;
+      if ((c.type & kObjectKindMask) != kObjectTable) continue;
+      uint32_t page = uint32_t(c.id) & kObjectPageMask;
       catalog_seen |= page == kCatalogPage;
-      bool system = (c.flags & (kSystemObject | kSystemObjectToo)) != 0;
+      bool system = (c.flags & (kFlagSystem | kFlagHidden)) != 0;
       CheckTable(c.name, page, system);
     }
     if (!catalog_seen) CheckTable("MSysObjects", kCatalogPage, true);

@@ -11,6 +11,7 @@
 #include <cctype>
 
 #include "db/engine/error.h"
+#include "db/engine/format/catalog.h"
 #include "db/engine/format/data_page.h"
 #include "db/engine/format/header_page.h"
 #include "db/engine/format/jet_format.h"
@@ -23,9 +24,6 @@
 namespace corvalin::engine {
 namespace {
 
-constexpr uint32_t kCatalogPage = 2;
-constexpr int16_t kLocalTable = 1;
-constexpr uint32_t kHeaderBytes = 4096;
 
 std::string Lower(const std::string& s) {
   std::string out = s;
@@ -77,7 +75,7 @@ std::shared_ptr<Database> Database::Open(const std::string& path,
                                          const OpenOptions& options) {
   auto impl = std::make_unique<Impl>();
   impl->file = PageFile::Get(path, options.writable);
-  impl->header = ParseHeaderPage(impl->file->ReadPrefix(kHeaderBytes), path);
+  impl->header = ParseHeaderPage(impl->file->ReadPrefix(kHeaderPrefixBytes), path);
   if (impl->header.office_encrypted) {
     throw Error(kErrEncrypted,
                 path + " is encrypted; opening encrypted databases is not supported yet");
@@ -141,8 +139,8 @@ std::shared_ptr<const TableDef> Database::ReadTableDef(const std::string& name) 
   std::string wanted = Lower(name);
   for (size_t i = 0; i < impl_->catalog.size(); ++i) {
     const CatalogEntry& e = impl_->catalog[i];
-    if ((e.type & 0x7FFF) == kLocalTable && Lower(e.name) == wanted) {
-      uint32_t page = static_cast<uint32_t>(e.id) & 0x00FFFFFF;
+    if ((e.type & kObjectKindMask) == kObjectTable && Lower(e.name) == wanted) {
+      uint32_t page = static_cast<uint32_t>(e.id) & kObjectPageMask;
       auto table = std::make_shared<TableDef>(
           ReadTableDefinition(*impl_->file, *impl_->format, page, e.name));
       ApplyResultTypes(*table, impl_->catalog_rows[i]);
@@ -173,7 +171,7 @@ void Database::ApplyRequiredColumns(TableDef& table) const {
   if (d.properties_column < 0) return;
   for (size_t i = 0; i < d.catalog.size(); ++i) {
     const CatalogEntry& e = d.catalog[i];
-    if ((e.type & 0x7FFF) != kLocalTable || (uint32_t(e.id) & 0x00FFFFFF) != table.page)
+    if ((e.type & kObjectKindMask) != kObjectTable || (uint32_t(e.id) & kObjectPageMask) != table.page)
       continue;
     std::vector<Value> row = ReadRow(d.objects, d.catalog_rows[i]);
     const auto* blob = std::get_if<Bytes>(&row[d.properties_column]);

@@ -12,10 +12,12 @@
 // |        |      |   additionally XORed with the creation date)       |
 // |   0x3A | 2    |   Jet3: sort order (collation)                     |
 // |   0x6E | 2    |   Jet4+: sort order (collation, 1033 general)      |
+// |   0x71 | 1    |   Jet4+: version of the sort order                 |
 // |   0x72 | 8    |   creation date (double)                           |
 // | 0x298  | 1+   | ACE: Office encryption flags / EncryptionInfo      |
 #include "db/engine/format/header_page.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "db/engine/error.h"
@@ -24,17 +26,56 @@
 namespace corvalin::engine {
 namespace {
 
+// Field offsets in page 0; every field from kMaskedStart on lies within the
+// masked block, and all of them within kHeaderPrefixBytes.
+constexpr size_t kSignatureOffset = 0x04;
+constexpr size_t kVersionOffset = 0x14;
 constexpr size_t kMaskedStart = 0x18;
 constexpr size_t kMaskedJet3 = 126;
 constexpr size_t kMaskedJet4 = 128;
 constexpr uint8_t kHeaderKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
+constexpr size_t kSortOrderJet3 = 0x3A;
+constexpr size_t kCodePageOffset = 0x3C;
+constexpr size_t kEncodingKeyOffset = 0x3E;
 constexpr size_t kPasswordOffset = 0x42;
+constexpr size_t kPasswordJet3 = 20;
+constexpr size_t kPasswordJet4 = 40;
+constexpr size_t kSortOrderOffset = 0x6E;
+constexpr size_t kSortVersionOffset = 0x71;
 constexpr size_t kDateOffset = 0x72;
 constexpr size_t kEncryptionInfo = 0x299;
-constexpr size_t kMinimumLength = 0x2A0;
+
+// Fields Access fills the same way in every new Jet4 and ACE file: the
+// start of the masked block, two bytes before the collation, the engine's
+// version at 0x98/0x9C, and the pattern of the page's last 512 bytes.
+constexpr uint8_t kMaskedPrefix[] = {0x00, 0x01, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00,
+                                     0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00,
+                                     0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
+constexpr size_t kUnknown6AOffset = 0x6A;
+constexpr uint8_t kUnknown6A[] = {0xA6, 0x11};
+constexpr size_t kEngineBuildOffset = 0x98;
+constexpr uint8_t kEngineBuild[] = {0x54, 0x06, 0x00, 0x00, '4', '.', '0', 0x00};
+constexpr size_t kTrailerPatternStart = 0xE00;
+
+static_assert(kMaskedStart + sizeof kMaskedPrefix <= kCodePageOffset);
+static_assert(kDateOffset + sizeof(double) <= kMaskedStart + kMaskedJet4);
+static_assert(kEncryptionInfo + 4 <= kHeaderPrefixBytes);
 
 uint32_t U32(const uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// Jet4 stores the password XORed with the whole days of the creation date.
+void MaskPassword(std::span<uint8_t> password, double date) {
+  int32_t mask = (date > -2.1e9 && date < 2.1e9) ? static_cast<int32_t>(date) : 0;
+  uint8_t m[4] = {uint8_t(mask), uint8_t(mask >> 8), uint8_t(mask >> 16),
+                  uint8_t(mask >> 24)};
+  for (size_t i = 0; i < password.size(); ++i) password[i] ^= m[i % 4];
+}
+
+void PutU16(uint8_t* p, uint16_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
 }
 
 Error Unrecognised(const std::string& file) {
@@ -46,36 +87,31 @@ Error Unrecognised(const std::string& file) {
 
 HeaderPage ParseHeaderPage(std::span<const uint8_t> bytes,
                            const std::string& file) {
-  if (bytes.size() < kMinimumLength) throw Unrecognised(file);
-  if (std::memcmp(bytes.data() + 4, "Standard Jet DB", 16) != 0 &&
-      std::memcmp(bytes.data() + 4, "Standard ACE DB", 16) != 0) {
+  if (bytes.size() < kHeaderPrefixBytes) throw Unrecognised(file);
+  if (std::memcmp(bytes.data() + kSignatureOffset, "Standard Jet DB", 16) != 0 &&
+      std::memcmp(bytes.data() + kSignatureOffset, "Standard ACE DB", 16) != 0) {
     throw Unrecognised(file);
   }
   HeaderPage h;
-  uint32_t version = bytes[0x14];
+  uint32_t version = bytes[kVersionOffset];
   if (version > 6) throw Unrecognised(file);
   h.version = static_cast<JetVersion>(version);
   bool jet3 = h.version == JetVersion::kJet3;
 
-  std::vector<uint8_t> plain(bytes.begin(), bytes.begin() + kMinimumLength);
+  std::vector<uint8_t> plain(bytes.begin(), bytes.begin() + kHeaderPrefixBytes);
   Rc4(kHeaderKey, std::span(plain).subspan(kMaskedStart,
                                            jet3 ? kMaskedJet3 : kMaskedJet4));
-  h.code_page = plain[0x3C] | (plain[0x3D] << 8);
-  size_t sort_at = jet3 ? 0x3A : 0x6E;
+  h.code_page = plain[kCodePageOffset] | (plain[kCodePageOffset + 1] << 8);
+  size_t sort_at = jet3 ? kSortOrderJet3 : kSortOrderOffset;
   h.sort_order = plain[sort_at] | (plain[sort_at + 1] << 8);
-  h.encoding_key = U32(plain.data() + 0x3E);
+  if (!jet3) h.sort_version = plain[kSortVersionOffset];
+  h.encoding_key = U32(plain.data() + kEncodingKeyOffset);
   std::memcpy(&h.date_created, plain.data() + kDateOffset, sizeof(double));
 
-  size_t password_size = jet3 ? 20 : 40;
+  size_t password_size = jet3 ? kPasswordJet3 : kPasswordJet4;
   h.password.assign(plain.begin() + kPasswordOffset,
                     plain.begin() + kPasswordOffset + password_size);
-  if (!jet3) {
-    double date = h.date_created;
-    int32_t mask = (date > -2.1e9 && date < 2.1e9) ? static_cast<int32_t>(date) : 0;
-    uint8_t m[4] = {uint8_t(mask), uint8_t(mask >> 8), uint8_t(mask >> 16),
-                    uint8_t(mask >> 24)};
-    for (size_t i = 0; i < h.password.size(); ++i) h.password[i] ^= m[i % 4];
-  }
+  if (!jet3) MaskPassword(h.password, h.date_created);
   for (uint8_t b : h.password) h.has_password |= b != 0;
   if (version >= 2) {
     for (size_t i = kEncryptionInfo; i < kEncryptionInfo + 4; ++i) {
@@ -83,6 +119,32 @@ HeaderPage ParseHeaderPage(std::span<const uint8_t> bytes,
     }
   }
   return h;
+}
+
+std::vector<uint8_t> EncodeHeaderPage(JetVersion version, uint16_t code_page,
+                                      uint16_t sort_order, uint8_t sort_version,
+                                      double date_created, const std::string& password,
+                                      size_t page_size) {
+  std::vector<uint8_t> p(std::max(page_size, kHeaderPrefixBytes), 0);
+  p[1] = 0x01;
+  const char* signature =
+      version == JetVersion::kJet4 ? "Standard Jet DB" : "Standard ACE DB";
+  std::memcpy(p.data() + kSignatureOffset, signature, 16);
+  p[kVersionOffset] = uint8_t(version);
+  std::memcpy(p.data() + kMaskedStart, kMaskedPrefix, sizeof kMaskedPrefix);
+  PutU16(p.data() + kCodePageOffset, code_page);
+  std::span<uint8_t> stored(p.data() + kPasswordOffset, kPasswordJet4);
+  for (size_t c = 0; c < password.size() && 2 * c < stored.size(); ++c)
+    stored[2 * c] = uint8_t(password[c]);  // UCS-2, Latin-1 range
+  MaskPassword(stored, date_created);
+  std::memcpy(p.data() + kUnknown6AOffset, kUnknown6A, sizeof kUnknown6A);
+  PutU16(p.data() + kSortOrderOffset, sort_order);
+  p[kSortVersionOffset] = sort_version;
+  std::memcpy(p.data() + kDateOffset, &date_created, sizeof date_created);
+  std::memcpy(p.data() + kEngineBuildOffset, kEngineBuild, sizeof kEngineBuild);
+  Rc4(kHeaderKey, std::span(p).subspan(kMaskedStart, kMaskedJet4));
+  for (size_t i = kTrailerPatternStart + 1; i < p.size(); i += 2) p[i] = 0x01;
+  return p;
 }
 
 void CheckPassword(const HeaderPage& header, const std::string& given,

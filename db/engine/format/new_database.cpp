@@ -29,6 +29,7 @@
 #include <set>
 
 #include "db/engine/error.h"
+#include "db/engine/format/catalog.h"
 #include "db/engine/format/data_page.h"
 #include "db/engine/format/header_page.h"
 #include "db/engine/format/jet_format.h"
@@ -45,18 +46,6 @@
 namespace corvalin::engine {
 namespace {
 
-// Catalog ids of the containers and of the database object; a table's id is
-// its definition page.
-constexpr int32_t kRootContainerId = 0x0F000000;
-constexpr int32_t kTablesId = 0x0F000001;
-constexpr int32_t kDatabasesId = 0x0F000002;
-constexpr int32_t kRelationshipsId = 0x0F000003;
-constexpr int32_t kDatabaseObjectId = 0x10000000;
-constexpr int16_t kTypeTable = 1;
-constexpr int16_t kTypeDatabase = 2;
-constexpr int16_t kTypeContainer = 3;
-constexpr uint32_t kSystemObjectFlag = 0x80000000u;
-
 // Collation: General (1033); ACE 2010 and later files use its version 1.
 constexpr uint16_t kGeneralSortOrder = 1033;
 constexpr uint16_t kCodePage = 1252;
@@ -67,80 +56,6 @@ constexpr size_t kMaxColumns = 255;
 constexpr size_t kMaxIndexes = 32;
 constexpr size_t kMaxIndexColumns = 10;
 constexpr size_t kMaxPasswordLength = 20;
-
-// ---- The header page ---------------------------------------------------
-
-// Offsets in page 0 (header_page.cpp describes the fields).
-constexpr size_t kSignatureOffset = 4;
-constexpr size_t kVersionOffset = 0x14;
-constexpr size_t kMaskedStart = 0x18;
-constexpr size_t kMaskedLength = 128;
-constexpr size_t kCodePageOffset = 0x3C;
-constexpr size_t kPasswordOffset = 0x42;
-constexpr size_t kPasswordBytes = 40;
-constexpr size_t kSortOrderOffset = 0x6E;
-constexpr size_t kSortVersionOffset = 0x71;
-constexpr size_t kDateOffset = 0x72;
-constexpr uint8_t kHeaderKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
-// Fields Access fills the same way in every new Jet4 and ACE file: the
-// start of the masked block, two words before the collation, the engine's
-// version at 0x98/0x9C, and the pattern of the page's last 512 bytes.
-constexpr uint8_t kMaskedPrefix[] = {0x00, 0x01, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00,
-                                     0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00,
-                                     0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
-constexpr size_t kUnknown6AOffset = 0x6A;
-constexpr uint8_t kUnknown6A[] = {0xA6, 0x11};
-constexpr size_t kEngineBuildOffset = 0x98;
-constexpr uint8_t kEngineBuild[] = {0x54, 0x06, 0x00, 0x00, '4', '.', '0', 0x00};
-constexpr size_t kTrailerPatternStart = 0xE00;
-
-void Rc4(const uint8_t* key, size_t key_size, uint8_t* data, size_t size) {
-  uint8_t s[256];
-  for (int i = 0; i < 256; ++i) s[i] = uint8_t(i);
-  for (int i = 0, j = 0; i < 256; ++i) {
-    j = (j + s[i] + key[i % key_size]) & 0xFF;
-    std::swap(s[i], s[j]);
-  }
-  for (size_t k = 0, i = 0, j = 0; k < size; ++k) {
-    i = (i + 1) & 0xFF;
-    j = (j + s[i]) & 0xFF;
-    std::swap(s[i], s[j]);
-    data[k] ^= s[(s[i] + s[j]) & 0xFF];
-  }
-}
-
-std::vector<uint8_t> HeaderPageBytes(const NewDatabaseOptions& options,
-                                     const JetFormat& format) {
-  std::vector<uint8_t> p(format.page_size, 0);
-  p[1] = 0x01;
-  const char* signature = options.version == JetVersion::kJet4 ? "Standard Jet DB"
-                                                               : "Standard ACE DB";
-  std::memcpy(p.data() + kSignatureOffset, signature, 16);
-  p[kVersionOffset] = uint8_t(options.version);
-  std::memcpy(p.data() + kMaskedStart, kMaskedPrefix, sizeof kMaskedPrefix);
-  p[kCodePageOffset] = uint8_t(kCodePage);
-  p[kCodePageOffset + 1] = uint8_t(kCodePage >> 8);
-  // The password, UCS-2, masked with the whole days of the creation date.
-  double date = options.creation_date;
-  int32_t mask = (date > -2.1e9 && date < 2.1e9) ? int32_t(date) : 0;
-  uint8_t m[4] = {uint8_t(mask), uint8_t(mask >> 8), uint8_t(mask >> 16),
-                  uint8_t(mask >> 24)};
-  for (size_t i = 0; i < kPasswordBytes; ++i) {
-    size_t c = i / 2;
-    uint8_t b = c < options.password.size() && i % 2 == 0
-                    ? uint8_t(options.password[c]) : 0;
-    p[kPasswordOffset + i] = b ^ m[i % 4];
-  }
-  std::memcpy(p.data() + kUnknown6AOffset, kUnknown6A, sizeof kUnknown6A);
-  p[kSortOrderOffset] = uint8_t(kGeneralSortOrder);
-  p[kSortOrderOffset + 1] = uint8_t(kGeneralSortOrder >> 8);
-  p[kSortVersionOffset] = options.version == JetVersion::kAce16 ? 1 : 0;
-  std::memcpy(p.data() + kDateOffset, &date, sizeof date);
-  std::memcpy(p.data() + kEngineBuildOffset, kEngineBuild, sizeof kEngineBuild);
-  Rc4(kHeaderKey, sizeof kHeaderKey, p.data() + kMaskedStart, kMaskedLength);
-  for (size_t i = kTrailerPatternStart + 1; i < p.size(); i += 2) p[i] = 0x01;
-  return p;
-}
 
 // Page 1: row 0 the global map (a set bit: a free page; every page past
 // the two written here is free), row 1 an empty map as Access has it.
@@ -308,7 +223,7 @@ std::shared_ptr<Database> Borrow(Database& database) {
 
 std::shared_ptr<const TableDef> CatalogTable(Database& database) {
   return std::make_shared<TableDef>(
-      ReadTableDefinition(database.file(), database.format(), 2, "MSysObjects"));
+      ReadTableDefinition(database.file(), database.format(), kCatalogPage, "MSysObjects"));
 }
 
 void Commit(PageWriteSet& pages) {
@@ -492,7 +407,7 @@ Bytes RequiredProperties(const TableDef& t) {
 }
 
 double CreationDate(Database& database) {
-  HeaderPage h = ParseHeaderPage(database.file().ReadPrefix(0x2A0), database.path());
+  HeaderPage h = ParseHeaderPage(database.file().ReadPrefix(kHeaderPrefixBytes), database.path());
   return h.date_created;
 }
 
@@ -525,7 +440,10 @@ void CreateDatabase(const std::string& path, const NewDatabaseOptions& options) 
       throw Error(kErrDatabaseExists, "cannot make database " + path + ": the file exists");
     throw Error(kErrIo, "cannot make database " + path + ": " + std::strerror(errno));
   }
-  std::vector<uint8_t> start = HeaderPageBytes(options, format);
+  std::vector<uint8_t> start =
+      EncodeHeaderPage(options.version, kCodePage, kGeneralSortOrder,
+                       SortVersion(options.version), options.creation_date,
+                       options.password, format.page_size);
   std::vector<uint8_t> map = GlobalMapPageBytes(format);
   start.insert(start.end(), map.begin(), map.end());
   bool ok = ::write(fd, start.data(), start.size()) == ssize_t(start.size());
@@ -551,17 +469,17 @@ void CreateDatabase(const std::string& path, const NewDatabaseOptions& options) 
     std::shared_ptr<Database> db = Database::Open(path, open);
     const double date = options.creation_date;
     TableWriter catalog(db, CatalogTable(*db));
-    const uint32_t system = kSystemObjectFlag;
-    InsertCatalogRow(catalog, {kTablesId, kRootContainerId, "Tables", kTypeContainer,
+    const uint32_t system = kFlagSystem;
+    InsertCatalogRow(catalog, {kTablesContainerId, kRootContainerId, "Tables", kObjectContainer,
                                system, kEngineSid, {}}, date);
-    InsertCatalogRow(catalog, {kDatabasesId, kRootContainerId, "Databases", kTypeContainer,
+    InsertCatalogRow(catalog, {kDatabasesContainerId, kRootContainerId, "Databases", kObjectContainer,
                                system, kEngineSid, {}}, date);
-    InsertCatalogRow(catalog, {kRelationshipsId, kRootContainerId, "Relationships",
-                               kTypeContainer, system, kEngineSid, {}}, date);
-    InsertCatalogRow(catalog, {kDatabaseObjectId, kDatabasesId, "MSysDb", kTypeDatabase,
+    InsertCatalogRow(catalog, {kRelationshipsContainerId, kRootContainerId, "Relationships",
+                               kObjectContainer, system, kEngineSid, {}}, date);
+    InsertCatalogRow(catalog, {kDatabaseObjectId, kDatabasesContainerId, "MSysDb", kObjectDatabase,
                                system, kDatabaseSid, {}}, date);
     for (const TableDef& t : tables)
-      InsertCatalogRow(catalog, {int32_t(t.page), kTablesId, t.name, kTypeTable, system,
+      InsertCatalogRow(catalog, {int32_t(t.page), kTablesContainerId, t.name, kObjectTable, system,
                                  kEngineSid, {}}, date);
 
     db->ReloadCatalog();
@@ -575,12 +493,12 @@ void CreateDatabase(const std::string& path, const NewDatabaseOptions& options) 
     for (const TableDef& t : tables)
       ace(int32_t(t.page), kDatabaseSid, t.name == "MSysRelationships" ? 0xE0000 : 0x60000,
           false);
-    for (int32_t container : {kTablesId, kRelationshipsId}) {
+    for (int32_t container : {kTablesContainerId, kRelationshipsContainerId}) {
       ace(container, kCreatorSid, 0xF00FE, true);
       ace(container, kDatabaseSid, 0x60001, false);
-      ace(container, kUserSid, container == kTablesId ? 0xFFEFF : 0xFFFFF, true);
+      ace(container, kUserSid, container == kTablesContainerId ? 0xFFEFF : 0xFFFFF, true);
     }
-    ace(kDatabasesId, kDatabaseSid, 0x60000, false);
+    ace(kDatabasesContainerId, kDatabaseSid, 0x60000, false);
     ace(kDatabaseObjectId, kDatabaseSid, 0x6000E, false);
     ace(kDatabaseObjectId, kUserSid, 0x0E, false);
     for (const TableDef& t : tables)
@@ -602,7 +520,7 @@ void CreateTable(Database& database, const NewTable& table) {
                                       file + ")");
   TableDef t = UserTableDef(table, database.format(), file);
   for (const CatalogEntry& e : database.Catalog()) {
-    if (e.parent_id == kTablesId && Lower(e.name) == Lower(t.name))
+    if (e.parent_id == kTablesContainerId && Lower(e.name) == Lower(t.name))
       throw Error(kErrTableExists, "table " + t.name + " already exists in file " + file);
   }
   PageWriteSet pages(database.file());
@@ -612,7 +530,7 @@ void CreateTable(Database& database, const NewTable& table) {
   // its table.
   Commit(pages);
   TableWriter catalog(Borrow(database), CatalogTable(database));
-  InsertCatalogRow(catalog, {int32_t(t.page), kTablesId, t.name, kTypeTable, 0,
+  InsertCatalogRow(catalog, {int32_t(t.page), kTablesContainerId, t.name, kObjectTable, 0,
                              kUserSid, RequiredProperties(t)},
                    CreationDate(database));
   database.ReloadCatalog();
