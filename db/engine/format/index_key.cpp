@@ -63,8 +63,6 @@ constexpr size_t kExtDateBlocks = 5;
 constexpr uint8_t kExtDateSeparator = 0x09;
 constexpr uint8_t kExtDateTrailer[] = {0, 0, 0, 0, 0, 0, 0x02};
 
-constexpr size_t kDecimalMagnitudeSize = 16;
-
 std::string ColumnWhere(const TableDef& table, const ColumnDef& column) {
   return "column " + column.name + " of table " + table.name;
 }
