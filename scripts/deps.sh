@@ -16,7 +16,7 @@ corvalin_install() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-CORVALIN_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev fonts-liberation xvfb xauth)
+CORVALIN_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev libssl-dev fonts-liberation xvfb xauth)
 CORVALIN_TEST_PACKAGES=(libgtest-dev clang libclang-rt-14-dev mdbtools imagemagick)
 # Node.js may come from elsewhere than Debian; install Debian's only when absent.
 command -v node >/dev/null 2>&1 || CORVALIN_TEST_PACKAGES+=(nodejs)

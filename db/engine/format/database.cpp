@@ -16,6 +16,7 @@
 #include "db/engine/format/header_page.h"
 #include "db/engine/format/jet_format.h"
 #include "db/engine/format/jet_page_codec.h"
+#include "db/engine/format/office_crypt.h"
 #include "db/engine/format/page_file.h"
 #include "db/engine/format/property_map.h"
 #include "db/engine/format/table_def_reader.h"
@@ -76,13 +77,16 @@ std::shared_ptr<Database> Database::Open(const std::string& path,
   auto impl = std::make_unique<Impl>();
   impl->file = PageFile::Get(path, options.writable);
   impl->header = ParseHeaderPage(impl->file->ReadPrefix(kHeaderPrefixBytes), path);
-  if (impl->header.office_encrypted) {
-    throw Error(kErrEncrypted,
-                path + " is encrypted; opening encrypted databases is not supported yet");
-  }
-  CheckPassword(impl->header, options.password, path);
+  // An Office-encrypted file's password opens its page key instead; the
+  // header's Jet password is not used.
+  if (!impl->header.office_encrypted) CheckPassword(impl->header, options.password, path);
   impl->format = &JetFormat::For(impl->header.version);
-  if (impl->header.encoding_key != 0) {
+  if (impl->header.office_encrypted) {
+    impl->file->Configure(
+        impl->format->page_size,
+        MakeOfficePageCodec(impl->file->ReadPrefix(impl->format->page_size),
+                            impl->header.encoding_key, options.password, path));
+  } else if (impl->header.encoding_key != 0) {
     // An encoded Jet file: every page but the header goes through RC4.
     impl->file->Configure(impl->format->page_size,
                           std::make_shared<JetPageCodec>(impl->header.encoding_key));

@@ -14,7 +14,7 @@
 // |   0x6E | 2    |   Jet4+: sort order (collation, 1033 general)      |
 // |   0x71 | 1    |   Jet4+: version of the sort order                 |
 // |   0x72 | 8    |   creation date (double)                           |
-// | 0x298  | 1+   | ACE: Office encryption flags / EncryptionInfo      |
+// | 0x299  | 2+n  | ACE: Office encryption (office_crypt.cpp)          |
 #include "db/engine/format/header_page.h"
 
 #include <algorithm>
