@@ -27,7 +27,13 @@
 // key of block b = SHA-1(SHA-1(salt + password) + le32(b)), cut to the key
 // size (a 40-bit key is padded with zeros to 128 bits); the verifier and
 // its hash are one RC4 stream of block 0, and page p is RC4 with block
-// p ^ encoding key.
+// p ^ encoding key. With AES (ids 0x660E..0x6610; Office "standard"
+// encryption when flag 0x20 is set), H = SHA-1(salt + password) iterated
+// 50,000 times as above (not at all without the flag), and the key of
+// block b is the first key bytes of SHA-1(X ^ 0x36...) + SHA-1(X ^
+// 0x5C...), X = SHA-1(H + le32(b)) padded to 64 bytes; the verifier and
+// its hash (32 bytes) are AES-ECB with the key of block 0, and page p is
+// AES-ECB with the key of block p ^ encoding key.
 //
 // The password is UTF-16LE, at most 255 characters.
 #include "db/engine/format/office_crypt.h"
@@ -74,6 +80,12 @@ constexpr uint32_t kFlagAes = 0x20;
 constexpr size_t kCryptoHeaderOffset = 12;
 constexpr size_t kCryptoHeaderFixed = 32;  // the words before the provider name
 constexpr uint32_t kAlgorithmRc4 = 0x6801;
+constexpr uint32_t kAlgorithmAes128 = 0x660E;
+constexpr uint32_t kAlgorithmAes256 = 0x6610;
+// Standard encryption hashes the password 50,000 times; the same layout
+// with the AES flag clear (Access' "non-compatible" mode) not at all.
+constexpr uint64_t kStandardIterations = 50'000;
+constexpr size_t kAesVerifierHashSize = 32;  // the 20-byte hash, padded to AES blocks
 constexpr uint32_t kHashSha1 = 0x8004;
 constexpr size_t kSaltSize = 16;
 constexpr size_t kVerifierSize = 16;
@@ -128,15 +140,19 @@ Bytes Fit(Bytes bytes, size_t size, uint8_t pad) {
   return bytes;
 }
 
-// AES-CBC over data in place; its size is a multiple of the block size.
-bool AesCbc(std::span<const uint8_t> key, std::span<const uint8_t> iv, std::span<uint8_t> data,
-            bool encrypt) {
-  const EVP_CIPHER* cipher = key.size() == 16   ? EVP_aes_128_cbc()
-                             : key.size() == 24 ? EVP_aes_192_cbc()
-                                                : EVP_aes_256_cbc();
+// AES over data in place, CBC from iv or, without one, ECB; the data's
+// size is a multiple of the block size.
+bool Aes(std::span<const uint8_t> key, std::span<const uint8_t> iv, std::span<uint8_t> data,
+         bool encrypt) {
+  const bool cbc = !iv.empty();
+  const EVP_CIPHER* cipher = key.size() == 16   ? (cbc ? EVP_aes_128_cbc() : EVP_aes_128_ecb())
+                             : key.size() == 24 ? (cbc ? EVP_aes_192_cbc() : EVP_aes_192_ecb())
+                                                : (cbc ? EVP_aes_256_cbc() : EVP_aes_256_ecb());
   EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
   int out = 0;
-  bool ok = ctx && EVP_CipherInit_ex(ctx, cipher, nullptr, key.data(), iv.data(), encrypt) == 1 &&
+  bool ok = ctx &&
+            EVP_CipherInit_ex(ctx, cipher, nullptr, key.data(), cbc ? iv.data() : nullptr,
+                              encrypt) == 1 &&
             EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
             EVP_CipherUpdate(ctx, data.data(), &out, data.data(), int(data.size())) == 1 &&
             size_t(out) == data.size();
@@ -303,7 +319,7 @@ class AgileCodec : public PageCodec {
   void Run(uint32_t page_number, std::span<uint8_t> page, bool encrypt) const {
     const auto block = Le32Bytes(page_number ^ encoding_key_);
     Bytes iv = Fit(Hash(md_, {salt_, block}), 16, 0);
-    if (page.size() % 16 != 0 || !AesCbc(key_, iv, page, encrypt))
+    if (page.size() % 16 != 0 || !Aes(key_, iv, page, encrypt))
       throw Error(kErrIo, "AES failed on page " + std::to_string(page_number));
   }
   Bytes key_, salt_;
@@ -330,6 +346,43 @@ class Rc4CryptoApiCodec : public PageCodec {
 
  private:
   Bytes base_;
+  size_t key_bytes_;
+  uint32_t encoding_key_;
+};
+
+class StandardAesCodec : public PageCodec {
+ public:
+  StandardAesCodec(Bytes iterated, size_t key_bytes, uint32_t encoding_key)
+      : iterated_(std::move(iterated)), key_bytes_(key_bytes), encoding_key_(encoding_key) {}
+  static Bytes Key(const Bytes& iterated, size_t key_bytes, uint32_t block) {
+    const auto b = Le32Bytes(block);
+    Bytes x = Hash(EVP_sha1(), {iterated, b});
+    x.resize(64, 0);
+    Bytes inner(64), outer(64);
+    for (size_t i = 0; i < 64; ++i) {
+      inner[i] = uint8_t(x[i] ^ 0x36);
+      outer[i] = uint8_t(x[i] ^ 0x5C);
+    }
+    Bytes key = Hash(EVP_sha1(), {inner});
+    Bytes second = Hash(EVP_sha1(), {outer});
+    key.insert(key.end(), second.begin(), second.end());
+    key.resize(key_bytes);
+    return key;
+  }
+  void Decode(uint32_t page_number, std::span<uint8_t> page) const override {
+    Run(page_number, page, false);
+  }
+  void Encode(uint32_t page_number, std::span<uint8_t> page) const override {
+    Run(page_number, page, true);
+  }
+
+ private:
+  void Run(uint32_t page_number, std::span<uint8_t> page, bool encrypt) const {
+    Bytes key = Key(iterated_, key_bytes_, page_number ^ encoding_key_);
+    if (page.size() % 16 != 0 || !Aes(key, {}, page, encrypt))
+      throw Error(kErrIo, "AES failed on page " + std::to_string(page_number));
+  }
+  Bytes iterated_;
   size_t key_bytes_;
   uint32_t encoding_key_;
 };
@@ -378,9 +431,9 @@ std::shared_ptr<PageCodec> Agile(std::span<const uint8_t> info, uint32_t encodin
     return Fit(Hash(md, {h, block}), key_bytes, 0x36);
   };
   const Bytes iv = Fit(salt, 16, 0x36);
-  if (!AesCbc(key_for(kVerifierInputBlock), iv, verifier_input, false) ||
-      !AesCbc(key_for(kVerifierHashBlock), iv, verifier_hash, false) ||
-      !AesCbc(key_for(kKeyValueBlock), iv, key_value, false))
+  if (!Aes(key_for(kVerifierInputBlock), iv, verifier_input, false) ||
+      !Aes(key_for(kVerifierHashBlock), iv, verifier_hash, false) ||
+      !Aes(key_for(kKeyValueBlock), iv, key_value, false))
     d.Damaged("AES failed on the enciphered values");
   verifier_input.resize(salt.size());
   Bytes expected = Hash(md, {verifier_input});
@@ -389,6 +442,29 @@ std::shared_ptr<PageCodec> Agile(std::span<const uint8_t> info, uint32_t encodin
   key_value.resize(page_key_bytes);
   return std::make_shared<AgileCodec>(std::move(key_value), std::move(page_salt), page_md,
                                       encoding_key);
+}
+
+std::shared_ptr<PageCodec> StandardAes(std::span<const uint8_t> verifier, uint32_t flags,
+                                       uint32_t key_bits, uint32_t encoding_key,
+                                       const std::string& password, const Description& d) {
+  if (key_bits == 0) key_bits = 128;
+  if (key_bits != 128 && key_bits != 192 && key_bits != 256) d.Damaged("AES key size");
+  const size_t needed = 4 + kSaltSize + kVerifierSize + 4 + kAesVerifierHashSize;
+  if (verifier.size() < needed || Le32(verifier, 0) != kSaltSize) d.Damaged("AES verifier");
+  std::span<const uint8_t> salt = verifier.subspan(4, kSaltSize);
+  const uint64_t iterations = (flags & kFlagAes) ? kStandardIterations : 0;
+  Bytes iterated = IteratedHash(EVP_sha1(), salt, PasswordBytes(password), iterations);
+  const size_t key_bytes = key_bits / 8;
+  Bytes check(verifier.begin() + 4 + kSaltSize, verifier.begin() + 4 + kSaltSize + kVerifierSize);
+  const size_t hash_at = 4 + kSaltSize + kVerifierSize + 4;
+  check.insert(check.end(), verifier.begin() + hash_at,
+               verifier.begin() + hash_at + kAesVerifierHashSize);
+  if (!Aes(StandardAesCodec::Key(iterated, key_bytes, 0), {}, check, false))
+    d.Damaged("AES failed on the verifier");
+  Bytes expected = Hash(EVP_sha1(), {std::span<const uint8_t>(check).first(kVerifierSize)});
+  if (!std::equal(expected.begin(), expected.end(), check.begin() + kVerifierSize))
+    d.WrongPassword();
+  return std::make_shared<StandardAesCodec>(std::move(iterated), key_bytes, encoding_key);
 }
 
 std::shared_ptr<PageCodec> CryptoApi(std::span<const uint8_t> info, uint32_t encoding_key,
@@ -402,10 +478,14 @@ std::shared_ptr<PageCodec> CryptoApi(std::span<const uint8_t> info, uint32_t enc
   if (!(flags & kFlagCryptoApi)) d.Unsupported("an unknown kind of Office encryption");
   uint32_t algorithm = Le32(header, 8);
   uint32_t hash = Le32(header, 12);
-  if ((flags & kFlagAes) || (algorithm != 0 && algorithm != kAlgorithmRc4))
-    d.Unsupported("Office standard (AES) encryption");
   if (hash != 0 && hash != kHashSha1) d.Unsupported("a CryptoAPI hash other than SHA-1");
   uint32_t key_bits = Le32(header, 16);
+  const bool aes = (algorithm >= kAlgorithmAes128 && algorithm <= kAlgorithmAes256) ||
+                   (algorithm == 0 && (flags & kFlagAes));
+  if (aes) return StandardAes(info.subspan(kCryptoHeaderOffset + header_size), flags,
+                              key_bits, encoding_key, password, d);
+  if (algorithm != 0 && algorithm != kAlgorithmRc4)
+    d.Unsupported("the CryptoAPI algorithm " + std::to_string(algorithm));
   if (key_bits == 0) {
     // Unstated: 40 bits for the base provider, else 128.
     std::string name;
