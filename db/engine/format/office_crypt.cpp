@@ -304,10 +304,34 @@ Bytes PasswordBytes(const std::string& password) {
   return out;
 }
 
-class AgileCodec : public PageCodec {
+// The key of block b in AES CryptoAPI encryption, from the iterated hash.
+Bytes StandardKey(const Bytes& iterated, size_t key_bytes, uint32_t block) {
+  const auto b = Le32Bytes(block);
+  Bytes x = Hash(EVP_sha1(), {iterated, b});
+  x.resize(64, 0);
+  Bytes inner(64), outer(64);
+  for (size_t i = 0; i < 64; ++i) {
+    inner[i] = uint8_t(x[i] ^ 0x36);
+    outer[i] = uint8_t(x[i] ^ 0x5C);
+  }
+  Bytes key = Hash(EVP_sha1(), {inner});
+  Bytes second = Hash(EVP_sha1(), {outer});
+  key.insert(key.end(), second.begin(), second.end());
+  key.resize(key_bytes);
+  return key;
+}
+
+// Pages enciphered with AES: agile files with one key and an IV per page
+// (CBC), AES CryptoAPI files with a key per page (ECB).
+class AesPageCodec : public PageCodec {
  public:
-  AgileCodec(Bytes key, Bytes salt, const EVP_MD* md, uint32_t encoding_key)
-      : key_(std::move(key)), salt_(std::move(salt)), md_(md), encoding_key_(encoding_key) {}
+  // Agile: the page key, and the salt and hash of the pages' IVs.
+  AesPageCodec(Bytes key, Bytes salt, const EVP_MD* md, uint32_t encoding_key)
+      : secret_(std::move(key)), salt_(std::move(salt)), md_(md), encoding_key_(encoding_key) {}
+  // CryptoAPI: the iterated password hash the page keys come from.
+  AesPageCodec(Bytes iterated, size_t key_bytes, uint32_t encoding_key)
+      : secret_(std::move(iterated)), key_bytes_(key_bytes), encoding_key_(encoding_key) {}
+
   void Decode(uint32_t page_number, std::span<uint8_t> page) const override {
     Run(page_number, page, false);
   }
@@ -317,13 +341,19 @@ class AgileCodec : public PageCodec {
 
  private:
   void Run(uint32_t page_number, std::span<uint8_t> page, bool encrypt) const {
-    const auto block = Le32Bytes(page_number ^ encoding_key_);
-    Bytes iv = Fit(Hash(md_, {salt_, block}), 16, 0);
-    if (page.size() % 16 != 0 || !Aes(key_, iv, page, encrypt))
-      throw Error(kErrIo, "AES failed on page " + std::to_string(page_number));
+    const uint32_t block = page_number ^ encoding_key_;
+    bool ok = page.size() % 16 == 0;
+    if (md_) {
+      const Bytes iv = Fit(Hash(md_, {salt_, Le32Bytes(block)}), 16, 0);
+      ok = ok && Aes(secret_, iv, page, encrypt);
+    } else {
+      ok = ok && Aes(StandardKey(secret_, key_bytes_, block), {}, page, encrypt);
+    }
+    if (!ok) throw Error(kErrIo, "AES failed on page " + std::to_string(page_number));
   }
-  Bytes key_, salt_;
-  const EVP_MD* md_;
+  Bytes secret_, salt_;
+  const EVP_MD* md_ = nullptr;
+  size_t key_bytes_ = 0;
   uint32_t encoding_key_;
 };
 
@@ -346,43 +376,6 @@ class Rc4CryptoApiCodec : public PageCodec {
 
  private:
   Bytes base_;
-  size_t key_bytes_;
-  uint32_t encoding_key_;
-};
-
-class StandardAesCodec : public PageCodec {
- public:
-  StandardAesCodec(Bytes iterated, size_t key_bytes, uint32_t encoding_key)
-      : iterated_(std::move(iterated)), key_bytes_(key_bytes), encoding_key_(encoding_key) {}
-  static Bytes Key(const Bytes& iterated, size_t key_bytes, uint32_t block) {
-    const auto b = Le32Bytes(block);
-    Bytes x = Hash(EVP_sha1(), {iterated, b});
-    x.resize(64, 0);
-    Bytes inner(64), outer(64);
-    for (size_t i = 0; i < 64; ++i) {
-      inner[i] = uint8_t(x[i] ^ 0x36);
-      outer[i] = uint8_t(x[i] ^ 0x5C);
-    }
-    Bytes key = Hash(EVP_sha1(), {inner});
-    Bytes second = Hash(EVP_sha1(), {outer});
-    key.insert(key.end(), second.begin(), second.end());
-    key.resize(key_bytes);
-    return key;
-  }
-  void Decode(uint32_t page_number, std::span<uint8_t> page) const override {
-    Run(page_number, page, false);
-  }
-  void Encode(uint32_t page_number, std::span<uint8_t> page) const override {
-    Run(page_number, page, true);
-  }
-
- private:
-  void Run(uint32_t page_number, std::span<uint8_t> page, bool encrypt) const {
-    Bytes key = Key(iterated_, key_bytes_, page_number ^ encoding_key_);
-    if (page.size() % 16 != 0 || !Aes(key, {}, page, encrypt))
-      throw Error(kErrIo, "AES failed on page " + std::to_string(page_number));
-  }
-  Bytes iterated_;
   size_t key_bytes_;
   uint32_t encoding_key_;
 };
@@ -440,7 +433,7 @@ std::shared_ptr<PageCodec> Agile(std::span<const uint8_t> info, uint32_t encodin
   if (!std::equal(expected.begin(), expected.begin() + hash_size, verifier_hash.begin()))
     d.WrongPassword();
   key_value.resize(page_key_bytes);
-  return std::make_shared<AgileCodec>(std::move(key_value), std::move(page_salt), page_md,
+  return std::make_shared<AesPageCodec>(std::move(key_value), std::move(page_salt), page_md,
                                       encoding_key);
 }
 
@@ -459,12 +452,12 @@ std::shared_ptr<PageCodec> StandardAes(std::span<const uint8_t> verifier, uint32
   const size_t hash_at = 4 + kSaltSize + kVerifierSize + 4;
   check.insert(check.end(), verifier.begin() + hash_at,
                verifier.begin() + hash_at + kAesVerifierHashSize);
-  if (!Aes(StandardAesCodec::Key(iterated, key_bytes, 0), {}, check, false))
+  if (!Aes(StandardKey(iterated, key_bytes, 0), {}, check, false))
     d.Damaged("AES failed on the verifier");
   Bytes expected = Hash(EVP_sha1(), {std::span<const uint8_t>(check).first(kVerifierSize)});
   if (!std::equal(expected.begin(), expected.end(), check.begin() + kVerifierSize))
     d.WrongPassword();
-  return std::make_shared<StandardAesCodec>(std::move(iterated), key_bytes, encoding_key);
+  return std::make_shared<AesPageCodec>(std::move(iterated), key_bytes, encoding_key);
 }
 
 std::shared_ptr<PageCodec> CryptoApi(std::span<const uint8_t> info, uint32_t encoding_key,
