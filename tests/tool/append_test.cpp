@@ -178,7 +178,9 @@ TEST(AppendCommand, EveryAccess97TableToItselfForEveryReader) {
         EXPECT_EQ(after[t], added[t] ? Twice(mdb_reader_before[t]) : mdb_reader_before[t]);
       }
     }
-    if (!changed) EXPECT_TRUE(FileBytes(file) == bytes_before) << "refused records changed the file";
+    if (!changed) {
+      EXPECT_TRUE(FileBytes(file) == bytes_before) << "refused records changed the file";
+    }
   }
   EXPECT_GE(doubled, 4u);
   EXPECT_GE(refused, 20u);
@@ -248,7 +250,9 @@ TEST(AppendCommand, Access97LongValuesOverAGrowingFileForEveryReader) {
                 std::string::npos);
     }
   }
-  if (HaveMdbReader()) EXPECT_EQ(MdbReaderTables(file)["MSP_PROJECTS"], after);
+  if (HaveMdbReader()) {
+    EXPECT_EQ(MdbReaderTables(file)["MSP_PROJECTS"], after);
+  }
 }
 
 TEST(AppendCommand, DuplicatePrimaryKeysAreRefusedOneByOneAndChangeNothing) {
