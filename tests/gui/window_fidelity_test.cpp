@@ -220,6 +220,12 @@ TEST(WindowTitles, OnAnXServer) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("CORVALIN_X_CHILD"), QStringLiteral("1"));
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+  // Under the sanitizers the child looks at titles only; what the X11
+  // libraries keep until exit is no leak of ours, and the suite's own
+  // process still checks for leaks.
+  if (env.contains(QStringLiteral("ASAN_OPTIONS")))
+    env.insert(QStringLiteral("ASAN_OPTIONS"),
+               env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
   child.setProcessEnvironment(env);
   child.start(QStringLiteral("xvfb-run"),
               {QStringLiteral("-a"), QStringLiteral("-s"), QStringLiteral("-screen 0 1024x768x24 -dpi 96"),
