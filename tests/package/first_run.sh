@@ -50,8 +50,9 @@ done
 import -window root /tmp/done.png 2>/dev/null || true
 [ -n "$(windows 'Application Error')" ] && echo "ERROR BOX"
 if [ -n "$box" ]; then
-  echo "DONE BOX $(xwininfo -id "$box" | sed -n 's/.*"\(.*\)"$/\1/p')"
-  xdotool key --window "$box" Return
+  for id in $box; do
+    echo "DONE BOX $(xwininfo -id "$id" | sed -n 's/.*"\(.*\)"$/\1/p;s/.*Width: //p;s/.*Height: //p' | tr '\n' ' ')"
+  done
 fi
 kill $program 2>/dev/null || true
 wait $program 2>/dev/null || true

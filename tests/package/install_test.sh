@@ -76,7 +76,7 @@ echo "$version"
 [ "$version" = "corvalin-db 7.00" ] || fail "corvalin-db --version said: $version"
 in_root sh -c 'ldd /usr/lib/corvalin/corvalin /usr/bin/corvalin-db | grep "not found"' &&
   fail "libraries missing"
-in_root sh -c 'zcat /usr/share/man/man1/corvalin.1.gz /usr/share/man/man1/corvalin-db.1.gz | grep -c "^.TH"'
+echo "manual pages: $(in_root sh -c 'zcat /usr/share/man/man1/corvalin.1.gz /usr/share/man/man1/corvalin-db.1.gz | grep -c "^.TH"')"
 
 say "a new user starts Corvalin from the desktop entry"
 # A virtual display and a hand to press the buttons: test tools only,
