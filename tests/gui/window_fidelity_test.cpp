@@ -123,7 +123,7 @@ TEST(WindowFidelity, OpenFileDialogShowsTheEntriesAsWrittenAndMatchesByThem) {
                                   "Microsoft Database (*.mdb)",
                                   "Microsoft 2007 Database (*.accdb)"}));
   ASSERT_EQ(listed.size(), 3u);
-  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(listed[i], expected[i]) << entries.value(int(i));
+  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(listed[i], expected[i]) << entries.value(int(i)).toStdString();
 }
 
 TEST(WindowFidelity, CommonDialogFilterBecomesQtEntries) {
