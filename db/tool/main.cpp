@@ -1,6 +1,6 @@
 // corvalin-db: the engine on the command line, for scripts and for our checks.
-// The commands, their arguments and options are in kCommands below; `help`
-// prints them. Errors go to standard error and the exit status is non-zero:
+// The commands, their arguments and options are listed in command_line.cpp;
+// `corvalin-db help` prints them. Errors go to standard error and the exit status is non-zero:
 // 1 for an engine error, 2 for a usage error (an unknown command or option,
 // a missing argument), and for append 3 when some records were refused.
 #include <cstdio>
