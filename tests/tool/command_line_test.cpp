@@ -4,6 +4,7 @@
 // CSV export read back by a CSV reader that is not ours.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -125,6 +126,29 @@ TEST(ToolCommandLineTest, AppendExitStatusSaysHowTheRunEnded) {
   }
   EXPECT_EQ(Db("append " + file + " Fresh " + file).status, 2);
   EXPECT_EQ(ToolCheck(path), "");
+}
+
+TEST(ToolCommandLineTest, AppendStoppedByAWriteErrorEndsWithTheCountSoFar) {
+  // The file may grow by 64 KiB only: a write past that fails (EFBIG, with
+  // the signal for it ignored) in the middle of the run.
+  TableData source{{"Src", {Column("id", engine::DataType::kLong), TextColumn("t", 255)}, {}}, {}};
+  for (int32_t i = 0; i < 2000; ++i) source.rows.push_back({i, std::string(200, 'x') + std::to_string(i)});
+  TableData target{{"Dst", {Column("id", engine::DataType::kLong), TextColumn("t", 255)}, {}}, {}};
+  const std::string path = MakeDatabase("full.mdb", {source, target});
+  const auto limit = (fs::file_size(path) + 65536) / 1024;
+  const auto run = RunCommand("bash -c " + Quote("trap '' XFSZ; ulimit -f " + std::to_string(limit) +
+                                                 "; exec " + Tool() + " append " + Quote(path) +
+                                                 " Src " + Quote(path) + " Dst"));
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_NE(run.err.find("full.mdb"), std::string::npos) << "names the file: " << run.err;
+  const std::string last = LastLine(run.out);
+  long added = -1;
+  ASSERT_EQ(std::sscanf(last.c_str(), "added %ld, refused 0", &added), 1) << last;
+  EXPECT_GT(added, 0);
+  EXPECT_LT(added, 2000);
+  // What was added before the error stays, and the file is whole.
+  EXPECT_EQ(ToolCheck(path), "");
+  EXPECT_EQ(static_cast<long>(ToolExport(path, "Dst").size()), added + 1);
 }
 
 TEST(ToolCommandLineTest, AppendShowsProgressOnATerminalOnly) {
