@@ -36,7 +36,29 @@ enum ErrorNumber : int32_t {
   kErrReadOnly = 3027,             // Jet: database or object is read-only
   kErrTableExists = 3010,          // Jet: table already exists
   kErrDatabaseExists = 3204,       // Jet: database already exists
+  kErrDatabaseFull = 3036,         // Jet: database has reached maximum size
 };
+
+// Whether an error from saving a record ends an append run. A record the
+// target refuses (a duplicate key, a missing or too long value, ...) is
+// reported and the run goes on with the next; a file that cannot take the
+// save at all (a full disk, an I/O error, the size ceiling, damage, a lock)
+// would refuse every later record too and leave gaps, so the run stops there
+// and the target holds an exact prefix of the source.
+inline bool EndsTheRun(int32_t number) {
+  switch (number) {
+    case kErrIo:
+    case kErrDamagedFile:
+    case kErrDatabaseFull:
+    case kErrFileLocked:
+    case kErrReadOnly:
+    case kErrFileNotFound:
+    case kErrObjectClosed:
+      return true;
+    default:
+      return false;
+  }
+}
 
 class Error : public std::runtime_error {
  public:
