@@ -39,21 +39,20 @@ enum ErrorNumber : int32_t {
   kErrDatabaseFull = 3036,         // Jet: database has reached maximum size
 };
 
-// Whether an error from saving a record ends an append run. A record the
-// target refuses (a duplicate key, a missing or too long value, ...) is
-// reported and the run goes on with the next; a file that cannot take the
-// save at all (a full disk, an I/O error, the size ceiling, damage, a lock)
-// would refuse every later record too and leave gaps, so the run stops there
-// and the target holds an exact prefix of the source.
-inline bool EndsTheRun(int32_t number) {
+// Whether an error from filling or saving a record concerns that record
+// alone (a duplicate key, a missing, too long or unfitting value): such a
+// record is refused and an append run goes on with the next. Any other error
+// (a full disk, an I/O error, the size ceiling, damage, a lock) would fail
+// every later record too and leave gaps, so it ends the run there and the
+// target holds an exact prefix of the source.
+inline bool RefusesTheRecord(int32_t number) {
   switch (number) {
-    case kErrIo:
-    case kErrDamagedFile:
-    case kErrDatabaseFull:
-    case kErrFileLocked:
-    case kErrReadOnly:
-    case kErrFileNotFound:
-    case kErrObjectClosed:
+    case kErrDuplicateKey:
+    case kErrRequired:
+    case kErrTooLong:
+    case kErrTypeMismatch:
+    case kErrNotSupported:
+    case kErrInvalidArgument:
       return true;
     default:
       return false;

@@ -25,22 +25,8 @@ constexpr int kExitAllAdded = 0;
 constexpr int kExitStopped = 1;
 constexpr int kExitSomeRefused = 3;
 
-// Errors that concern one record's values: the record is refused and the
-// run goes on. Any other error (the disk, the file, the connection) would
-// fail every later record too, so it ends the run.
 bool RefusesTheRecord(const corvalin::engine::Error& error) {
-  using namespace corvalin::engine;
-  switch (error.number()) {
-    case kErrDuplicateKey:
-    case kErrRequired:
-    case kErrTooLong:
-    case kErrTypeMismatch:
-    case kErrNotSupported:
-    case kErrInvalidArgument:
-      return true;
-    default:
-      return false;
-  }
+  return corvalin::engine::RefusesTheRecord(error.number());
 }
 
 std::string Describe(const corvalin::engine::Error& e) {

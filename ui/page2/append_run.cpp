@@ -238,7 +238,7 @@ bool AppendRun::copyAll() {
       try {
         target->Update();
       } catch (const engine::Error& e) {
-        fileFailed = engine::EndsTheRun(e.number());
+        fileFailed = !engine::RefusesTheRecord(e.number());
         throw;
       }
     });
