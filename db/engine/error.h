@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace corvalin::engine {
 
@@ -52,5 +53,43 @@ class Error : public std::runtime_error {
   int32_t number_;
   std::string description_;
 };
+
+// Where damaged bytes were found: the parts that are known. An empty file,
+// table or column, or page kNoPage, is left out of the description. The
+// views must outlive the DamagedAt.
+struct DamagedAt {
+  static constexpr uint32_t kNoPage = 0xFFFFFFFF;
+  std::string_view file;
+  uint32_t page = kNoPage;
+  std::string_view table = {};
+  std::string_view column = {};
+};
+
+// The error for damaged bytes in a file, naming where and what was wrong:
+// "damaged page 7 of file a.mdb (column Notes of table Customers): what".
+// Kept out of line and cold: decoders build it only when they give up.
+[[gnu::cold, gnu::noinline]] inline Error DamagedPage(const DamagedAt& at,
+                                                      std::string_view what) {
+  std::string d = "damaged ";
+  if (at.page != DamagedAt::kNoPage) {
+    d += "page " + std::to_string(at.page);
+    if (!at.file.empty()) d += " of ";
+  }
+  if (!at.file.empty()) d.append("file ").append(at.file);
+  if (at.page == DamagedAt::kNoPage && at.file.empty()) d += "data";
+  if (!at.table.empty()) {
+    d += " (";
+    if (!at.column.empty()) d.append("column ").append(at.column).append(" of ");
+    d.append("table ").append(at.table).append(")");
+  }
+  if (!what.empty()) d.append(": ").append(what);
+  return Error(kErrDamagedFile, std::move(d));
+}
+
+// The same for the common case: "damaged page 7 of file a.mdb: what".
+inline Error DamagedPage(std::string_view file, uint32_t page,
+                         std::string_view what) {
+  return DamagedPage(DamagedAt{.file = file, .page = page}, what);
+}
 
 }  // namespace corvalin::engine

@@ -33,12 +33,6 @@ void Put16(std::span<uint8_t> p, size_t at, uint16_t v) {
 
 }  // namespace
 
-Error DamagedPage(const std::string& file, uint32_t page,
-                  const std::string& what) {
-  return Error(kErrDamagedFile, "damaged page " + std::to_string(page) +
-                                    " of file " + file + ": " + what);
-}
-
 uint16_t DataPageRowCount(std::span<const uint8_t> page,
                           const JetFormat& format, const std::string& file,
                           uint32_t page_number) {

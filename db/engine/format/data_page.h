@@ -16,10 +16,6 @@ constexpr uint16_t kRowDeletedFlag = 0x8000;
 constexpr uint16_t kRowLookupFlag = 0x4000;  // overflow pointer or its target
 constexpr uint16_t kRowOffsetMask = 0x1FFF;
 
-// The error for damaged bytes: names the file, the page and what was wrong.
-Error DamagedPage(const std::string& file, uint32_t page,
-                  const std::string& what);
-
 struct DataRowSlot {
   bool deleted = false;
   bool lookup = false;               // 0x4000: overflow pointer or target
