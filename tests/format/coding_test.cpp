@@ -66,7 +66,7 @@ TEST(Coding, AReadPastTheEndNamesFilePageAndWhat) {
   } catch (const Error& e) {
     EXPECT_EQ(e.description(),
               "damaged page 3 of file b.accdb (column C of table T): the length "
-              "(2 bytes at offset 15) runs past the end of its 16 bytes");
+              "runs past the end (2 bytes at offset 15 of 16)");
   }
 }
 
@@ -84,6 +84,13 @@ TEST(Coding, TheDamagedPageErrorLeavesOutWhatIsUnknown) {
   EXPECT_EQ(DamagedPage(DamagedAt{.file = "f.mdb", .table = "T"}, "x").description(),
             "damaged file f.mdb (table T): x");
   EXPECT_EQ(DamagedPage(DamagedAt{}, "x").description(), "damaged data: x");
+  EXPECT_EQ(DamagedPage({.file = "f.mdb", .page = 9, .table = "T", .part = "definition"},
+                        "it ends too early")
+                .description(),
+            "damaged definition of table T (page 9 of file f.mdb): it ends too early");
+  EXPECT_EQ(DamagedPage({.file = "f.mdb", .table = "T", .column = "C", .part = "value"}, "x")
+                .description(),
+            "damaged value of column C of table T (file f.mdb): x");
 }
 
 }  // namespace

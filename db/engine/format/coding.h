@@ -18,11 +18,14 @@
 // that read many numbers of one page or blob.
 #pragma once
 
+#include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "db/engine/error.h"
@@ -39,9 +42,10 @@ namespace coding_internal {
 [[noreturn, gnu::cold, gnu::noinline]] inline void PastEnd(
     const DamagedAt& where, std::string_view what, size_t at, size_t n,
     size_t size) {
-  std::string d(what.empty() ? std::string_view("a value") : what);
+  std::string d = what.empty() ? std::string("it ends too early")
+                               : std::string(what) + " runs past the end";
   d += " (" + std::to_string(n) + " bytes at offset " + std::to_string(at) +
-       ") runs past the end of its " + std::to_string(size) + " bytes";
+       " of " + std::to_string(size) + ")";
   throw DamagedPage(where, d);
 }
 
@@ -122,6 +126,18 @@ inline std::span<const uint8_t> ReadBytes(std::span<const uint8_t> b, size_t at,
   return b.subspan(at, n);
 }
 
+// A number of any arithmetic type of 1, 2, 4 or 8 bytes (integers of
+// either sign, float, double) as stored: its bits, little-endian.
+template <typename T>
+T ReadAs(std::span<const uint8_t> b, size_t at, const DamagedAt& where = {},
+         std::string_view what = {}) {
+  static_assert(std::is_arithmetic_v<T>);
+  if constexpr (sizeof(T) == 1) return std::bit_cast<T>(Read8(b, at, where, what));
+  else if constexpr (sizeof(T) == 2) return std::bit_cast<T>(Read16(b, at, where, what));
+  else if constexpr (sizeof(T) == 4) return std::bit_cast<T>(Read32(b, at, where, what));
+  else return std::bit_cast<T>(Read64(b, at, where, what));
+}
+
 // Writing: v into the 1, 2, 3, 4 or 8 bytes at `at` (higher bits dropped).
 inline void Write8(std::span<uint8_t> b, size_t at, uint8_t v,
                    const DamagedAt& where = {}, std::string_view what = {}) {
@@ -180,6 +196,23 @@ inline void Append64(std::vector<uint8_t>& out, uint64_t v) {
   uint8_t b[8];
   coding_internal::StoreLe<8>(b, v);
   out.insert(out.end(), b, b + 8);
+}
+
+// Appends a number of an arithmetic type as stored (see ReadAs).
+template <typename T>
+void AppendAs(std::vector<uint8_t>& out, T v) {
+  static_assert(std::is_arithmetic_v<T>);
+  if constexpr (sizeof(T) == 1) Append8(out, std::bit_cast<uint8_t>(v));
+  else if constexpr (sizeof(T) == 2) Append16(out, std::bit_cast<uint16_t>(v));
+  else if constexpr (sizeof(T) == 4) Append32(out, std::bit_cast<uint32_t>(v));
+  else Append64(out, std::bit_cast<uint64_t>(v));
+}
+
+// The bytes of v, for hashing or comparing with bytes read.
+inline std::array<uint8_t, 4> Encode32(uint32_t v) {
+  std::array<uint8_t, 4> b;
+  coding_internal::StoreLe<4>(b.data(), v);
+  return b;
 }
 
 // A span and where it came from, read number by number.

@@ -63,6 +63,9 @@ struct RowPointer {
   uint8_t row = 0;
 };
 RowPointer DecodeRowPointer(uint32_t stored);
+constexpr uint32_t EncodeRowPointer(uint32_t page, uint16_t row) {
+  return page << 8 | (row & 0xFF);
+}
 
 // A row read through its (page, slot) id, overflow pointers followed. The
 // page is kept alive with the bytes. deleted is true (and bytes empty) when
