@@ -95,7 +95,8 @@ TEST(CheckTest, AccessMadeFilesAreConsistent) {
     Result r = Check(path);
     if (stale_count.count(de.path().filename().string())) {
       EXPECT_EQ(r.status, 1) << path;
-      EXPECT_EQ(r.out, "table Table1 records 3 rows, but 4 rows are live\n") << path;
+      EXPECT_EQ(r.out, "table Table1 records 3 rows, but 4 rows are live (write rule 4)\n")
+          << path;
       continue;
     }
     EXPECT_EQ(r.status, 0) << path << "\n" << r.out << r.err;

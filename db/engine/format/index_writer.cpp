@@ -197,6 +197,8 @@ class Tree {
     return level.children;
   }
 
+  // A page for this index, in its usage map (rule 3; the global map is
+  // marked for every new page at the end of the save).
   uint32_t NewPage() {
     uint32_t number = pages_.Allocate();
     if (index_.used_pages != 0)
@@ -219,6 +221,7 @@ class Tree {
     cache_.NextChanged(number, next);
   }
 
+  // Adds (key, row) in key order, keeping the separators above it (rule 5).
   void Insert(const std::vector<uint8_t>& key, RowId row) {
     std::vector<Level> path = Descend(key, row);
     Level& leaf = path.back();
