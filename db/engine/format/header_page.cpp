@@ -21,6 +21,7 @@
 #include <cstring>
 
 #include "db/engine/error.h"
+#include "db/engine/format/coding.h"
 #include "db/engine/format/jet_page_codec.h"
 
 namespace corvalin::engine {
@@ -61,21 +62,12 @@ static_assert(kMaskedStart + sizeof kMaskedPrefix <= kCodePageOffset);
 static_assert(kDateOffset + sizeof(double) <= kMaskedStart + kMaskedJet4);
 static_assert(kEncryptionInfo + 4 <= kHeaderPrefixBytes);
 
-uint32_t U32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
 // Jet4 stores the password XORed with the whole days of the creation date.
 void MaskPassword(std::span<uint8_t> password, double date) {
   int32_t mask = (date > -2.1e9 && date < 2.1e9) ? static_cast<int32_t>(date) : 0;
-  uint8_t m[4] = {uint8_t(mask), uint8_t(mask >> 8), uint8_t(mask >> 16),
-                  uint8_t(mask >> 24)};
+  uint8_t m[4];
+  Write32(m, 0, uint32_t(mask));
   for (size_t i = 0; i < password.size(); ++i) password[i] ^= m[i % 4];
-}
-
-void PutU16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
 }
 
 Error Unrecognised(const std::string& file) {
@@ -101,11 +93,11 @@ HeaderPage ParseHeaderPage(std::span<const uint8_t> bytes,
   std::vector<uint8_t> plain(bytes.begin(), bytes.begin() + kHeaderPrefixBytes);
   Rc4(kHeaderKey, std::span(plain).subspan(kMaskedStart,
                                            jet3 ? kMaskedJet3 : kMaskedJet4));
-  h.code_page = plain[kCodePageOffset] | (plain[kCodePageOffset + 1] << 8);
+  h.code_page = Read16(plain, kCodePageOffset);
   size_t sort_at = jet3 ? kSortOrderJet3 : kSortOrderOffset;
-  h.sort_order = plain[sort_at] | (plain[sort_at + 1] << 8);
+  h.sort_order = Read16(plain, sort_at);
   if (!jet3) h.sort_version = plain[kSortVersionOffset];
-  h.encoding_key = U32(plain.data() + kEncodingKeyOffset);
+  h.encoding_key = Read32(plain, kEncodingKeyOffset);
   std::memcpy(&h.date_created, plain.data() + kDateOffset, sizeof(double));
 
   size_t password_size = jet3 ? kPasswordJet3 : kPasswordJet4;
@@ -132,13 +124,13 @@ std::vector<uint8_t> EncodeHeaderPage(JetVersion version, uint16_t code_page,
   std::memcpy(p.data() + kSignatureOffset, signature, 16);
   p[kVersionOffset] = uint8_t(version);
   std::memcpy(p.data() + kMaskedStart, kMaskedPrefix, sizeof kMaskedPrefix);
-  PutU16(p.data() + kCodePageOffset, code_page);
+  Write16(p, kCodePageOffset, code_page);
   std::span<uint8_t> stored(p.data() + kPasswordOffset, kPasswordJet4);
   for (size_t c = 0; c < password.size() && 2 * c < stored.size(); ++c)
     stored[2 * c] = uint8_t(password[c]);  // UCS-2, Latin-1 range
   MaskPassword(stored, date_created);
   std::memcpy(p.data() + kUnknown6AOffset, kUnknown6A, sizeof kUnknown6A);
-  PutU16(p.data() + kSortOrderOffset, sort_order);
+  Write16(p, kSortOrderOffset, sort_order);
   p[kSortVersionOffset] = sort_version;
   std::memcpy(p.data() + kDateOffset, &date_created, sizeof date_created);
   std::memcpy(p.data() + kEngineBuildOffset, kEngineBuild, sizeof kEngineBuild);
