@@ -11,6 +11,8 @@
 #include <bit>
 #include <cstring>
 
+#include "db/engine/format/coding.h"
+
 namespace corvalin::engine {
 namespace {
 
@@ -92,10 +94,8 @@ bool ReadLeafBytes(const PageData& bytes, const JetFormat& format, bool known, L
   const size_t area = bytes.size() - areas.entries;
   leaf.ends.clear();
   leaf.min_whole = SIZE_MAX;
-  leaf.prefix = bytes[areas.prefix];
-  if (areas.prefix_size == 2) leaf.prefix |= size_t(bytes[areas.prefix + 1]) << 8;
-  leaf.next_page = uint32_t(bytes[areas.next]) | uint32_t(bytes[areas.next + 1]) << 8 |
-                   uint32_t(bytes[areas.next + 2]) << 16 | uint32_t(bytes[areas.next + 3]) << 24;
+  leaf.prefix = areas.prefix_size == 2 ? Read16(bytes, areas.prefix) : bytes[areas.prefix];
+  leaf.next_page = Read32(bytes, areas.next);
   for (size_t byte = 0; byte < areas.mask_size; ++byte) {
     for (uint8_t bits = bytes[areas.mask + byte]; bits != 0; bits &= uint8_t(bits - 1)) {
       const size_t bit = byte * 8 + size_t(std::countr_zero(bits));
@@ -118,7 +118,7 @@ bool ReadLeafBytes(const PageData& bytes, const JetFormat& format, bool known, L
   const uint8_t* entries = bytes.data() + areas.entries;
   if (bytes[1] != 0x01 || bytes[areas.prefix + areas.prefix_size] != 0) return false;
   const size_t free = area - total;
-  if (bytes[2] != uint8_t(free) || bytes[3] != uint8_t(free >> 8)) return false;
+  if (Read16(bytes, 2) != uint16_t(free)) return false;
   for (size_t i = areas.unknown; i < areas.prev; ++i)
     if (bytes[i] != 0) return false;
   for (size_t i = total; i < area; ++i)
@@ -154,10 +154,11 @@ bool PatchLeaf(PageWriteSet& pages, const JetFormat& format, uint32_t number, Le
   const uint8_t* area = pages.View(number).data() + areas.entries;
   std::vector<uint8_t>& whole = scratch.whole;
   whole.assign(key.begin(), key.end());
-  whole.push_back(uint8_t(row.page >> 16));
-  whole.push_back(uint8_t(row.page >> 8));
-  whole.push_back(uint8_t(row.page));
-  whole.push_back(uint8_t(row.row));
+  // The row pointer, big-endian so that entries sort as bytes.
+  const size_t key_size = key.size();
+  whole.resize(key_size + kIndexLeafTrailer);
+  Write24BE(whole, key_size, row.page);
+  whole[key_size + 3] = uint8_t(row.row);
   // The prefix EncodeIndexPage would choose: what the first and last
   // entries share, below the shortest entry's size.
   WholeEntry(leaf, area, 0, scratch.first);
@@ -186,8 +187,7 @@ bool PatchLeaf(PageWriteSet& pages, const JetFormat& format, uint32_t number, Le
   for (size_t i = position; i < n; ++i) leaf.ends[i] = uint16_t(leaf.ends[i] + stored);
   leaf.ends.insert(leaf.ends.begin() + position, uint16_t(start + stored));
   size_t free = format.page_size - areas.entries - (total + stored);
-  page[2] = uint8_t(free);
-  page[3] = uint8_t(free >> 8);
+  Write16(page, 2, uint16_t(free));
   leaf.min_whole = std::min(leaf.min_whole, whole.size());
   return true;
 }

@@ -18,6 +18,7 @@
 #include <span>
 
 #include "db/engine/error.h"
+#include "db/engine/format/coding.h"
 #include "db/engine/format/data_page.h"
 #include "db/engine/format/index_page.h"
 #include "db/engine/format/usage_map.h"
@@ -217,7 +218,8 @@ class Tree {
                         "index " + index_.name + " links to a page that is not an index page");
     PageData& bytes = pages_.Modify(number);
     const size_t at = IndexPageAreasFor(format_).next;
-    for (int i = 0; i < 4; ++i) bytes[at + i] = uint8_t(next >> (8 * i));
+    Write32(bytes, at, next, {.file = pages_.file().path(), .page = number},
+            "the next-page field");
     cache_.NextChanged(number, next);
   }
 

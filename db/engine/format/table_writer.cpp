@@ -8,6 +8,7 @@
 #include <set>
 
 #include "db/engine/error.h"
+#include "db/engine/format/coding.h"
 #include "db/engine/format/data_page.h"
 #include "db/engine/format/index_key.h"
 #include "db/engine/format/index_writer.h"
@@ -20,14 +21,6 @@ namespace corvalin::engine {
 namespace {
 
 constexpr size_t kDistinctKeysOffset = 4;  // within a real index entry
-
-uint32_t Get32(const PageData& p, size_t at) {
-  return uint32_t(p[at]) | uint32_t(p[at + 1]) << 8 | uint32_t(p[at + 2]) << 16 |
-         uint32_t(p[at + 3]) << 24;
-}
-void Put32(PageData& p, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[at + i] = uint8_t(v >> (8 * i));
-}
 
 bool IsLongValue(const ColumnDef& c) {
   return c.type == DataType::kMemo || c.type == DataType::kOle;
@@ -306,14 +299,16 @@ void TableWriter::MarkNewPagesUsed() {
 // it is written after every other page of the save.
 void TableWriter::WriteCounters(const Counters& counters) {
   PageData& def = pages_.Modify(table_->page);
-  Put32(def, format_.tdef_row_count_offset, counters.row_count + 1);
-  Put32(def, format_.tdef_autonumber_offset, counters.last_number);
+  const DamagedAt where{.file = database_->path(), .page = table_->page, .table = table_->name};
+  Write32(def, format_.tdef_row_count_offset, counters.row_count + 1, where, "the row count");
+  Write32(def, format_.tdef_autonumber_offset, counters.last_number, where,
+          "the last AutoNumber");
   for (const Key& k : keys_) {
     if (!k.distinct) continue;
     size_t at = format_.tdef_index_entries_offset +
                 size_t(k.index->real_index_number) * format_.tdef_real_index_entry_size +
                 kDistinctKeysOffset;
-    if (at + 4 <= def.size()) Put32(def, at, Get32(def, at) + 1);
+    if (Fits(def.size(), at, 4)) Write32(def, at, Read32(def, at) + 1);
   }
 }
 
@@ -325,9 +320,11 @@ RowId TableWriter::Insert(std::vector<Value> values) {
   // record refused before then (a duplicate key) keeps it.
   bool indexes_changed = false;
   try {
-    const PageData& tdef = pages_.View(table_->page);
-    Counters counters{Get32(tdef, format_.tdef_row_count_offset),
-                      Get32(tdef, format_.tdef_autonumber_offset)};
+    const ByteReader tdef(pages_.View(table_->page),
+                          {.file = database_->path(), .page = table_->page,
+                           .table = table_->name});
+    Counters counters{tdef.U32(format_.tdef_row_count_offset, "the row count"),
+                      tdef.U32(format_.tdef_autonumber_offset, "the last AutoNumber")};
     GiveNumbers(values, counters);
     Check(values);
     MakeKeys(values);
