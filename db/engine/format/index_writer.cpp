@@ -249,24 +249,8 @@ class Tree {
         *level.model = NodeFrom(level.children, level.page());
       const IndexPage& page = level.page();
       if (Store(level.number, page)) {
-        if (depth == 0 || !at_end) return;
-        Level& parent = path[depth - 1];
-        // The tail has no key to move.
-        if (parent.slot >= parent.page().entries.size()) return;
-        auto [k, r] = is_leaf ? std::pair{page.entries.back().key, page.entries.back().row}
-                              : SubtreeMax(level.number);
-        if (parent.children.empty()) {
-          // Only the link's key changes: in the parent's page itself.
-          IndexEntry& link = parent.page().entries[parent.slot];
-          link.key = std::move(k);
-          link.row = r;
-          at_end = parent.slot + 1 == parent.page().entries.size() && parent.page().tail_page == 0;
-        } else {
-          Child& link = parent.children[parent.slot];
-          link.key = std::move(k);
-          link.row = r;
-          at_end = parent.slot + 1 == parent.children.size();
-        }
+        if (depth == 0 || !at_end || !CarryLastKey(level, path[depth - 1], is_leaf, at_end))
+          return;
         inserted = kNone;
         continue;
       }
@@ -279,36 +263,67 @@ class Tree {
         SplitRoot(level, split);
         return;
       }
-      // The first part goes to a new page before this one.
-      uint32_t left_number = NewPage();
-      Halves halves = Split(level, split);
-      IndexPage& left = halves.left;
-      left.prev_page = level.page().prev_page;
-      left.next_page = level.number;
-      halves.right.prev_page = left_number;
-      const uint32_t before = left.prev_page;
-      StoreOrFail(left_number, std::move(left));
-      *level.model = std::move(halves.right);
-      StoreOrFail(level.number, level.page());
-      if (before != 0) SetNext(before, left_number);
-
-      Level& parent = path[depth - 1];
-      Child& link = ChildrenOf(parent)[parent.slot];
-      bool parent_max_changed =
-          link.bounded && at_end && parent.slot + 1 == parent.children.size();
-      if (link.bounded && at_end) {
-        auto [k, r] = is_leaf ? std::pair{level.page().entries.back().key,
-                                          level.page().entries.back().row}
-                              : SubtreeMax(level.number);
-        link.key = k;
-        link.row = r;
-      }
-      parent.children.insert(parent.children.begin() + parent.slot,
-                             Child{std::move(halves.left_key), halves.left_row, left_number,
-                                   true});
-      inserted = parent.slot;
-      at_end = parent_max_changed;
+      at_end = SplitBefore(level, path[depth - 1], split, is_leaf, at_end);
+      inserted = path[depth - 1].slot;
     }
+  }
+
+  // After page `level` was stored with a new last entry (at_end): its link
+  // in the parent takes the new last key, and at_end says whether that
+  // link is the parent's last. False when nothing above changes, as the
+  // link is the parent's tail, which has no key.
+  bool CarryLastKey(const Level& level, Level& parent, bool is_leaf, bool& at_end) {
+    if (parent.slot >= parent.page().entries.size()) return false;
+    const IndexPage& page = level.page();
+    auto [k, r] = is_leaf ? std::pair{page.entries.back().key, page.entries.back().row}
+                          : SubtreeMax(level.number);
+    if (parent.children.empty()) {
+      // Only the link's key changes: in the parent's page itself.
+      IndexEntry& link = parent.page().entries[parent.slot];
+      link.key = std::move(k);
+      link.row = r;
+      at_end = parent.slot + 1 == parent.page().entries.size() && parent.page().tail_page == 0;
+    } else {
+      Child& link = parent.children[parent.slot];
+      link.key = std::move(k);
+      link.row = r;
+      at_end = parent.slot + 1 == parent.children.size();
+    }
+    return true;
+  }
+
+  // Splits a full page below the root: the first part goes to a new page
+  // before it, so the parent's link to the old page stays valid; the
+  // parent takes a child for the new page (and, when the old page's last
+  // key changed, its link's key). Returns whether the parent's last key
+  // changed with it.
+  bool SplitBefore(Level& level, Level& parent, size_t split, bool is_leaf, bool at_end) {
+    uint32_t left_number = NewPage();
+    Halves halves = Split(level, split);
+    IndexPage& left = halves.left;
+    left.prev_page = level.page().prev_page;
+    left.next_page = level.number;
+    halves.right.prev_page = left_number;
+    const uint32_t before = left.prev_page;
+    StoreOrFail(left_number, std::move(left));
+    *level.model = std::move(halves.right);
+    StoreOrFail(level.number, level.page());
+    if (before != 0) SetNext(before, left_number);
+
+    Child& link = ChildrenOf(parent)[parent.slot];
+    bool parent_max_changed =
+        link.bounded && at_end && parent.slot + 1 == parent.children.size();
+    if (link.bounded && at_end) {
+      auto [k, r] = is_leaf ? std::pair{level.page().entries.back().key,
+                                        level.page().entries.back().row}
+                            : SubtreeMax(level.number);
+      link.key = k;
+      link.row = r;
+    }
+    parent.children.insert(parent.children.begin() + parent.slot,
+                           Child{std::move(halves.left_key), halves.left_row, left_number,
+                                 true});
+    return parent_max_changed;
   }
 
   // Where a full page splits: after all but the last entry when the new one
