@@ -37,13 +37,6 @@
 namespace corvalin::engine {
 namespace {
 
-struct IndexPageLayout {
-  size_t prev, next, tail, prefix, prefix_size, mask, mask_size;
-  size_t entries() const { return mask + mask_size; }
-};
-constexpr IndexPageLayout kJet3Index{8, 12, 16, 20, 1, 22, 226};
-constexpr IndexPageLayout kJet4Index{12, 16, 20, 24, 2, 27, 453};
-
 constexpr size_t kRowPointerSize = 4;
 constexpr size_t kChildPointerSize = 4;
 
@@ -51,8 +44,8 @@ constexpr size_t kChildPointerSize = 4;
 
 IndexPage DecodeIndexPage(std::span<const uint8_t> page, const JetFormat& format,
                           const std::string& file, uint32_t page_number) {
-  const IndexPageLayout& lay = format.unicode_text ? kJet4Index : kJet3Index;
-  if (page.size() <= lay.entries())
+  const IndexPageLayout& lay = *format.index_layout;
+  if (page.size() <= lay.entries)
     throw DamagedPage(file, page_number, "index page too short");
   if (page[0] != kIndexNodePageType && page[0] != kIndexLeafPageType)
     throw DamagedPage(file, page_number, "not an index page");
@@ -66,9 +59,9 @@ IndexPage DecodeIndexPage(std::span<const uint8_t> page, const JetFormat& format
   out.prefix_length = lay.prefix_size == 2 ? Read16(page, lay.prefix, where)
                                            : Read8(page, lay.prefix, where);
 
-  const size_t area = page.size() - lay.entries();
+  const size_t area = page.size() - lay.entries;
   const size_t trailer = kRowPointerSize + (out.leaf ? 0 : kChildPointerSize);
-  std::span<const uint8_t> data = page.subspan(lay.entries());
+  std::span<const uint8_t> data = page.subspan(lay.entries);
   size_t count = 0;
   for (size_t i = 0; i < lay.mask_size; ++i) count += size_t(std::popcount(page[lay.mask + i]));
   out.entries.reserve(count + 1);  // room for the entry a writer adds
@@ -166,19 +159,19 @@ EntryArea MeasureEntries(std::span<const IndexEntry> entries, bool leaf,
 }
 
 bool AreaFits(const EntryArea& area, const IndexPageLayout& lay, size_t page_size) {
-  return lay.entries() + area.total <= page_size && area.total < lay.mask_size * 8;
+  return lay.entries + area.total <= page_size && area.total < lay.mask_size * 8;
 }
 
 }  // namespace
 
 bool IndexEntriesFit(std::span<const IndexEntry> entries, bool leaf, const JetFormat& format) {
-  const IndexPageLayout& lay = format.unicode_text ? kJet4Index : kJet3Index;
+  const IndexPageLayout& lay = *format.index_layout;
   return AreaFits(MeasureEntries(entries, leaf, lay), lay, format.page_size);
 }
 
 bool EncodeIndexPage(const IndexPage& page, const JetFormat& format,
                      std::span<uint8_t> out) {
-  const IndexPageLayout& lay = format.unicode_text ? kJet4Index : kJet3Index;
+  const IndexPageLayout& lay = *format.index_layout;
   const auto& entries = page.entries;
   const EntryArea measured = MeasureEntries(entries, page.leaf, lay);
   const size_t prefix = measured.prefix;
@@ -197,7 +190,7 @@ bool EncodeIndexPage(const IndexPage& page, const JetFormat& format,
     Write8(out, lay.prefix, uint8_t(prefix));
   // Access sets the byte after the prefix length on intermediate pages.
   out[lay.prefix + lay.prefix_size] = page.leaf ? 0 : 1;
-  uint8_t* area = out.data() + lay.entries();
+  uint8_t* area = out.data() + lay.entries;
   size_t at = 0;
   for (size_t i = 0; i < entries.size(); ++i) {
     const IndexEntry& e = entries[i];
@@ -215,15 +208,12 @@ bool EncodeIndexPage(const IndexPage& page, const JetFormat& format,
     at += trailer - skip;
     out[lay.mask + at / 8] |= uint8_t(1u << (at % 8));
   }
-  size_t free = out.size() - lay.entries() - at;
+  size_t free = out.size() - lay.entries - at;
   Write16(out, 2, uint16_t(free));
   return true;
 }
 
-IndexPageAreas IndexPageAreasFor(const JetFormat& format) {
-  const IndexPageLayout& lay = format.unicode_text ? kJet4Index : kJet3Index;
-  return {8, lay.prev, lay.next, lay.prefix, lay.prefix_size, lay.mask, lay.mask_size, lay.entries()};
-}
+IndexPageAreas IndexPageAreasFor(const JetFormat& format) { return *format.index_layout; }
 
 std::vector<IndexEntry> ReadIndexEntries(PageFile& file, const JetFormat& format,
                                          const IndexDef& index) {

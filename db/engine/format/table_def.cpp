@@ -100,8 +100,7 @@ TableDef ReadTableDefinition(PageFile& file, const JetFormat& format,
                             .page = first_page,
                             .table = name,
                             .part = "definition"});
-  const bool jet3 = !format.unicode_text;
-  const ColumnLayout& lay = jet3 ? tdef::kJet3Layout : tdef::kJet4Layout;
+  const ColumnLayout& lay = *format.tdef_column_layout;
 
   TableDef t;
   t.name = name;
@@ -128,7 +127,7 @@ TableDef ReadTableDefinition(PageFile& file, const JetFormat& format,
     at += format.tdef_name_length_size;
     auto text = r.Bytes(at, len, "a name");
     at += len;
-    return jet3 ? DecodeCodePageText(text, 1252) : DecodeUnicodeText(text);
+    return format.unicode_text ? DecodeUnicodeText(text) : DecodeCodePageText(text, 1252);
   };
 
   size_t col_at = at;
@@ -187,7 +186,7 @@ TableDef ReadTableDefinition(PageFile& file, const JetFormat& format,
     ri.first_page = r.U32(at + 4);
     at += 8 + lay.index_skip;
     ri.flags = r.U8(at);
-    at += 1 + (jet3 ? 0 : 5);
+    at += 1 + format.tdef_real_index_tail;
   }
   for (uint32_t i = 0; i < logical_count; ++i) {
     at += lay.index_skip;
@@ -211,7 +210,7 @@ TableDef ReadTableDefinition(PageFile& file, const JetFormat& format,
   for (IndexDef& x : t.indexes) x.name = read_name();
   // Jet4+: the usage maps of long value columns, until a column number of
   // 0xFFFF (or the end of the definition).
-  while (!jet3 && at + 2 <= r.size()) {
+  while (format.tdef_long_value_maps && at + 2 <= r.size()) {
     uint16_t col = r.U16(at);
     if (col == kUnusedColumn || at + 10 > r.size()) break;
     t.long_value_maps.push_back({col, r.U32(at + 2), r.U32(at + 6)});

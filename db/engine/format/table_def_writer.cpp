@@ -102,7 +102,7 @@ void WriteTableDefinition(PageWriteSet& pages, const JetFormat& format, TableDef
   if (!format.unicode_text)
     throw Error(kErrNotSupported, "making tables in Access 97 files is not supported (file " +
                                       pages.file().path() + ")");
-  const ColumnLayout& lay = kJet4Layout;
+  const ColumnLayout& lay = *format.tdef_column_layout;
   const size_t first_allocated = pages.allocated().size();
   table.page = pages.Allocate();
 
