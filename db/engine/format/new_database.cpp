@@ -44,14 +44,14 @@ constexpr uint16_t kCodePage = 1252;
 constexpr size_t kMaxPasswordLength = 20;
 
 // The formats a new file can have, and a password Jet can keep.
-void CheckOptions(const std::string& path, const NewDatabaseOptions& options) {
-  if (options.version != JetVersion::kJet4 && options.version != JetVersion::kAce12 &&
-      options.version != JetVersion::kAce16)
+void CheckOptions(const std::string& path, const NewDatabaseOptions& options,
+                  const JetFormat& format) {
+  if (!format.creatable)
     throw Error(kErrNotSupported, std::string("cannot make a new ") +
                                       JetVersionName(options.version) + " database (" +
                                       path + "); the formats are Jet4, ACE12 and ACE16");
   if (options.password.empty()) return;
-  if (options.version != JetVersion::kJet4)
+  if (!format.password_on_create)
     throw Error(kErrNotSupported, "a password for " + path +
                                       " can only be given to a Jet4 (.mdb) database");
   if (options.password.size() > kMaxPasswordLength)
@@ -75,7 +75,7 @@ bool WriteFirstPages(const std::string& path, const NewDatabaseOptions& options,
   }
   std::vector<uint8_t> start =
       EncodeHeaderPage(options.version, kCodePage, kGeneralSortOrder,
-                       SortVersion(options.version), options.creation_date,
+                       format.new_text_sort_version, options.creation_date,
                        options.password, format.page_size);
   std::vector<uint8_t> map = GlobalMapPageBytes(format);
   start.insert(start.end(), map.begin(), map.end());
@@ -126,8 +126,8 @@ double CreationDate(Database& database) {
 }  // namespace
 
 void CreateDatabase(const std::string& path, const NewDatabaseOptions& options) {
-  CheckOptions(path, options);
   const JetFormat& format = JetFormat::For(options.version);
+  CheckOptions(path, options, format);
   const bool ok = WriteFirstPages(path, options, format);
   try {
     if (!ok) throw Error(kErrIo, "cannot write database " + path);

@@ -55,7 +55,7 @@ ColumnDef NewColumnDef(const NewColumn& nc, const JetFormat& format, const std::
     case T::kMemo: case T::kOle: case T::kReplicationId:
       break;
     case T::kBigInt:
-      if (format.version != JetVersion::kAce16)
+      if (!format.large_numbers)
         throw Error(kErrNotSupported, where + " is a Large Number, which only Access 2016 "
                                               "files have (file " + file + ")");
       break;
@@ -84,7 +84,7 @@ ColumnDef NewColumnDef(const NewColumn& nc, const JetFormat& format, const std::
   c.autonumber = nc.autonumber;
   if (nc.type == T::kText || nc.type == T::kMemo) {
     c.sort_order = kGeneralSortOrder;
-    c.sort_version = SortVersion(format.version);
+    c.sort_version = format.new_text_sort_version;
     c.compressed_unicode = true;  // Access's "Unicode Compression: Yes"
   }
   return c;

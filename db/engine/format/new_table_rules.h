@@ -13,10 +13,9 @@
 
 namespace corvalin::engine {
 
-// The collation of a new file and of its text columns: General (1033);
-// Access 2016 files use its version 1.
+// The collation of a new file and of its text columns: General (1033), in
+// the version the format gives new text columns.
 constexpr uint16_t kGeneralSortOrder = 1033;
-inline uint8_t SortVersion(JetVersion version) { return version == JetVersion::kAce16 ? 1 : 0; }
 
 // The definition of a new user table, its columns laid out; not yet placed
 // in the file. `file` is named in errors.

@@ -95,7 +95,7 @@ TableDef SystemTableDef(const SystemTable& shape, const JetFormat& format) {
     c.autonumber = sc.autonumber;
     if (c.type == T::kText || c.type == T::kMemo) {
       c.sort_order = kGeneralSortOrder;
-      c.sort_version = SortVersion(format.version);
+      c.sort_version = format.new_text_sort_version;
     }
     t.columns.push_back(std::move(c));
   }
@@ -171,7 +171,7 @@ std::vector<uint8_t> GlobalMapPageBytes(const JetFormat& format) {
 std::vector<TableDef> SystemTableDefs(const JetFormat& format) {
   std::vector<TableDef> tables;
   for (const SystemTable& s : SystemTables()) tables.push_back(SystemTableDef(s, format));
-  if (format.version != JetVersion::kJet4)
+  if (format.complex_columns)
     tables.push_back(SystemTableDef(ComplexColumnsTable(), format));
   return tables;
 }
