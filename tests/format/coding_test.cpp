@@ -58,6 +58,13 @@ TEST(Coding, AReadPastTheEndNamesFilePageAndWhat) {
     }
   }
   EXPECT_THROW(ReadBytes(page, 8, huge, where), Error);
+  // Without a place the error still says what ran out.
+  try {
+    Read64(page, 9);
+    ADD_FAILURE() << "read 8 bytes at 9 of 16";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.description(), "damaged data: it ends too early (8 bytes at offset 9 of 16)");
+  }
 
   ByteReader reader(page, {.file = "b.accdb", .page = 3, .table = "T", .column = "C"});
   try {

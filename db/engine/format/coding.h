@@ -22,6 +22,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -49,22 +50,55 @@ namespace coding_internal {
   throw DamagedPage(where, d);
 }
 
+// Without a place: the error is built, place and all, only when thrown, so
+// a check the caller has already made costs nothing.
+[[noreturn, gnu::cold, gnu::noinline]] inline void PastEnd(size_t at, size_t n,
+                                                           size_t size) {
+  PastEnd(DamagedAt{}, {}, at, n, size);
+}
+
+inline void Check(size_t size, size_t at, size_t n) {
+  if (!Fits(size, at, n)) [[unlikely]]
+    PastEnd(at, n, size);
+}
 inline void Check(size_t size, size_t at, size_t n, const DamagedAt& where,
                   std::string_view what) {
   if (!Fits(size, at, n)) [[unlikely]]
     PastEnd(where, what, at, n, size);
 }
 
+// The unsigned type of N bytes, for the whole-word copies below.
+template <size_t N>
+using Word = std::conditional_t<
+    N == 1, uint8_t,
+    std::conditional_t<N == 2, uint16_t, std::conditional_t<N == 4, uint32_t, uint64_t>>>;
+template <size_t N>
+constexpr bool kWholeWord = (N == 1 || N == 2 || N == 4 || N == 8) &&
+                            std::endian::native == std::endian::little;
+
+// On a little-endian host a stored number is the host's own: one copy, which
+// the compiler turns into one load or store (as leveldb's coding does).
 template <size_t N>
 uint64_t LoadLe(const uint8_t* p) {
-  uint64_t v = 0;
-  for (size_t i = 0; i < N; ++i) v |= uint64_t(p[i]) << (8 * i);
-  return v;
+  if constexpr (kWholeWord<N>) {
+    Word<N> w;
+    std::memcpy(&w, p, N);
+    return w;
+  } else {
+    uint64_t v = 0;
+    for (size_t i = 0; i < N; ++i) v |= uint64_t(p[i]) << (8 * i);
+    return v;
+  }
 }
 
 template <size_t N>
 void StoreLe(uint8_t* p, uint64_t v) {
-  for (size_t i = 0; i < N; ++i) p[i] = uint8_t(v >> (8 * i));
+  if constexpr (kWholeWord<N>) {
+    const Word<N> w = Word<N>(v);
+    std::memcpy(p, &w, N);
+  } else {
+    for (size_t i = 0; i < N; ++i) p[i] = uint8_t(v >> (8 * i));
+  }
 }
 
 template <size_t N>
@@ -81,46 +115,82 @@ void StoreBe(uint8_t* p, uint64_t v) {
 
 }  // namespace coding_internal
 
-// Reading: the value of the 1, 2, 3, 4 or 8 bytes at `at`.
-inline uint8_t Read8(std::span<const uint8_t> b, size_t at,
-                     const DamagedAt& where = {}, std::string_view what = {}) {
-  coding_internal::Check(b.size(), at, 1, where, what);
-  return b[at];
+// Reading: the value of the 1, 2, 3, 4 or 8 bytes at `at`. Each comes
+// with and without a DamagedAt: without one the error names no file, so it
+// is for bytes whose bounds the caller has checked already (the row and
+// value decoders, which name their own place) and for buffers being built.
+inline uint8_t Read8(std::span<const uint8_t> b, size_t at) {
+  coding_internal::Check(b.size(), at, 1);
+  return uint8_t(coding_internal::LoadLe<1>(b.data() + at));
 }
-inline uint16_t Read16(std::span<const uint8_t> b, size_t at,
-                       const DamagedAt& where = {}, std::string_view what = {}) {
+inline uint8_t Read8(std::span<const uint8_t> b, size_t at, const DamagedAt& where,
+                     std::string_view what = {}) {
+  coding_internal::Check(b.size(), at, 1, where, what);
+  return uint8_t(coding_internal::LoadLe<1>(b.data() + at));
+}
+inline uint16_t Read16(std::span<const uint8_t> b, size_t at) {
+  coding_internal::Check(b.size(), at, 2);
+  return uint16_t(coding_internal::LoadLe<2>(b.data() + at));
+}
+inline uint16_t Read16(std::span<const uint8_t> b, size_t at, const DamagedAt& where,
+                       std::string_view what = {}) {
   coding_internal::Check(b.size(), at, 2, where, what);
   return uint16_t(coding_internal::LoadLe<2>(b.data() + at));
 }
-inline uint32_t Read24(std::span<const uint8_t> b, size_t at,
-                       const DamagedAt& where = {}, std::string_view what = {}) {
+inline uint32_t Read24(std::span<const uint8_t> b, size_t at) {
+  coding_internal::Check(b.size(), at, 3);
+  return uint32_t(coding_internal::LoadLe<3>(b.data() + at));
+}
+inline uint32_t Read24(std::span<const uint8_t> b, size_t at, const DamagedAt& where,
+                       std::string_view what = {}) {
   coding_internal::Check(b.size(), at, 3, where, what);
   return uint32_t(coding_internal::LoadLe<3>(b.data() + at));
 }
-inline uint32_t Read32(std::span<const uint8_t> b, size_t at,
-                       const DamagedAt& where = {}, std::string_view what = {}) {
+inline uint32_t Read32(std::span<const uint8_t> b, size_t at) {
+  coding_internal::Check(b.size(), at, 4);
+  return uint32_t(coding_internal::LoadLe<4>(b.data() + at));
+}
+inline uint32_t Read32(std::span<const uint8_t> b, size_t at, const DamagedAt& where,
+                       std::string_view what = {}) {
   coding_internal::Check(b.size(), at, 4, where, what);
   return uint32_t(coding_internal::LoadLe<4>(b.data() + at));
 }
-inline uint64_t Read64(std::span<const uint8_t> b, size_t at,
-                       const DamagedAt& where = {}, std::string_view what = {}) {
+inline uint64_t Read64(std::span<const uint8_t> b, size_t at) {
+  coding_internal::Check(b.size(), at, 8);
+  return uint64_t(coding_internal::LoadLe<8>(b.data() + at));
+}
+inline uint64_t Read64(std::span<const uint8_t> b, size_t at, const DamagedAt& where,
+                       std::string_view what = {}) {
   coding_internal::Check(b.size(), at, 8, where, what);
-  return coding_internal::LoadLe<8>(b.data() + at);
+  return uint64_t(coding_internal::LoadLe<8>(b.data() + at));
 }
 // Big-endian, for the tail of an index entry.
-inline uint32_t Read24BE(std::span<const uint8_t> b, size_t at,
-                         const DamagedAt& where = {}, std::string_view what = {}) {
+inline uint32_t Read24BE(std::span<const uint8_t> b, size_t at) {
+  coding_internal::Check(b.size(), at, 3);
+  return uint32_t(coding_internal::LoadBe<3>(b.data() + at));
+}
+inline uint32_t Read24BE(std::span<const uint8_t> b, size_t at, const DamagedAt& where,
+                         std::string_view what = {}) {
   coding_internal::Check(b.size(), at, 3, where, what);
   return uint32_t(coding_internal::LoadBe<3>(b.data() + at));
 }
-inline uint32_t Read32BE(std::span<const uint8_t> b, size_t at,
-                         const DamagedAt& where = {}, std::string_view what = {}) {
+inline uint32_t Read32BE(std::span<const uint8_t> b, size_t at) {
+  coding_internal::Check(b.size(), at, 4);
+  return uint32_t(coding_internal::LoadBe<4>(b.data() + at));
+}
+inline uint32_t Read32BE(std::span<const uint8_t> b, size_t at, const DamagedAt& where,
+                         std::string_view what = {}) {
   coding_internal::Check(b.size(), at, 4, where, what);
   return uint32_t(coding_internal::LoadBe<4>(b.data() + at));
 }
 // The n bytes at `at`.
 inline std::span<const uint8_t> ReadBytes(std::span<const uint8_t> b, size_t at,
-                                          size_t n, const DamagedAt& where = {},
+                                          size_t n) {
+  coding_internal::Check(b.size(), at, n);
+  return b.subspan(at, n);
+}
+inline std::span<const uint8_t> ReadBytes(std::span<const uint8_t> b, size_t at,
+                                          size_t n, const DamagedAt& where,
                                           std::string_view what = {}) {
   coding_internal::Check(b.size(), at, n, where, what);
   return b.subspan(at, n);
@@ -128,74 +198,104 @@ inline std::span<const uint8_t> ReadBytes(std::span<const uint8_t> b, size_t at,
 
 // A number of any arithmetic type of 1, 2, 4 or 8 bytes (integers of
 // either sign, float, double) as stored: its bits, little-endian.
-template <typename T>
-T ReadAs(std::span<const uint8_t> b, size_t at, const DamagedAt& where = {},
-         std::string_view what = {}) {
+template <typename T, typename... Where>
+T ReadAs(std::span<const uint8_t> b, size_t at, const Where&... where) {
   static_assert(std::is_arithmetic_v<T>);
-  if constexpr (sizeof(T) == 1) return std::bit_cast<T>(Read8(b, at, where, what));
-  else if constexpr (sizeof(T) == 2) return std::bit_cast<T>(Read16(b, at, where, what));
-  else if constexpr (sizeof(T) == 4) return std::bit_cast<T>(Read32(b, at, where, what));
-  else return std::bit_cast<T>(Read64(b, at, where, what));
+  if constexpr (sizeof(T) == 1) return std::bit_cast<T>(Read8(b, at, where...));
+  else if constexpr (sizeof(T) == 2) return std::bit_cast<T>(Read16(b, at, where...));
+  else if constexpr (sizeof(T) == 4) return std::bit_cast<T>(Read32(b, at, where...));
+  else return std::bit_cast<T>(Read64(b, at, where...));
 }
 
 // Writing: v into the 1, 2, 3, 4 or 8 bytes at `at` (higher bits dropped).
-inline void Write8(std::span<uint8_t> b, size_t at, uint8_t v,
-                   const DamagedAt& where = {}, std::string_view what = {}) {
-  coding_internal::Check(b.size(), at, 1, where, what);
-  b[at] = v;
+inline void Write8(std::span<uint8_t> b, size_t at, uint8_t v) {
+  coding_internal::Check(b.size(), at, 1);
+  coding_internal::StoreLe<1>(b.data() + at, v);
 }
-inline void Write16(std::span<uint8_t> b, size_t at, uint16_t v,
-                    const DamagedAt& where = {}, std::string_view what = {}) {
+inline void Write8(std::span<uint8_t> b, size_t at, uint8_t v, const DamagedAt& where,
+                   std::string_view what = {}) {
+  coding_internal::Check(b.size(), at, 1, where, what);
+  coding_internal::StoreLe<1>(b.data() + at, v);
+}
+inline void Write16(std::span<uint8_t> b, size_t at, uint16_t v) {
+  coding_internal::Check(b.size(), at, 2);
+  coding_internal::StoreLe<2>(b.data() + at, v);
+}
+inline void Write16(std::span<uint8_t> b, size_t at, uint16_t v, const DamagedAt& where,
+                    std::string_view what = {}) {
   coding_internal::Check(b.size(), at, 2, where, what);
   coding_internal::StoreLe<2>(b.data() + at, v);
 }
-inline void Write24(std::span<uint8_t> b, size_t at, uint32_t v,
-                    const DamagedAt& where = {}, std::string_view what = {}) {
+inline void Write24(std::span<uint8_t> b, size_t at, uint32_t v) {
+  coding_internal::Check(b.size(), at, 3);
+  coding_internal::StoreLe<3>(b.data() + at, v);
+}
+inline void Write24(std::span<uint8_t> b, size_t at, uint32_t v, const DamagedAt& where,
+                    std::string_view what = {}) {
   coding_internal::Check(b.size(), at, 3, where, what);
   coding_internal::StoreLe<3>(b.data() + at, v);
 }
-inline void Write32(std::span<uint8_t> b, size_t at, uint32_t v,
-                    const DamagedAt& where = {}, std::string_view what = {}) {
+inline void Write32(std::span<uint8_t> b, size_t at, uint32_t v) {
+  coding_internal::Check(b.size(), at, 4);
+  coding_internal::StoreLe<4>(b.data() + at, v);
+}
+inline void Write32(std::span<uint8_t> b, size_t at, uint32_t v, const DamagedAt& where,
+                    std::string_view what = {}) {
   coding_internal::Check(b.size(), at, 4, where, what);
   coding_internal::StoreLe<4>(b.data() + at, v);
 }
-inline void Write64(std::span<uint8_t> b, size_t at, uint64_t v,
-                    const DamagedAt& where = {}, std::string_view what = {}) {
+inline void Write64(std::span<uint8_t> b, size_t at, uint64_t v) {
+  coding_internal::Check(b.size(), at, 8);
+  coding_internal::StoreLe<8>(b.data() + at, v);
+}
+inline void Write64(std::span<uint8_t> b, size_t at, uint64_t v, const DamagedAt& where,
+                    std::string_view what = {}) {
   coding_internal::Check(b.size(), at, 8, where, what);
   coding_internal::StoreLe<8>(b.data() + at, v);
 }
-inline void Write24BE(std::span<uint8_t> b, size_t at, uint32_t v,
-                      const DamagedAt& where = {}, std::string_view what = {}) {
+inline void Write24BE(std::span<uint8_t> b, size_t at, uint32_t v) {
+  coding_internal::Check(b.size(), at, 3);
+  coding_internal::StoreBe<3>(b.data() + at, v);
+}
+inline void Write24BE(std::span<uint8_t> b, size_t at, uint32_t v, const DamagedAt& where,
+                      std::string_view what = {}) {
   coding_internal::Check(b.size(), at, 3, where, what);
   coding_internal::StoreBe<3>(b.data() + at, v);
 }
-inline void Write32BE(std::span<uint8_t> b, size_t at, uint32_t v,
-                      const DamagedAt& where = {}, std::string_view what = {}) {
+inline void Write32BE(std::span<uint8_t> b, size_t at, uint32_t v) {
+  coding_internal::Check(b.size(), at, 4);
+  coding_internal::StoreBe<4>(b.data() + at, v);
+}
+inline void Write32BE(std::span<uint8_t> b, size_t at, uint32_t v, const DamagedAt& where,
+                      std::string_view what = {}) {
   coding_internal::Check(b.size(), at, 4, where, what);
   coding_internal::StoreBe<4>(b.data() + at, v);
+}
+
+// Writes a number of an arithmetic type as stored (see ReadAs).
+template <typename T, typename... Where>
+void WriteAs(std::span<uint8_t> b, size_t at, T v, const Where&... where) {
+  static_assert(std::is_arithmetic_v<T>);
+  if constexpr (sizeof(T) == 1) Write8(b, at, std::bit_cast<uint8_t>(v), where...);
+  else if constexpr (sizeof(T) == 2) Write16(b, at, std::bit_cast<uint16_t>(v), where...);
+  else if constexpr (sizeof(T) == 4) Write32(b, at, std::bit_cast<uint32_t>(v), where...);
+  else Write64(b, at, std::bit_cast<uint64_t>(v), where...);
 }
 
 // Appending to a growing buffer (no bounds to check).
 inline void Append8(std::vector<uint8_t>& out, uint8_t v) { out.push_back(v); }
 inline void Append16(std::vector<uint8_t>& out, uint16_t v) {
-  uint8_t b[2];
-  coding_internal::StoreLe<2>(b, v);
-  out.insert(out.end(), b, b + 2);
+  out.push_back(uint8_t(v));
+  out.push_back(uint8_t(v >> 8));
 }
 inline void Append24(std::vector<uint8_t>& out, uint32_t v) {
-  uint8_t b[3];
-  coding_internal::StoreLe<3>(b, v);
-  out.insert(out.end(), b, b + 3);
+  for (int i = 0; i < 3; ++i) out.push_back(uint8_t(v >> (8 * i)));
 }
 inline void Append32(std::vector<uint8_t>& out, uint32_t v) {
-  uint8_t b[4];
-  coding_internal::StoreLe<4>(b, v);
-  out.insert(out.end(), b, b + 4);
+  for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
 }
 inline void Append64(std::vector<uint8_t>& out, uint64_t v) {
-  uint8_t b[8];
-  coding_internal::StoreLe<8>(b, v);
-  out.insert(out.end(), b, b + 8);
+  for (int i = 0; i < 8; ++i) out.push_back(uint8_t(v >> (8 * i)));
 }
 
 // Appends a number of an arithmetic type as stored (see ReadAs).

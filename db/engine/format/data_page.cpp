@@ -28,8 +28,7 @@ uint16_t DataPageRowCount(std::span<const uint8_t> page,
                           uint32_t page_number) {
   if (page.size() < size_t(format.data_rows_offset) || page[0] != kDataPageType)
     throw DamagedPage(file, page_number, "not a data page");
-  uint16_t count = Read16(page, format.data_row_count_offset,
-                          {.file = file, .page = page_number}, "the row count");
+  uint16_t count = Read16(page, format.data_row_count_offset);
   if (format.data_rows_offset + size_t(count) * 2 > page.size())
     throw DamagedPage(file, page_number, "row offset table past the page end");
   return count;
@@ -47,15 +46,15 @@ DataRowSlot DataPageRow(std::span<const uint8_t> page, const JetFormat& format,
   if (row >= count)
     throw DamagedPage(file, page_number,
                       "row " + std::to_string(row) + " is not on the page");
-  const DamagedAt where{.file = file, .page = page_number};
-  uint16_t entry = Read16(page, format.data_rows_offset + size_t(row) * 2, where);
+  // DataPageRowCount has checked that the offset table lies in the page.
+  uint16_t entry = Read16(page, format.data_rows_offset + size_t(row) * 2);
   DataRowSlot slot;
   slot.deleted = (entry & kRowDeletedFlag) != 0;
   slot.lookup = (entry & kRowLookupFlag) != 0;
   size_t start = entry & kRowOffsetMask;
   size_t end = page.size();
   if (row > 0)
-    end = Read16(page, format.data_rows_offset + size_t(row - 1) * 2, where) &
+    end = Read16(page, format.data_rows_offset + size_t(row - 1) * 2) &
           kRowOffsetMask;
   size_t table_end = format.data_rows_offset + size_t(count) * 2;
   if (start < table_end || start >= end || end > page.size()) {

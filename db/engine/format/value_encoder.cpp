@@ -18,8 +18,8 @@ constexpr size_t kMaxCompressedChars = 1024;
 
 template <typename T>
 void Store(std::vector<uint8_t>& out, T v) {
-  out.clear();
-  AppendAs(out, v);
+  out.resize(sizeof v);
+  WriteAs(out, 0, v);
 }
 
 Error WrongType(const ColumnDef& column, const ValueContext& where) {
@@ -144,8 +144,8 @@ std::vector<uint8_t> EncodeUnicodeText(const JetFormat& format, const ColumnDef&
     for (char16_t u : units) out.push_back(static_cast<uint8_t>(u));
     return out;
   }
-  out.reserve(units.size() * 2);
-  for (char16_t u : units) Append16(out, u);
+  out.resize(units.size() * 2);
+  for (size_t i = 0; i < units.size(); ++i) Write16(out, 2 * i, units[i]);
   return out;
 }
 
