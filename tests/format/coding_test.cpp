@@ -39,6 +39,14 @@ TEST(Coding, EveryWidthInItsByteOrder) {
   Append32(appended, 0x06070809);
   Append64(appended, 0x0A0B0C0D0E0F1011);
   EXPECT_TRUE(std::equal(appended.begin(), appended.end(), expected.begin()));
+
+  std::vector<uint8_t> big;
+  Append16BE(big, 0x0102);
+  Append24BE(big, 0x030405);
+  Append32BE(big, 0x06070809);
+  Append64BE(big, 0x0A0B0C0D0E0F1011);
+  EXPECT_EQ(big, std::vector<uint8_t>({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15,
+                                       16, 17}));
 }
 
 TEST(Coding, AReadPastTheEndNamesFilePageAndWhat) {

@@ -1,15 +1,18 @@
 // Bounded little-endian coding of the format's numbers.
 //
-// Every number in an Access file is little-endian, except the row pointer
-// and child page at the end of an index entry, which are big-endian so that
-// they sort as bytes. Every read and write here checks that the bytes lie
+// Every number in an Access file is little-endian, except index keys and
+// the row pointer and child page at the end of an index entry, which are
+// big-endian so that they sort as bytes. Every read and write here checks that the bytes lie
 // inside the span first; one that would leave it throws the damaged-page
 // error naming where the bytes came from (DamagedAt) and what was being read.
 // A write past the end is a fault of ours rather than of the file, but a
 // page that cannot hold what its own counts promise is damaged all the same.
 //
 // The functions are inline and build the error only on the cold path, so a
-// decoder pays one compare per number; the row and index scans rely on it.
+// decoder pays one compare per number (none where the compiler sees the
+// caller's own check); the row and index scans rely on it. A DamagedAt passed
+// in is built by the caller on every call, so the hot decoders, which check
+// their bounds before reading, use the forms without one.
 //
 //   uint16_t rows = Read16(page, format.data_row_count_offset,
 //                          {.file = path, .page = n}, "the row count");
@@ -296,6 +299,20 @@ inline void Append32(std::vector<uint8_t>& out, uint32_t v) {
 }
 inline void Append64(std::vector<uint8_t>& out, uint64_t v) {
   for (int i = 0; i < 8; ++i) out.push_back(uint8_t(v >> (8 * i)));
+}
+// Big-endian, for index keys and the tail of an index entry.
+inline void Append16BE(std::vector<uint8_t>& out, uint16_t v) {
+  out.push_back(uint8_t(v >> 8));
+  out.push_back(uint8_t(v));
+}
+inline void Append24BE(std::vector<uint8_t>& out, uint32_t v) {
+  for (int i = 2; i >= 0; --i) out.push_back(uint8_t(v >> (8 * i)));
+}
+inline void Append32BE(std::vector<uint8_t>& out, uint32_t v) {
+  for (int i = 3; i >= 0; --i) out.push_back(uint8_t(v >> (8 * i)));
+}
+inline void Append64BE(std::vector<uint8_t>& out, uint64_t v) {
+  for (int i = 7; i >= 0; --i) out.push_back(uint8_t(v >> (8 * i)));
 }
 
 // Appends a number of an arithmetic type as stored (see ReadAs).
