@@ -155,10 +155,8 @@ bool PatchLeaf(PageWriteSet& pages, const JetFormat& format, uint32_t number, Le
   std::vector<uint8_t>& whole = scratch.whole;
   whole.assign(key.begin(), key.end());
   // The row pointer, big-endian so that entries sort as bytes.
-  const size_t key_size = key.size();
-  whole.resize(key_size + kIndexLeafTrailer);
-  Write24BE(whole, key_size, row.page);
-  whole[key_size + 3] = uint8_t(row.row);
+  Append24BE(whole, row.page);
+  Append8(whole, uint8_t(row.row));
   // The prefix EncodeIndexPage would choose: what the first and last
   // entries share, below the shortest entry's size.
   WholeEntry(leaf, area, 0, scratch.first);
