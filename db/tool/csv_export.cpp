@@ -4,7 +4,7 @@
 
 #include "db/engine/ado/connection.h"
 #include "db/engine/ado/recordset.h"
-#include "db/engine/ado/value_json.h"
+#include "db/tool/value_json.h"
 
 std::string ToolConnectionString(const std::string& path, const std::string& password);
 
@@ -30,7 +30,7 @@ std::string CsvField(const engine::Value& value) {
   }
   // Every other form is a JSON number, literal or a string without escapes
   // (dates, decimals, hex, Replication IDs): the text between the quotes.
-  std::string json = ado::ToJson(value);
+  std::string json = ToJson(value);
   if (json == "null") return {};
   if (json.size() >= 2 && json.front() == '"') json = json.substr(1, json.size() - 2);
   return CsvQuote(json);

@@ -10,7 +10,7 @@
 
 #include "db/engine/ado/connection.h"
 #include "db/engine/ado/recordset.h"
-#include "db/engine/ado/value_json.h"
+#include "db/tool/value_json.h"
 #include "db/engine/error.h"
 #include "db/tool/command_line.h"
 #include "db/tool/csv_export.h"
@@ -84,7 +84,7 @@ int Export(const std::string& path, const std::string& table, const std::string&
   std::string line = "[";
   for (int i = 0; i < fields.Count(); ++i) {
     if (i) line += ',';
-    line += corvalin::ado::JsonString(fields.Item(i).Name());
+    line += corvalin::tool::JsonString(fields.Item(i).Name());
   }
   line += "]\n";
   std::fwrite(line.data(), 1, line.size(), stdout);
@@ -92,7 +92,7 @@ int Export(const std::string& path, const std::string& table, const std::string&
     line = "[";
     for (int i = 0; i < fields.Count(); ++i) {
       if (i) line += ',';
-      line += corvalin::ado::ToJson(fields.Item(i).Value());
+      line += corvalin::tool::ToJson(fields.Item(i).Value());
     }
     line += "]\n";
     std::fwrite(line.data(), 1, line.size(), stdout);

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "db/engine/ado/value_json.h"
+#include "db/engine/ado/value_text.h"
 #include "db/engine/error.h"
 #include "db/engine/format/coding.h"
 
@@ -103,17 +103,13 @@ std::string AsText(const Value& v, const Context& where) {
   }
   if (auto* e = std::get_if<engine::ExtDateTime>(&v)) return FormatExtDateTime(*e);
   if (auto* c = std::get_if<engine::Currency>(&v)) {
-    std::string t = ToJson(v);  // "-12.3400": drop the quotes and idle zeros
-    t = t.substr(1, t.size() - 2);
+    std::string t = FormatCurrency(*c);  // "-12.3400": drop the idle zeros
     while (!t.empty() && t.back() == '0') t.pop_back();
     if (!t.empty() && t.back() == '.') t.pop_back();
-    (void)c;
     return t;
   }
-  if (std::holds_alternative<engine::Decimal>(v) || std::holds_alternative<engine::Guid>(v)) {
-    std::string t = ToJson(v);
-    return t.substr(1, t.size() - 2);
-  }
+  if (auto* d = std::get_if<engine::Decimal>(&v)) return FormatDecimal(*d);
+  if (auto* g = std::get_if<engine::Guid>(&v)) return FormatGuid(*g);
   if (std::holds_alternative<engine::Bytes>(v)) where.Mismatch("binary data");
   if (std::holds_alternative<engine::ComplexKey>(v)) where.Mismatch("an attachment key");
   if (auto* f = std::get_if<float>(&v)) {

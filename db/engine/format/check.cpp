@@ -55,6 +55,9 @@ class Checker {
   }
 
  private:
+  // What a problem adds to name the write rule (table_writer.h) it breaks.
+  static std::string Breaks(int rule) { return " (write rule " + std::to_string(rule) + ")"; }
+
   int Owner(const std::string& name) {
     owners_.push_back(name);
     return int(owners_.size() - 1);
@@ -65,7 +68,7 @@ class Checker {
   bool Claim(uint32_t page, int owner) {
     if (page >= claims_.size()) {
       problems_.push_back(owners_[owner] + " names " + Page(page) +
-                          ", past the end of the file");
+                          ", past the end of the file" + Breaks(2));
       return false;
     }
     int& slot = claims_[page];
@@ -75,7 +78,7 @@ class Checker {
     }
     if (slot != owner)
       problems_.push_back(Page(page) + " is claimed by " + owners_[slot] + " and by " +
-                          owners_[owner]);
+                          owners_[owner] + Breaks(3));
     return false;
   }
 
@@ -96,7 +99,7 @@ class Checker {
       if (!system && rows.size() != table.row_count)
         problems_.push_back("table " + name + " records " +
                             std::to_string(table.row_count) + " rows, but " +
-                            std::to_string(rows.size()) + " rows are live");
+                            std::to_string(rows.size()) + " rows are live" + Breaks(4));
       // A row that cannot be read is a problem of its own; the indexes are
       // still checked for the other rows.
       std::map<std::pair<uint32_t, uint16_t>, std::vector<Value>> values;
@@ -165,7 +168,7 @@ class Checker {
       PagePtr page = file_.Read(p);
       if ((*page)[0] != kDataPageType || DataPageOwner(*page, format_) != table.page) {
         problems_.push_back("the owned-pages map of table " + table.name + " lists " +
-                            Page(p) + ", which is not a data page of the table");
+                            Page(p) + ", which is not a data page of the table" + Breaks(3));
         continue;
       }
       owned.insert(p);
@@ -175,7 +178,7 @@ class Checker {
     for (uint32_t p : ReadUsageMap(file_, format_, table.free_pages_map))
       if (!owned.count(p))
         problems_.push_back("the free-space map of table " + table.name + " lists " +
-                            Page(p) + ", which the table does not own");
+                            Page(p) + ", which the table does not own" + Breaks(3));
     return db_.ListRows(table);
   }
 
@@ -195,7 +198,7 @@ class Checker {
       if (recorded != lowest - table_end)
         problems_.push_back(Page(number) + " (" + what + ") records " +
                             std::to_string(recorded) + " bytes of free space, but has " +
-                            std::to_string(lowest - table_end));
+                            std::to_string(lowest - table_end) + Breaks(6));
     } catch (const Error& e) {
       problems_.push_back(what + ": " + e.description());
     }
@@ -246,14 +249,14 @@ class Checker {
       uint32_t p = todo.back();
       todo.pop_back();
       if (!visited.insert(p).second) {
-        problems_.push_back(what + " reaches " + Page(p) + " twice");
+        problems_.push_back(what + " reaches " + Page(p) + " twice" + Breaks(5));
         return false;
       }
       if (!Claim(p, owner)) return false;
       PagePtr data = file_.Read(p);
       IndexPage page = DecodeIndexPage(*data, format_, file_.path(), p);
       if (Read32(*data, kIndexOwner) != table.page)
-        problems_.push_back(what + ": its " + Page(p) + " names another owner");
+        problems_.push_back(what + ": its " + Page(p) + " names another owner" + Breaks(3));
       if (page.leaf) continue;
       for (const IndexEntry& e : page.entries) todo.push_back(e.child_page);
       if (page.tail_page != 0) todo.push_back(page.tail_page);
@@ -313,7 +316,7 @@ class Checker {
     if (wrong)
       problems_.push_back(what + ": " + std::to_string(wrong) +
                           " intermediate pages do not carry the last keys of their "
-                          "children (first: " + Page(first_wrong) + ")");
+                          "children (first: " + Page(first_wrong) + ")" + Breaks(5));
   }
 
   void CheckIndex(const TableDef& table, const IndexDef& index,
@@ -326,7 +329,7 @@ class Checker {
     if (std::set<uint32_t>(listed.begin(), listed.end()) != tree)
       problems_.push_back(what + ": its usage map lists " + std::to_string(listed.size()) +
                           " pages, but its b-tree has " + std::to_string(tree.size()) +
-                          " other or more pages");
+                          " other or more pages" + Breaks(3));
     std::vector<IndexEntry> entries = ReadIndexEntries(file_, format_, index);
     std::set<std::pair<uint32_t, uint16_t>> found;
     size_t wrong_keys = 0, out_of_order = 0, duplicates = 0;
@@ -353,19 +356,19 @@ class Checker {
         }
       }
       if (!found.insert(id).second) {
-        problems_.push_back(what + " holds " + where + " twice");
+        problems_.push_back(what + " holds " + where + " twice" + Breaks(5));
         continue;
       }
       auto r = rows.find(id);
       if (r == rows.end() && unreadable_.count(id)) continue;
       if (r == rows.end()) {
-        problems_.push_back(what + " holds " + where + ", which is not a live row");
+        problems_.push_back(what + " holds " + where + ", which is not a live row" + Breaks(5));
         continue;
       }
       if (!IndexHoldsRow(table, index, r->second)) {
         problems_.push_back(what + " holds " + where +
                             ", whose indexed columns are all Null, though the index "
-                            "ignores Nulls");
+                            "ignores Nulls" + Breaks(5));
         continue;
       }
       std::vector<uint8_t> key;
@@ -381,14 +384,14 @@ class Checker {
     }
     if (out_of_order)
       problems_.push_back(what + ": " + std::to_string(out_of_order) +
-                          " entries are out of key order");
+                          " entries are out of key order" + Breaks(5));
     if (wrong_keys)
       problems_.push_back(what + ": " + std::to_string(wrong_keys) +
                           " entries do not hold the key of their row (first: " +
-                          first_wrong + ")");
+                          first_wrong + ")" + Breaks(5));
     if (duplicates)
       problems_.push_back(what + " is unique but holds " + std::to_string(duplicates) +
-                          " repeated keys");
+                          " repeated keys" + Breaks(5));
     size_t missing = 0;
     std::string first_missing;
     for (const auto& [id, values] : rows) {
@@ -398,7 +401,7 @@ class Checker {
     }
     if (missing)
       problems_.push_back(what + " has no entry for " + std::to_string(missing) +
-                          " rows (first: " + first_missing + ")");
+                          " rows (first: " + first_missing + ")" + Breaks(5));
   }
 
   void CheckGlobalMap() {
@@ -448,7 +451,7 @@ class Checker {
       is_free[p] = true;
       if (p != kGlobalMapPage && claims_[p] >= 0)
         problems_.push_back(Page(p) + " is used by " + owners_[claims_[p]] +
-                            " but marked free in the global usage map");
+                            " but marked free in the global usage map" + Breaks(3));
     }
     // A data page of a table that its map does not list is not read: its
     // rows are lost unless the page is free.
@@ -460,7 +463,7 @@ class Checker {
       if (t != tables_.end())
         problems_.push_back(Page(p) + " is a data page of table " + t->second +
                             " that neither the table's owned-pages map lists nor the "
-                            "global usage map marks free");
+                            "global usage map marks free" + Breaks(3));
     }
   }
 
