@@ -180,7 +180,7 @@ class Checker {
       if (!owned.count(p))
         problems_.push_back("the free-space map of table " + table.name + " lists " +
                             Page(p) + ", which the table does not own");
-    return db_.ListRows(table);
+    return db_.ListLiveRows(table);
   }
 
   // The free space a data page records is the gap between its row offset

@@ -84,7 +84,13 @@ class Database {
   // The table's rows in the table's own order (data pages in usage-map order,
   // rows in slot order), skipping deleted rows and overflow targets. The list
   // is a snapshot: rows added later are not in it.
+  // Throws Error kErrDamagedFile when the owned-pages map lists a page that
+  // is not one of the table's data pages, or leads to fewer rows than the
+  // definition records (pages lost to damage).
   std::vector<RowId> ListRows(const TableDef& table) const;
+  // The same without the row-count rule, for the structure check, which
+  // reports a short table itself and goes on to check its indexes.
+  std::vector<RowId> ListLiveRows(const TableDef& table) const;
 
   // One row's values, one per column of table.columns, in that order.
   std::vector<Value> ReadRow(const TableDef& table, RowId row) const;
