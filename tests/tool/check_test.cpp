@@ -251,6 +251,44 @@ TEST_P(DamagedCopy, FreeSpaceOverstated) {
       << r.out;
 }
 
+// Where check names lost data, reading fails with the damaged-page error
+// instead of giving the table without it: export prints no short table and
+// append adds nothing, both with exit status 1.
+TEST_P(DamagedCopy, ReadingFailsWhereDataIsLost) {
+  auto db = Database::Open(path_, {});
+  const uint32_t data_page = db->ListRows(*db->ReadTableDef(target_.table)).at(0).page;
+  db.reset();
+  const std::string pristine = path_ + ".pristine";
+  fs::copy_file(path_, pristine);
+  auto read = [&](const std::string& what) {
+    Result r = testing::RunCommand(CORVALIN_BIN_DIR "/corvalin-db " + what);
+    EXPECT_EQ(r.status, 1) << what << "\n" << r.out;
+    EXPECT_EQ(r.out.find("added 0, refused 0"), std::string::npos) << r.out;
+    return r.err;
+  };
+  const std::string table = " " + testing::ShellQuote(target_.table);
+  const std::string file = testing::ShellQuote(path_);
+  // A data page zeroed, then overwritten by a copy of the definition page:
+  // the owned-pages map lists a page that is not the table's.
+  for (bool zeroed : {true, false}) {
+    fs::copy_file(pristine, path_, fs::copy_options::overwrite_existing);
+    std::vector<uint8_t> page(target_.page_size, 0);
+    if (!zeroed) {
+      std::ifstream in(pristine, std::ios::binary);
+      in.seekg(std::streamoff(uint64_t(target_.tdef_page) * target_.page_size));
+      in.read(reinterpret_cast<char*>(page.data()), std::streamsize(page.size()));
+    }
+    WriteBytes(path_, uint64_t(data_page) * target_.page_size, page);
+    const std::string expected = "damaged page " + std::to_string(data_page) + " of file " + path_;
+    for (const std::string& what : {"export " + file + table,
+                                    "append " + file + table + " " + file + table}) {
+      const std::string err = read(what);
+      EXPECT_NE(err.find(expected), std::string::npos) << what << "\n" << err;
+      EXPECT_NE(err.find("table " + target_.table), std::string::npos) << what << "\n" << err;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, DamagedCopy,
                          ::testing::Values("keyed.mdb", "keyed.accdb",
                                            "V1997/indexTestV1997.mdb"));

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "db/engine/ado/field_conversion.h"
 #include "db/engine/error.h"
@@ -14,25 +15,38 @@ namespace {
 
 // Shortest round-trip text; JSON has no NaN or infinity, so those are null.
 template <typename F>
-std::string ShortestNumber(F value) {
-  if (!std::isfinite(value)) return "null";
+void AppendShortestNumber(std::string& out, F value) {
+  if (!std::isfinite(value)) {
+    out += "null";
+    return;
+  }
   char buffer[64];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return std::string(buffer, result.ptr);
+  out.append(buffer,
+             static_cast<size_t>(std::to_chars(buffer, buffer + sizeof buffer, value).ptr - buffer));
 }
 
-// Civil date from days since 1970-01-01 (proleptic Gregorian calendar).
+// Civil date from days since 1970-01-01 (proleptic Gregorian calendar), for
+// days from 8 million before it on (both date forms stay well within). The day
+// count is shifted by whole 400-year eras so that the arithmetic is unsigned
+// (and cheap: every division is by a constant).
 void CivilFromDays(int64_t z, int64_t* year, unsigned* month, unsigned* day) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
+  constexpr uint32_t kShiftEras = 50;
+  const auto n = static_cast<uint32_t>(z + 719468 + int64_t{kShiftEras} * 146097);
+  const uint32_t era = n / 146097;
+  const uint32_t doe = n - era * 146097;
+  const uint32_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const uint32_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const uint32_t mp = (5 * doy + 2) / 153;
   *day = doy - (153 * mp + 2) / 5 + 1;
   *month = mp < 10 ? mp + 3 : mp - 9;
-  *year = static_cast<int64_t>(yoe) + era * 400 + (*month <= 2);
+  *year = int64_t{yoe} + (int64_t{era} - kShiftEras) * 400 + (*month <= 2);
 }
+
+// "00" to "99", for printing two digits at a time.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
 
 // Days from 1970-01-01 to 1899-12-30.
 constexpr int64_t kOleEpochFromUnix = -25569;
@@ -40,9 +54,15 @@ constexpr int64_t kMillisPerDay = 86400000;
 
 }  // namespace
 
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
+void AppendJsonString(std::string& out, std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  out += '"';
+  size_t run = 0;  // start of the characters that need no escape
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(text, run, i - run);
+    run = i + 1;
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -52,24 +72,29 @@ std::string JsonString(const std::string& text) {
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
       default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char buffer[8];
-          std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned char>(c));
-          out += buffer;
-        } else {
-          out += c;
-        }
+        out += "\\u00";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
     }
   }
+  out.append(text, run, text.size() - run);
   out += '"';
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  AppendJsonString(out, text);
   return out;
 }
 
-std::string FormatOleDate(double days) {
-  if (!std::isfinite(days) || std::fabs(days) > 3.0e6) return "null";
-  double whole = std::trunc(days);
-  auto day_number = static_cast<int64_t>(whole);
-  auto millis = static_cast<int64_t>(std::llround(std::fabs(days - whole) * kMillisPerDay));
+bool AppendOleDate(std::string& out, double days) {
+  if (!std::isfinite(days) || std::fabs(days) > 3.0e6) return false;
+  auto day_number = static_cast<int64_t>(days);  // toward zero
+  const double fraction = std::fabs(days - static_cast<double>(day_number)) * kMillisPerDay;
+  // Rounded half away from zero; the fraction's own part is exact.
+  auto millis = static_cast<int64_t>(fraction);
+  if (fraction - static_cast<double>(millis) >= 0.5) ++millis;
   if (millis >= kMillisPerDay) {
     millis -= kMillisPerDay;
     day_number += 1;
@@ -79,16 +104,49 @@ std::string FormatOleDate(double days) {
   CivilFromDays(day_number + kOleEpochFromUnix, &year, &month, &day);
   const auto ms = static_cast<unsigned>(millis % 1000);
   const auto seconds = static_cast<unsigned>(millis / 1000);
-  char buffer[48];
-  std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02uT%02u:%02u:%02u",
-                static_cast<long long>(year), month, day, seconds / 3600,
-                seconds / 60 % 60, seconds % 60);
-  std::string out = buffer;
-  if (ms != 0) {
-    std::snprintf(buffer, sizeof buffer, ".%03u", ms);
-    out += buffer;
+  if (year >= 0 && year <= 9999) {
+    char buffer[24];
+    char* p = buffer;
+    auto two = [&p](unsigned v) {
+      std::memcpy(p, kDigitPairs + 2 * v, 2);
+      p += 2;
+    };
+    two(static_cast<unsigned>(year) / 100);
+    two(static_cast<unsigned>(year) % 100);
+    *p++ = '-';
+    two(month);
+    *p++ = '-';
+    two(day);
+    *p++ = 'T';
+    two(seconds / 3600);
+    *p++ = ':';
+    two(seconds / 60 % 60);
+    *p++ = ':';
+    two(seconds % 60);
+    if (ms != 0) {
+      *p++ = '.';
+      *p++ = char('0' + ms / 100);
+      two(ms % 100);
+    }
+    out.append(buffer, static_cast<size_t>(p - buffer));
+    return true;
   }
-  return out;
+  // Years before 0 and past 9999: printf's padding rules, sign included.
+  char buffer[48];
+  int n = std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02uT%02u:%02u:%02u",
+                        static_cast<long long>(year), month, day, seconds / 3600,
+                        seconds / 60 % 60, seconds % 60);
+  out.append(buffer, static_cast<size_t>(n));
+  if (ms != 0) {
+    n = std::snprintf(buffer, sizeof buffer, ".%03u", ms);
+    out.append(buffer, static_cast<size_t>(n));
+  }
+  return true;
+}
+
+std::string FormatOleDate(double days) {
+  std::string out;
+  return AppendOleDate(out, days) ? out : "null";
 }
 
 std::string FormatExtDateTime(const engine::ExtDateTime& value) {
@@ -135,16 +193,28 @@ std::string FormatExtDateTime(const engine::ExtDateTime& value) {
   return out;
 }
 
-std::string FormatCurrency(const engine::Currency& value) {
+void AppendCurrency(std::string& out, const engine::Currency& value) {
   const bool negative = value.scaled < 0;
   // Through unsigned so that the most negative value does not overflow.
   uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value.scaled)
                                 : static_cast<uint64_t>(value.scaled);
   char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%s%llu.%04llu", negative ? "-" : "",
-                static_cast<unsigned long long>(magnitude / 10000),
-                static_cast<unsigned long long>(magnitude % 10000));
-  return buffer;
+  char* p = buffer;
+  if (negative) *p++ = '-';
+  p = std::to_chars(p, buffer + sizeof buffer, magnitude / 10000).ptr;
+  const auto places = static_cast<unsigned>(magnitude % 10000);
+  *p++ = '.';
+  *p++ = char('0' + places / 1000);
+  *p++ = char('0' + places / 100 % 10);
+  *p++ = char('0' + places / 10 % 10);
+  *p++ = char('0' + places % 10);
+  out.append(buffer, static_cast<size_t>(p - buffer));
+}
+
+std::string FormatCurrency(const engine::Currency& value) {
+  std::string out;
+  AppendCurrency(out, value);
+  return out;
 }
 
 std::string FormatDecimal(const engine::Decimal& value) {
@@ -180,43 +250,61 @@ std::string FormatGuid(const engine::Guid& value) {
   return buffer;
 }
 
-std::string ToJson(const engine::Value& value) {
+void AppendJson(std::string& out, const engine::Value& value) {
   struct Visitor {
-    std::string operator()(const engine::Null&) const { return "null"; }
-    std::string operator()(bool v) const { return v ? "true" : "false"; }
-    std::string operator()(uint8_t v) const { return std::to_string(v); }
-    std::string operator()(int16_t v) const { return std::to_string(v); }
-    std::string operator()(int32_t v) const { return std::to_string(v); }
-    std::string operator()(int64_t v) const { return std::to_string(v); }
-    std::string operator()(const engine::Currency& v) const {
-      return "\"" + FormatCurrency(v) + "\"";
+    std::string& out;
+    void Integer(int64_t v) const {
+      char buffer[24];
+      const char* end = std::to_chars(buffer, buffer + sizeof buffer, v).ptr;
+      out.append(buffer, static_cast<size_t>(end - buffer));
     }
-    std::string operator()(float v) const { return ShortestNumber(v); }
-    std::string operator()(double v) const { return ShortestNumber(v); }
-    std::string operator()(const engine::DateTime& v) const {
-      std::string text = FormatOleDate(v.days);
-      return text == "null" ? text : "\"" + text + "\"";
+    void operator()(const engine::Null&) const { out += "null"; }
+    void operator()(bool v) const { out += v ? "true" : "false"; }
+    void operator()(uint8_t v) const { Integer(v); }
+    void operator()(int16_t v) const { Integer(v); }
+    void operator()(int32_t v) const { Integer(v); }
+    void operator()(int64_t v) const { Integer(v); }
+    void operator()(const engine::Currency& v) const {
+      out += '"';
+      AppendCurrency(out, v);
+      out += '"';
     }
-    std::string operator()(const std::string& v) const { return JsonString(v); }
-    std::string operator()(const engine::Bytes& v) const {
+    void operator()(float v) const { AppendShortestNumber(out, v); }
+    void operator()(double v) const { AppendShortestNumber(out, v); }
+    void operator()(const engine::DateTime& v) const {
+      const size_t at = out.size();
+      out += '"';
+      if (AppendOleDate(out, v.days)) {
+        out += '"';
+      } else {
+        out.resize(at);
+        out += "null";
+      }
+    }
+    void operator()(const std::string& v) const { AppendJsonString(out, v); }
+    void operator()(const engine::Bytes& v) const {
       static const char kHex[] = "0123456789abcdef";
-      std::string out = "\"0x";
+      out += "\"0x";
       for (uint8_t byte : v) {
         out += kHex[byte >> 4];
         out += kHex[byte & 15];
       }
-      return out + "\"";
+      out += '"';
     }
-    std::string operator()(const engine::Guid& v) const { return "\"" + FormatGuid(v) + "\""; }
-    std::string operator()(const engine::Decimal& v) const {
-      return "\"" + FormatDecimal(v) + "\"";
-    }
-    std::string operator()(const engine::ComplexKey& v) const { return std::to_string(v.id); }
-    std::string operator()(const engine::ExtDateTime& v) const {
-      return JsonString(FormatExtDateTime(v));
+    void operator()(const engine::Guid& v) const { out += "\"" + FormatGuid(v) + "\""; }
+    void operator()(const engine::Decimal& v) const { out += "\"" + FormatDecimal(v) + "\""; }
+    void operator()(const engine::ComplexKey& v) const { Integer(v.id); }
+    void operator()(const engine::ExtDateTime& v) const {
+      AppendJsonString(out, FormatExtDateTime(v));
     }
   };
-  return std::visit(Visitor{}, value);
+  std::visit(Visitor{out}, value);
+}
+
+std::string ToJson(const engine::Value& value) {
+  std::string out;
+  AppendJson(out, value);
+  return out;
 }
 
 std::optional<double> ParseOleDate(const std::string& text) {

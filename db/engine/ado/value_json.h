@@ -21,6 +21,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "db/engine/ado/json_reader.h"
 #include "db/engine/format/table_def.h"
@@ -29,14 +30,20 @@
 namespace corvalin::ado {
 
 std::string ToJson(const engine::Value& value);
+// The same appended to out: a printer going row after row allocates nothing
+// once its line has grown to size.
+void AppendJson(std::string& out, const engine::Value& value);
 
 // A JSON string literal for UTF-8 text.
 std::string JsonString(const std::string& text);
+void AppendJsonString(std::string& out, std::string_view text);
 
 // "YYYY-MM-DDTHH:MM:SS[.mmm]" for an OLE date: the integer part counts days
 // from 1899-12-30 (negative before it) and the fraction, always taken as
-// positive, is the time of day.
+// positive, is the time of day. "null" (nothing appended, false) when the
+// number is not a date.
 std::string FormatOleDate(double days);
+bool AppendOleDate(std::string& out, double days);
 
 // The form above for an extended date/time (years 1 to 9999); the stored
 // text unchanged when it does not hold such a date.
@@ -53,6 +60,7 @@ engine::Value FromJson(const JsonValue& json, const engine::ColumnDef& column,
                        const std::string& table);
 
 std::string FormatCurrency(const engine::Currency& value);
+void AppendCurrency(std::string& out, const engine::Currency& value);
 std::string FormatDecimal(const engine::Decimal& value);
 std::string FormatGuid(const engine::Guid& value);
 
