@@ -208,8 +208,8 @@ std::vector<RowId> Database::ListLiveRows(const TableDef& table) const {
 void Database::ScanRows(const TableDef& table, const std::function<void(RowId)>& visit) const {
   const size_t rows = VisitRows(table, visit);
   // Access may record fewer rows than a table holds (seen in system tables
-  // and after an interrupted save), never more: fewer live rows than the
-  // count means pages the map no longer leads to, and a table read short.
+  // and in a user table of an Access 2010 file), never more: fewer live rows
+  // than the count means pages the map no longer leads to, a table read short.
   if (rows < table.row_count) {
     throw DamagedPage(path(), table.page,
                       "table " + table.name + " records " + std::to_string(table.row_count) +

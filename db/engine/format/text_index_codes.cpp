@@ -295,11 +295,10 @@ std::optional<TextKeyFault> AppendGeneral(const std::vector<CharCode>& table,
     if (code.letters > 1) expansion = unit;
     // Whether Access counts an expansion as one place or as its letters
     // where a place is recorded (accents, unprintables) is not known.
-    const bool places = code.cls == kAccented || code.cls == kKana ||
-                        code.cls == kModifier || code.cls == kUnprintable;
-    if (places && expansion != 0 && (code.second_length > 0 || code.cls == kModifier ||
-                                     code.cls == kUnprintable))
-      return TextKeyFault{unit, expansion};
+    const bool records_place =
+        ((code.cls == kAccented || code.cls == kKana) && code.second_length > 0) ||
+        code.cls == kModifier || code.cls == kUnprintable;
+    if (records_place && expansion != 0) return TextKeyFault{unit, expansion};
     const size_t here = position;
     bool has_inline = code.cls != kUnprintable && code.cls != kModifier &&
                       code.cls != kIgnored && code.first_length > 0;
