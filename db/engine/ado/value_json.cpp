@@ -102,8 +102,9 @@ bool AppendOleDate(std::string& out, double days) {
   int64_t year;
   unsigned month, day;
   CivilFromDays(day_number + kOleEpochFromUnix, &year, &month, &day);
-  const auto ms = static_cast<unsigned>(millis % 1000);
-  const auto seconds = static_cast<unsigned>(millis / 1000);
+  const auto time = static_cast<uint32_t>(millis);  // below a day's 86,400,000
+  const uint32_t ms = time % 1000;
+  const uint32_t seconds = time / 1000;
   if (year >= 0 && year <= 9999) {
     char buffer[24];
     char* p = buffer;
