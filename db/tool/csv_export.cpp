@@ -4,6 +4,7 @@
 
 #include "db/engine/ado/connection.h"
 #include "db/engine/ado/recordset.h"
+#include "db/engine/ado/value_text.h"
 #include "db/tool/value_json.h"
 
 std::string ToolConnectionString(const std::string& path, const std::string& password);

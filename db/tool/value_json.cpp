@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "db/engine/ado/field_conversion.h"
 #include "db/engine/ado/value_text.h"
@@ -12,6 +13,8 @@
 
 namespace corvalin::tool {
 
+using ado::AppendCurrency;
+using ado::AppendOleDate;
 using ado::ConvertForColumn;
 using ado::FormatCurrency;
 using ado::FormatDecimal;
@@ -26,18 +29,28 @@ namespace {
 
 // Shortest round-trip text; JSON has no NaN or infinity, so those are null.
 template <typename F>
-std::string ShortestNumber(F value) {
-  if (!std::isfinite(value)) return "null";
+void AppendShortestNumber(std::string& out, F value) {
+  if (!std::isfinite(value)) {
+    out += "null";
+    return;
+  }
   char buffer[64];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return std::string(buffer, result.ptr);
+  out.append(buffer,
+             static_cast<size_t>(std::to_chars(buffer, buffer + sizeof buffer, value).ptr - buffer));
 }
 
 }  // namespace
 
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
+
+void AppendJsonString(std::string& out, std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  out += '"';
+  size_t run = 0;  // start of the characters that need no escape
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(text, run, i - run);
+    run = i + 1;
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -47,56 +60,77 @@ std::string JsonString(const std::string& text) {
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
       default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char buffer[8];
-          std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned char>(c));
-          out += buffer;
-        } else {
-          out += c;
-        }
+        out += "\\u00";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
     }
   }
+  out.append(text, run, text.size() - run);
   out += '"';
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  AppendJsonString(out, text);
   return out;
 }
 
-std::string ToJson(const engine::Value& value) {
+void AppendJson(std::string& out, const engine::Value& value) {
   struct Visitor {
-    std::string operator()(const engine::Null&) const { return "null"; }
-    std::string operator()(bool v) const { return v ? "true" : "false"; }
-    std::string operator()(uint8_t v) const { return std::to_string(v); }
-    std::string operator()(int16_t v) const { return std::to_string(v); }
-    std::string operator()(int32_t v) const { return std::to_string(v); }
-    std::string operator()(int64_t v) const { return std::to_string(v); }
-    std::string operator()(const engine::Currency& v) const {
-      return "\"" + FormatCurrency(v) + "\"";
+    std::string& out;
+    void Integer(int64_t v) const {
+      char buffer[24];
+      const char* end = std::to_chars(buffer, buffer + sizeof buffer, v).ptr;
+      out.append(buffer, static_cast<size_t>(end - buffer));
     }
-    std::string operator()(float v) const { return ShortestNumber(v); }
-    std::string operator()(double v) const { return ShortestNumber(v); }
-    std::string operator()(const engine::DateTime& v) const {
-      std::string text = FormatOleDate(v.days);
-      return text == "null" ? text : "\"" + text + "\"";
+    void operator()(const engine::Null&) const { out += "null"; }
+    void operator()(bool v) const { out += v ? "true" : "false"; }
+    void operator()(uint8_t v) const { Integer(v); }
+    void operator()(int16_t v) const { Integer(v); }
+    void operator()(int32_t v) const { Integer(v); }
+    void operator()(int64_t v) const { Integer(v); }
+    void operator()(const engine::Currency& v) const {
+      out += '"';
+      AppendCurrency(out, v);
+      out += '"';
     }
-    std::string operator()(const std::string& v) const { return JsonString(v); }
-    std::string operator()(const engine::Bytes& v) const {
+    void operator()(float v) const { AppendShortestNumber(out, v); }
+    void operator()(double v) const { AppendShortestNumber(out, v); }
+    void operator()(const engine::DateTime& v) const {
+      const size_t at = out.size();
+      out += '"';
+      if (AppendOleDate(out, v.days)) {
+        out += '"';
+      } else {
+        out.resize(at);
+        out += "null";
+      }
+    }
+    void operator()(const std::string& v) const { AppendJsonString(out, v); }
+    void operator()(const engine::Bytes& v) const {
       static const char kHex[] = "0123456789abcdef";
-      std::string out = "\"0x";
+      out += "\"0x";
       for (uint8_t byte : v) {
         out += kHex[byte >> 4];
         out += kHex[byte & 15];
       }
-      return out + "\"";
+      out += '"';
     }
-    std::string operator()(const engine::Guid& v) const { return "\"" + FormatGuid(v) + "\""; }
-    std::string operator()(const engine::Decimal& v) const {
-      return "\"" + FormatDecimal(v) + "\"";
-    }
-    std::string operator()(const engine::ComplexKey& v) const { return std::to_string(v.id); }
-    std::string operator()(const engine::ExtDateTime& v) const {
-      return JsonString(FormatExtDateTime(v));
+    void operator()(const engine::Guid& v) const { out += "\"" + FormatGuid(v) + "\""; }
+    void operator()(const engine::Decimal& v) const { out += "\"" + FormatDecimal(v) + "\""; }
+    void operator()(const engine::ComplexKey& v) const { Integer(v.id); }
+    void operator()(const engine::ExtDateTime& v) const {
+      AppendJsonString(out, FormatExtDateTime(v));
     }
   };
-  return std::visit(Visitor{}, value);
+  std::visit(Visitor{out}, value);
+}
+
+std::string ToJson(const engine::Value& value) {
+  std::string out;
+  AppendJson(out, value);
+  return out;
 }
 
 namespace {

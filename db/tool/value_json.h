@@ -20,6 +20,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "db/engine/ado/json_reader.h"
 #include "db/engine/format/table_def.h"
@@ -28,9 +29,13 @@
 namespace corvalin::tool {
 
 std::string ToJson(const engine::Value& value);
+// The same appended to out: a printer going row after row allocates nothing
+// once its line has grown to size.
+void AppendJson(std::string& out, const engine::Value& value);
 
 // A JSON string literal for UTF-8 text.
 std::string JsonString(const std::string& text);
+void AppendJsonString(std::string& out, std::string_view text);
 
 // The value that one of the forms above stands for in a column of the given
 // type: what an export printed reads back as the same value. Throws

@@ -225,6 +225,78 @@ TEST_P(DamagedInput, AnyFlippedByteIsReadOrRefused) {
   EXPECT_LT(refused, int(offsets.size()));
 }
 
+// A table whose pages were zeroed, overwritten by a copy of another page or
+// dropped from its map is never read as a shorter table: listing its rows
+// fails with the damaged-page error naming the file, the table and the page.
+TEST_P(DamagedInput, DamagedTablesAreNeverReadShort) {
+  const std::vector<uint8_t> good = bytes_;
+  const std::string data_page = "damaged page " + std::to_string(kSeedDataPage);
+  auto copy_page = [&](uint32_t from, uint32_t to) {
+    std::copy_n(good.begin() + long(At(from, 0)), layout_.page_size,
+                bytes_.begin() + long(At(to, 0)));
+  };
+  // T's data page zeroed.
+  std::fill_n(bytes_.begin() + long(At(kSeedDataPage, 0)), layout_.page_size, 0);
+  std::string error = Damaged();
+  EXPECT_NE(error.find(data_page), std::string::npos) << error;
+  EXPECT_NE(error.find("owned-pages map of table T"), std::string::npos) << error;
+  // T's data page overwritten by a copy of the catalog's data page and by
+  // one of an index page.
+  for (uint32_t from : {kSeedCatalogDataPage, kSeedPrimaryKeyPage}) {
+    bytes_ = good;
+    copy_page(from, kSeedDataPage);
+    error = Damaged();
+    EXPECT_NE(error.find(data_page), std::string::npos) << from << ": " << error;
+    EXPECT_NE(error.find("not a data page of the table"), std::string::npos) << error;
+  }
+  // T's data page dropped from its map: fewer live rows than T records.
+  bytes_ = good;
+  bytes_[At(kSeedUsagePage, 4 + kSeedDataPage / 8)] = 0;
+  error = Damaged();
+  EXPECT_NE(error.find("table T records 4 rows, but 0 rows are live"), std::string::npos)
+      << error;
+  // T's map row deleted from the map page.
+  bytes_ = good;
+  bytes_[RowEntry(kSeedMapPage, kSeedMapTableOwned) + 1] |= 0x80;
+  error = Damaged();
+  EXPECT_NE(error.find("damaged page " + std::to_string(kSeedMapPage)), std::string::npos)
+      << error;
+}
+
+// A catalog that lost its pages would list no tables; opening fails instead.
+TEST_P(DamagedInput, DamagedCatalogPagesFailTheOpen) {
+  const std::vector<uint8_t> good = bytes_;
+  auto open_error = [&] {
+    const std::string path = WriteFile(bytes_);
+    try {
+      (void)Database::Open(path, {});
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), kErrDamagedFile);
+      EXPECT_NE(e.description().find(path), std::string::npos) << e.description();
+      return e.description();
+    }
+    return std::string("opened");
+  };
+  const std::string catalog_page = "damaged page " + std::to_string(kSeedCatalogDataPage);
+  // The catalog's data page zeroed, or overwritten by T's.
+  std::fill_n(bytes_.begin() + long(At(kSeedCatalogDataPage, 0)), layout_.page_size, 0);
+  std::string error = open_error();
+  EXPECT_NE(error.find(catalog_page), std::string::npos) << error;
+  EXPECT_NE(error.find("MSysObjects"), std::string::npos) << error;
+  bytes_ = good;
+  std::copy_n(good.begin() + long(At(kSeedDataPage, 0)), layout_.page_size,
+              bytes_.begin() + long(At(kSeedCatalogDataPage, 0)));
+  error = open_error();
+  EXPECT_NE(error.find(catalog_page), std::string::npos) << error;
+  // The catalog's map emptied: its three recorded rows are nowhere.
+  bytes_ = good;
+  bytes_[RowStart(kSeedMapPage, kSeedMapCatalogOwned) + 5] = 0;
+  error = open_error();
+  EXPECT_NE(error.find("table MSysObjects records 3 rows, but 0 rows are live"),
+            std::string::npos)
+      << error;
+}
+
 TEST_P(DamagedInput, TheAdoLayerPassesTheErrorOn) {
   Set32(bytes_, RowStart(kSeedLongValuePage, 1), kSeedLongValuePage << 8 | 1);
   const std::string path = WriteFile(bytes_);

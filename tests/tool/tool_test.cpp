@@ -58,4 +58,50 @@ TEST(ToolTest, TablesAndExportForms) {
             "\"3.5000\",true]\n");
 }
 
+// Every value form, the escapes and both kinds of memo (kept in the row and
+// on LVAL pages), in the lines the export printed before it was made fast;
+// over many rows, so that the printing's buffer is flushed several times.
+TEST(ToolTest, ExportLinesStayAsTheyWere) {
+  using corvalin::engine::DataType;
+  using corvalin::engine::Value;
+  using corvalin::testing::Column;
+  const std::string long_memo(300, 'm');
+  corvalin::testing::TableData table{
+      {"Forms",
+       {corvalin::testing::TextColumn("t"), Column("m", DataType::kMemo),
+        Column("d", DataType::kDateTime), Column("c", DataType::kCurrency),
+        Column("f", DataType::kDouble), Column("s", DataType::kSingle),
+        Column("b", DataType::kBoolean), Column("n", DataType::kLong)},
+       {}},
+      {{std::string("q\"b\\s\n\x01\x1f é€"), std::string("short"),
+        corvalin::engine::DateTime{36526.5 + 0.123 / 86400}, corvalin::engine::Currency{-5},
+        0.1 + 0.2, 1.1f, true, int32_t{-2147483647}},
+       {std::string(), long_memo, corvalin::engine::DateTime{-657434.25},
+        corvalin::engine::Currency{INT64_MAX}, -4e300, -0.0f, false, int32_t{0}},
+       {Value{}, Value{}, Value{}, Value{}, Value{}, Value{}, false, Value{}}}};
+  for (int i = 0; i < 3000; ++i)
+    table.rows.push_back({std::string("row ") + std::to_string(i), std::string(i % 2 ? "" : "memo"),
+                          corvalin::engine::DateTime{40000.0 + i * 1.37},
+                          corvalin::engine::Currency{int64_t{i} * 12345}, i / 8.0, float(i) / 3,
+                          i % 3 == 0, int32_t{i}});
+  const auto exported = Tool("export '" +
+                             corvalin::testing::MakeDatabase("forms.accdb", {table}) + "' Forms");
+  ASSERT_EQ(exported.status, 0) << exported.err;
+  std::istringstream lines(exported.out);
+  std::string line;
+  std::vector<std::string> got;
+  while (std::getline(lines, line)) got.push_back(line);
+  ASSERT_EQ(got.size(), 3004u);
+  EXPECT_EQ(got[0], "[\"t\",\"m\",\"d\",\"c\",\"f\",\"s\",\"b\",\"n\"]");
+  EXPECT_EQ(got[1], "[\"q\\\"b\\\\s\\n\\u0001\\u001f é€\",\"short\",\"2000-01-01T12:00:00.123\","
+            "\"-0.0005\",0.30000000000000004,1.1,true,-2147483647]");
+  EXPECT_EQ(got[2], "[\"\",\"" + long_memo +
+                        "\",\"0100-01-01T06:00:00\",\"922337203685477.5807\",-4e+300,-0,false,0]");
+  EXPECT_EQ(got[3], "[null,null,null,null,null,null,false,null]");
+  EXPECT_EQ(got[4], "[\"row 0\",\"memo\",\"2009-07-06T00:00:00\",\"0.0000\",0,0,true,0]");
+  EXPECT_EQ(got[3003], "[\"row 2999\",\"\",\"2020-10-04T15:07:12\",\"3702.2655\",374.875,999.6667,"
+                          "false,2999]");
+  EXPECT_EQ(exported.out.size(), 228531u);
+}
+
 }  // namespace

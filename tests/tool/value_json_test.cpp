@@ -53,6 +53,16 @@ TEST(ValueJsonTest, OleDatesAsAccessShowsThem) {
   EXPECT_EQ(FormatOleDate(2958465.99999999), "9999-12-31T23:59:59.999");
   // A time that rounds up to midnight moves to the next day.
   EXPECT_EQ(FormatOleDate(1.9999999999), "1900-01-01T00:00:00");
+  // Years outside 0..9999 keep printf's forms; numbers that are no date are null.
+  EXPECT_EQ(FormatOleDate(-2999999), "-6314-04-11T00:00:00");
+  EXPECT_EQ(FormatOleDate(2999999.5), "10113-09-18T12:00:00");
+  EXPECT_EQ(FormatOleDate(3.1e6), "null");
+  // Appended after what a line holds already; a null date leaves no quote.
+  std::string line = "[1,";
+  AppendJson(line, Value{engine::DateTime{0.0 / 0.0}});
+  line += ',';
+  AppendJson(line, Value{engine::DateTime{0.5}});
+  EXPECT_EQ(line, "[1,null,\"1899-12-30T12:00:00\"");
 }
 
 TEST(ValueJsonTest, ExtendedDatesInTheDateTimeForm) {

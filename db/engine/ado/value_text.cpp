@@ -1,25 +1,37 @@
 #include "db/engine/ado/value_text.h"
 
 #include <array>
+#include <charconv>
 #include <cstdint>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace corvalin::ado {
 namespace {
 
-// Civil date from days since 1970-01-01 (proleptic Gregorian calendar).
+// Civil date from days since 1970-01-01 (proleptic Gregorian calendar), for
+// days from 8 million before it on (both date forms stay well within). The day
+// count is shifted by whole 400-year eras so that the arithmetic is unsigned
+// (and cheap: every division is by a constant).
 void CivilFromDays(int64_t z, int64_t* year, unsigned* month, unsigned* day) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
+  constexpr uint32_t kShiftEras = 50;
+  const auto n = static_cast<uint32_t>(z + 719468 + int64_t{kShiftEras} * 146097);
+  const uint32_t era = n / 146097;
+  const uint32_t doe = n - era * 146097;
+  const uint32_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const uint32_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const uint32_t mp = (5 * doy + 2) / 153;
   *day = doy - (153 * mp + 2) / 5 + 1;
   *month = mp < 10 ? mp + 3 : mp - 9;
-  *year = static_cast<int64_t>(yoe) + era * 400 + (*month <= 2);
+  *year = int64_t{yoe} + (int64_t{era} - kShiftEras) * 400 + (*month <= 2);
 }
+
+// "00" to "99", for printing two digits at a time.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
 
 // Days from 1970-01-01 to 1899-12-30.
 constexpr int64_t kOleEpochFromUnix = -25569;
@@ -27,11 +39,13 @@ constexpr int64_t kMillisPerDay = 86400000;
 
 }  // namespace
 
-std::string FormatOleDate(double days) {
-  if (!std::isfinite(days) || std::fabs(days) > 3.0e6) return "null";
-  double whole = std::trunc(days);
-  auto day_number = static_cast<int64_t>(whole);
-  auto millis = static_cast<int64_t>(std::llround(std::fabs(days - whole) * kMillisPerDay));
+bool AppendOleDate(std::string& out, double days) {
+  if (!std::isfinite(days) || std::fabs(days) > 3.0e6) return false;
+  auto day_number = static_cast<int64_t>(days);  // toward zero
+  const double fraction = std::fabs(days - static_cast<double>(day_number)) * kMillisPerDay;
+  // Rounded half away from zero; the fraction's own part is exact.
+  auto millis = static_cast<int64_t>(fraction);
+  if (fraction - static_cast<double>(millis) >= 0.5) ++millis;
   if (millis >= kMillisPerDay) {
     millis -= kMillisPerDay;
     day_number += 1;
@@ -39,18 +53,52 @@ std::string FormatOleDate(double days) {
   int64_t year;
   unsigned month, day;
   CivilFromDays(day_number + kOleEpochFromUnix, &year, &month, &day);
-  const auto ms = static_cast<unsigned>(millis % 1000);
-  const auto seconds = static_cast<unsigned>(millis / 1000);
-  char buffer[48];
-  std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02uT%02u:%02u:%02u",
-                static_cast<long long>(year), month, day, seconds / 3600,
-                seconds / 60 % 60, seconds % 60);
-  std::string out = buffer;
-  if (ms != 0) {
-    std::snprintf(buffer, sizeof buffer, ".%03u", ms);
-    out += buffer;
+  const auto time = static_cast<uint32_t>(millis);  // below a day's 86,400,000
+  const uint32_t ms = time % 1000;
+  const uint32_t seconds = time / 1000;
+  if (year >= 0 && year <= 9999) {
+    char buffer[24];
+    char* p = buffer;
+    auto two = [&p](unsigned v) {
+      std::memcpy(p, kDigitPairs + 2 * v, 2);
+      p += 2;
+    };
+    two(static_cast<unsigned>(year) / 100);
+    two(static_cast<unsigned>(year) % 100);
+    *p++ = '-';
+    two(month);
+    *p++ = '-';
+    two(day);
+    *p++ = 'T';
+    two(seconds / 3600);
+    *p++ = ':';
+    two(seconds / 60 % 60);
+    *p++ = ':';
+    two(seconds % 60);
+    if (ms != 0) {
+      *p++ = '.';
+      *p++ = char('0' + ms / 100);
+      two(ms % 100);
+    }
+    out.append(buffer, static_cast<size_t>(p - buffer));
+    return true;
   }
-  return out;
+  // Years before 0 and past 9999: printf's padding rules, sign included.
+  char buffer[48];
+  int n = std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02uT%02u:%02u:%02u",
+                        static_cast<long long>(year), month, day, seconds / 3600,
+                        seconds / 60 % 60, seconds % 60);
+  out.append(buffer, static_cast<size_t>(n));
+  if (ms != 0) {
+    n = std::snprintf(buffer, sizeof buffer, ".%03u", ms);
+    out.append(buffer, static_cast<size_t>(n));
+  }
+  return true;
+}
+
+std::string FormatOleDate(double days) {
+  std::string out;
+  return AppendOleDate(out, days) ? out : "null";
 }
 
 std::string FormatExtDateTime(const engine::ExtDateTime& value) {
@@ -97,16 +145,28 @@ std::string FormatExtDateTime(const engine::ExtDateTime& value) {
   return out;
 }
 
-std::string FormatCurrency(const engine::Currency& value) {
+void AppendCurrency(std::string& out, const engine::Currency& value) {
   const bool negative = value.scaled < 0;
   // Through unsigned so that the most negative value does not overflow.
   uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value.scaled)
                                 : static_cast<uint64_t>(value.scaled);
   char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%s%llu.%04llu", negative ? "-" : "",
-                static_cast<unsigned long long>(magnitude / 10000),
-                static_cast<unsigned long long>(magnitude % 10000));
-  return buffer;
+  char* p = buffer;
+  if (negative) *p++ = '-';
+  p = std::to_chars(p, buffer + sizeof buffer, magnitude / 10000).ptr;
+  const auto places = static_cast<unsigned>(magnitude % 10000);
+  *p++ = '.';
+  *p++ = char('0' + places / 1000);
+  *p++ = char('0' + places / 100 % 10);
+  *p++ = char('0' + places / 10 % 10);
+  *p++ = char('0' + places % 10);
+  out.append(buffer, static_cast<size_t>(p - buffer));
+}
+
+std::string FormatCurrency(const engine::Currency& value) {
+  std::string out;
+  AppendCurrency(out, value);
+  return out;
 }
 
 std::string FormatDecimal(const engine::Decimal& value) {

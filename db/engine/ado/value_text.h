@@ -22,6 +22,9 @@ namespace corvalin::ado {
 // from 1899-12-30 (negative before it) and the fraction, always taken as
 // positive, is the time of day.
 std::string FormatOleDate(double days);
+// The same appended to out; false (nothing appended) when the number is not
+// a date.
+bool AppendOleDate(std::string& out, double days);
 
 // The form above for an extended date/time (years 1 to 9999); the stored
 // text unchanged when it does not hold such a date.
@@ -32,6 +35,7 @@ std::string FormatExtDateTime(const engine::ExtDateTime& value);
 std::optional<double> ParseOleDate(const std::string& text);
 
 std::string FormatCurrency(const engine::Currency& value);
+void AppendCurrency(std::string& out, const engine::Currency& value);
 std::string FormatDecimal(const engine::Decimal& value);
 std::string FormatGuid(const engine::Guid& value);
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -84,7 +85,17 @@ class Database {
   // The table's rows in the table's own order (data pages in usage-map order,
   // rows in slot order), skipping deleted rows and overflow targets. The list
   // is a snapshot: rows added later are not in it.
+  // Throws Error kErrDamagedFile when the owned-pages map lists a page that
+  // is not one of the table's data pages, or leads to fewer rows than the
+  // definition records (pages lost to damage).
   std::vector<RowId> ListRows(const TableDef& table) const;
+  // The same without the row-count rule, for the structure check, which
+  // reports a short table itself and goes on to check its indexes.
+  std::vector<RowId> ListLiveRows(const TableDef& table) const;
+  // Calls visit for each row ListRows lists, in the same order, as it goes
+  // through the data pages (a reader going through the rows once reads
+  // every page once); the same errors, the row-count one after the last row.
+  void ScanRows(const TableDef& table, const std::function<void(RowId)>& visit) const;
 
   // One row's values, one per column of table.columns, in that order.
   std::vector<Value> ReadRow(const TableDef& table, RowId row) const;
@@ -96,6 +107,8 @@ class Database {
 
  private:
   explicit Database(std::unique_ptr<Impl> impl);
+  // The live rows, every listed page checked; returns how many.
+  size_t VisitRows(const TableDef& table, const std::function<void(RowId)>& visit) const;
   void ApplyResultTypes(TableDef& table, RowId catalog_row) const;
   std::unique_ptr<Impl> impl_;
 };

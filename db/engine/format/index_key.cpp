@@ -304,14 +304,20 @@ void AppendColumnKey(const JetFormat& format, const TableDef& table,
                         ": its sort order (" + std::to_string(column.sort_order) +
                         " version " + std::to_string(column.sort_version) +
                         ") is not one whose key codes are known");
-      if (std::optional<char32_t> bad = AppendTextKey(*order, *text, ascending, out)) {
-        char code[16];
-        std::snprintf(code, sizeof code, "U+%04X", unsigned(*bad));
+      if (std::optional<TextKeyFault> bad = AppendTextKey(*order, *text, ascending, out)) {
+        auto name = [](char32_t c) {
+          char code[16];
+          std::snprintf(code, sizeof code, "U+%04X", unsigned(c));
+          return std::string(code);
+        };
         throw Error(kErrNotSupported,
-                    "cannot make the index key of " + ColumnWhere(table, column) +
-                        ": the character " + code +
-                        " has no known key code in the sort order " +
-                        TextSortOrderName(*order));
+                    "cannot make the index key of " + ColumnWhere(table, column) + ": " +
+                        (bad->after ? "the place of the accent of the character " +
+                                          name(bad->character) + " after the character " +
+                                          name(bad->after) + " is not known"
+                                    : "the character " + name(bad->character) +
+                                          " has no known key code") +
+                        " in the sort order " + TextSortOrderName(*order));
       }
       return;  // text handles its own descending order
     }

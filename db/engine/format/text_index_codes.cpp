@@ -67,6 +67,11 @@ struct CharCode {
   uint8_t second_length = 0;
   uint8_t first[8] = {};
   uint8_t second[4] = {};
+  // A character whose inline code is the codes of several Latin letters
+  // (U+00DF: s s): how many, and how many of them are significant letters
+  // in General (Access 97).
+  uint8_t letters = 0;
+  uint8_t significant_letters = 0;
 };
 
 constexpr uint8_t kEndText = 0x01;
@@ -143,20 +148,71 @@ std::vector<CharCode> Expand(const char* hex, size_t units) {
   return table;
 }
 
+// Marks the characters whose inline code is made of the codes of two or
+// more of the letters a to z (each letter's code has the same length).
+void MarkExpansions(std::vector<CharCode>& table) {
+  const CharCode& a = table[u'a'];
+  const size_t size = a.first_length;
+  if (size == 0) return;
+  auto letter = [&](const uint8_t* code, bool* significant) {
+    for (char16_t c = u'a'; c <= u'z'; ++c) {
+      const CharCode& l = table[c];
+      if (l.first_length == size && std::memcmp(l.first, code, size) == 0) {
+        *significant = l.cls == kSignificant;
+        return true;
+      }
+    }
+    return false;
+  };
+  for (size_t unit = 0x80; unit < table.size(); ++unit) {
+    CharCode& c = table[unit];
+    if (c.cls == kUnknown || c.cls == kUnprintable || c.cls == kModifier ||
+        c.cls == kIgnored || c.first_length < 2 * size || c.first_length % size != 0)
+      continue;
+    uint8_t letters = 0, significant = 0;
+    bool all = true;
+    for (size_t at = 0; all && at < c.first_length; at += size) {
+      bool sig = false;
+      all = letter(c.first + at, &sig);
+      ++letters;
+      significant += sig ? 1 : 0;
+    }
+    if (!all) continue;
+    c.letters = letters;
+    c.significant_letters = significant;
+  }
+}
+
 const std::vector<CharCode>& Table(TextSortOrder order) {
   static std::once_flag once[3];
   static std::vector<CharCode> tables[3];
   int i = static_cast<int>(order);
   std::call_once(once[i], [&] {
+    std::vector<CharCode>& table = tables[i];
     switch (order) {
-      case TextSortOrder::kGeneral97: tables[i] = Expand(kGeneral97Codes, 0x100); break;
-      case TextSortOrder::kGeneralLegacy:
-        tables[i] = Expand(kGeneralLegacyCodes, 0x10000);
+      case TextSortOrder::kGeneral97:
+        table = Expand(kGeneral97Codes, 0x100);
+        // Access 97 keys U+0000 as the control characters after it (seen
+        // in a key it wrote); the published list ignores it.
+        table[0] = table[1];
         break;
-      case TextSortOrder::kGeneral: tables[i] = Expand(kGeneralCodes, 0x10000); break;
+      case TextSortOrder::kGeneralLegacy:
+        table = Expand(kGeneralLegacyCodes, 0x10000);
+        break;
+      case TextSortOrder::kGeneral: table = Expand(kGeneralCodes, 0x10000); break;
     }
+    // Whether later versions key U+0000 at all, and how, is not known.
+    if (order != TextSortOrder::kGeneral97) table[0] = CharCode{};
+    MarkExpansions(table);
   });
   return tables[i];
+}
+
+// Expansions whose letters are known to count as characters of their own
+// where the key records a place: U+00DF in General (Access 97), seen in a
+// key Access wrote (each s a significant character before a later accent).
+bool ExpansionCountsItsLetters(TextSortOrder order, char16_t unit) {
+  return order == TextSortOrder::kGeneral97 && unit == 0xDF;
 }
 
 // UTF-8 to UTF-16; a malformed sequence becomes U+FFFD, as the file's own
@@ -222,19 +278,27 @@ void FlipFrom(std::vector<uint8_t>& out, size_t from) {
   for (size_t i = from; i < out.size(); ++i) out[i] = uint8_t(~out[i]);
 }
 
-std::optional<char32_t> AppendGeneral(const std::vector<CharCode>& table,
-                                      const std::u16string& text, bool ascending,
-                                      std::vector<uint8_t>& out) {
+std::optional<TextKeyFault> AppendGeneral(const std::vector<CharCode>& table,
+                                          const std::u16string& text, bool ascending,
+                                          std::vector<uint8_t>& out) {
   const size_t start = out.size();
   std::vector<uint8_t> accents, unprintables, kana;
   size_t accented_chars = 0;     // characters the accent bytes stand for
   size_t accent_prefix = 0;      // a leading modifier byte, not a character
   size_t position = 0;           // characters with an inline code so far
+  char16_t expansion = 0;        // the last character that expands into letters
   for (char16_t unit : text) {
     CharCode code = (unit >= kFirstSurrogate && unit <= kLastSurrogate)
                         ? SurrogateCode(unit)
                         : table[unit];
-    if (code.cls == kUnknown || code.cls == kSignificant) return char32_t(unit);
+    if (code.cls == kUnknown || code.cls == kSignificant) return TextKeyFault{unit};
+    if (code.letters > 1) expansion = unit;
+    // Whether Access counts an expansion as one place or as its letters
+    // where a place is recorded (accents, unprintables) is not known.
+    const bool records_place =
+        ((code.cls == kAccented || code.cls == kKana) && code.second_length > 0) ||
+        code.cls == kModifier || code.cls == kUnprintable;
+    if (records_place && expansion != 0) return TextKeyFault{unit, expansion};
     const size_t here = position;
     bool has_inline = code.cls != kUnprintable && code.cls != kModifier &&
                       code.cls != kIgnored && code.first_length > 0;
@@ -309,12 +373,13 @@ std::optional<char32_t> AppendGeneral(const std::vector<CharCode>& table,
   return std::nullopt;
 }
 
-std::optional<char32_t> AppendGeneral97(const std::u16string& text, bool ascending,
-                                        std::vector<uint8_t>& out) {
+std::optional<TextKeyFault> AppendGeneral97(const std::u16string& text, bool ascending,
+                                            std::vector<uint8_t>& out) {
   const std::vector<CharCode>& table = Table(TextSortOrder::kGeneral97);
   const size_t start = out.size();
   std::vector<uint8_t> nibbles;
   size_t significant = 0;
+  char16_t uncounted = 0;  // an expansion whose count before an accent is not known
   for (char16_t unit : text) {
     int byte = unit <= 0xFF ? unit : -1;
     if (unit > 0xFF)
@@ -322,16 +387,24 @@ std::optional<char32_t> AppendGeneral97(const std::u16string& text, bool ascendi
         if (m[0] == unit) byte = m[1];
     // Access 97 stores text in a one-byte code page: a character outside it
     // cannot be in a key.
-    if (byte < 0 || table[byte].cls == kUnknown) return char32_t(unit);
+    if (byte < 0 || table[byte].cls == kUnknown) return TextKeyFault{unit};
     const CharCode& code = table[byte];
     if (code.cls != kIgnored)
       out.insert(out.end(), code.first, code.first + code.first_length);
+    if (code.letters > 1 && code.significant_letters > 0) {
+      // U+00DF counts as the two significant characters s s.
+      if (ExpansionCountsItsLetters(TextSortOrder::kGeneral97, char16_t(byte)))
+        significant += code.significant_letters;
+      else
+        uncounted = unit;
+    }
     if (code.cls == kSimple || code.cls == kIgnored) continue;
     if (code.cls == kSignificant) {
       ++significant;
       continue;
     }
     if (code.second_length == 0) continue;
+    if (uncounted != 0) return TextKeyFault{unit, uncounted};
     if (nibbles.empty()) nibbles.push_back(0);
     nibbles.insert(nibbles.end(), significant, kNoAccent);
     significant = 0;
@@ -379,8 +452,27 @@ std::optional<TextSortOrder> TextSortOrderOf(const JetFormat& format,
   return std::nullopt;
 }
 
-std::optional<char32_t> AppendTextKey(TextSortOrder order, std::string_view utf8,
-                                      bool ascending, std::vector<uint8_t>& out) {
+std::optional<TextCharWeights> PlainCharWeights(TextSortOrder order, char16_t unit) {
+  const std::vector<CharCode>& table = Table(order);
+  if (unit >= table.size() || (unit >= kFirstSurrogate && unit <= kLastSurrogate))
+    return std::nullopt;
+  const CharCode& code = table[unit];
+  const bool plain = code.cls == kSimple || code.cls == kAccented ||
+                     (code.cls == kSignificant && order == TextSortOrder::kGeneral97);
+  if (!plain || code.letters > 1 || code.first_length == 0) return std::nullopt;
+  TextCharWeights w;
+  w.inline_code.assign(code.first, code.first + code.first_length);
+  // Access 97 gives places to the letters that have accented forms only.
+  w.takes_place = order != TextSortOrder::kGeneral97 || code.cls != kSimple;
+  if (code.cls == kAccented && order == TextSortOrder::kGeneral97 && code.second_length > 0)
+    w.accent.push_back(code.second[0] & 0x0F);
+  else if (code.cls == kAccented)
+    w.accent.assign(code.second, code.second + code.second_length);
+  return w;
+}
+
+std::optional<TextKeyFault> AppendTextKey(TextSortOrder order, std::string_view utf8,
+                                          bool ascending, std::vector<uint8_t>& out) {
   std::u16string text = KeyedText(utf8);
   if (order == TextSortOrder::kGeneral97) return AppendGeneral97(text, ascending, out);
   return AppendGeneral(Table(order), text, ascending, out);

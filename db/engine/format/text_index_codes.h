@@ -32,10 +32,32 @@ std::optional<TextSortOrder> TextSortOrderOf(const JetFormat& format,
 // dropped.
 constexpr size_t kMaxTextKeyChars = 255;
 
+// Why a text has no key we can vouch for: a character whose code the sort
+// order does not know, or (`after` set) a character whose accent's place in
+// the key follows a character that expands into several letters (such as
+// U+00E6), for which Access's counting is not known.
+struct TextKeyFault {
+  char32_t character = 0;
+  char32_t after = 0;
+};
+
 // Appends the key bytes of `utf8` (after the flag byte) to `out`. Returns the
-// first character whose code the sort order does not know; `out` then holds
-// a partial key the caller must discard.
-std::optional<char32_t> AppendTextKey(TextSortOrder order, std::string_view utf8,
-                                      bool ascending, std::vector<uint8_t>& out);
+// fault that stops the key; `out` then holds a partial key the caller must
+// discard.
+std::optional<TextKeyFault> AppendTextKey(TextSortOrder order, std::string_view utf8,
+                                          bool ascending, std::vector<uint8_t>& out);
+
+// What one character of the plain kinds (a letter, digit, sign, with or
+// without an accent) contributes to a key: its inline code and its accent
+// code (General (Access 97): one nibble; none for characters without one).
+// nullopt for the other kinds (unknown, ignored, unprintable, modifier,
+// Kana, expansions), whose contribution depends on their neighbours. For
+// checking the order keys give.
+struct TextCharWeights {
+  std::vector<uint8_t> inline_code;
+  std::vector<uint8_t> accent;
+  bool takes_place = false;  // has a place among the accents, with or without one
+};
+std::optional<TextCharWeights> PlainCharWeights(TextSortOrder order, char16_t unit);
 
 }  // namespace corvalin::engine

@@ -178,7 +178,11 @@ std::vector<uint32_t> ReadUsageMap(PageFile& file, const JetFormat& format,
   RowPointer ptr = DecodeRowPointer(map_row);
   ResolvedRow row = ReadRowAt(file, format, ptr.page, ptr.row);
   std::vector<uint32_t> pages;
-  if (row.deleted || row.bytes.empty()) return pages;
+  // Every map a definition names exists; a deleted one would make its
+  // owner look empty.
+  if (row.deleted || row.bytes.empty())
+    throw DamagedPage(file.path(), ptr.page, "usage map row " + std::to_string(ptr.row) +
+                                                 " is deleted");
   const uint8_t* map = row.bytes.data();
   size_t size = row.bytes.size();
   uint32_t page_count = file.page_count();

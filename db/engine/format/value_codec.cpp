@@ -245,6 +245,19 @@ void DecodeValueInto(PageFile& file, const JetFormat& format,
         else DecodeCodePageText(data, column.code_page, *text);
         return;
       }
+      case DataType::kMemo: {
+        // A memo kept in the row (its header, then its bytes); the others
+        // are read from their LVAL rows below.
+        if (data.size() < kLongValueHeaderSize || data[3] != kLongValueInline) break;
+        const size_t length = data[0] | data[1] << 8 | data[2] << 16;
+        if (data.size() - kLongValueHeaderSize < length) break;
+        const auto bytes = data.subspan(kLongValueHeaderSize, length);
+        auto* text = std::get_if<std::string>(&out);
+        if (!text) text = &out.emplace<std::string>();
+        if (format.unicode_text) DecodeUnicodeText(bytes, *text);
+        else DecodeCodePageText(bytes, column.code_page, *text);
+        return;
+      }
       default: break;
     }
   }
