@@ -3,12 +3,18 @@
 // same records (AddNew, the fields, Update) in the same run.
 //
 //   corvalin_gui_run_bench [ROWS] [FILE TABLE]
+//   corvalin_gui_run_bench --once SOURCE SOURCE_TABLE TARGET TARGET_TABLE
 //
 // By default the source is the "Indexed" table of the bench's own database
 // (bench_support.h) grown to ROWS rows (1,000,000 by default), appended
 // through the run to the empty "Indexed" table of a new bench database, and
 // to its "Plain" table (no indexes). With FILE, TABLE of a copy of FILE is
 // grown and appended to TABLE of a second copy.
+//
+// With --once it makes nothing: one run from SOURCE_TABLE of SOURCE to
+// TARGET_TABLE of TARGET (changed in place), printing "run SECONDS" (the
+// press of "Start Appending" to "Done.") for a driver that measures the
+// process (real_data_bench.cpp).
 #include <QApplication>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -113,8 +119,9 @@ double FormRun(const std::string& source, const std::string& source_table,
 }  // namespace
 
 int main(int argc, char** argv) {
-  long rows = argc > 1 ? std::stol(argv[1]) : 1000000;
-  std::string file = argc > 3 ? argv[2] : "";
+  const bool once = argc == 6 && std::string(argv[1]) == "--once";
+  long rows = argc > 1 && !once ? std::stol(argv[1]) : 1000000;
+  std::string file = argc > 3 && !once ? argv[2] : "";
   std::string table = argc > 3 ? argv[3] : "Indexed";
   if (!file.empty() && !std::filesystem::exists(file)) {
     std::cout << "no input file (" << file << "); give FILE TABLE\n";
@@ -126,6 +133,17 @@ int main(int argc, char** argv) {
   setenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit().constData(), 1);
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
+  if (once) {
+    try {
+      const double run = FormRun(argv[2], argv[3], argv[4], argv[5]);
+      if (run < 0) return 1;
+      std::printf("run %.3f\n", run);
+      return 0;
+    } catch (const corvalin::engine::Error& e) {
+      std::cerr << "error " << e.number() << ": " << e.description() << "\n";
+      return 1;
+    }
+  }
   int status = 0;
   std::vector<std::string> made;
   try {
