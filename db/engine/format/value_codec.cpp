@@ -46,6 +46,7 @@
 #include <vector>
 
 #include "db/engine/error.h"
+#include "db/engine/format/long_value.h"
 #include "db/engine/format/text_codec.h"
 
 namespace corvalin::engine {
@@ -251,6 +252,17 @@ void DecodeValueInto(PageFile& file, const JetFormat& format,
         if (!text) text = &out.emplace<std::string>();
         if (format.unicode_text) DecodeUnicodeText(data, *text);
         else DecodeCodePageText(data, column.code_page, *text);
+        return;
+      }
+      case DataType::kMemo: {
+        // A memo in its row or on one LVAL row, decoded where it lies.
+        PagePtr page;
+        std::span<const uint8_t> content;
+        if (!FindLongValueInPlace(file, format, data, page, content)) break;
+        auto* text = std::get_if<std::string>(&out);
+        if (!text) text = &out.emplace<std::string>();
+        if (format.unicode_text) DecodeUnicodeText(content, *text);
+        else DecodeCodePageText(content, column.code_page, *text);
         return;
       }
       default: break;
