@@ -84,22 +84,26 @@ Run Spawn(const std::vector<std::string>& args, const fs::path& out_file) {
     std::cerr << "cannot start " << args[0] << ": " << std::strerror(failed) << "\n";
     return run;
   }
-  // The process's own memory, looked at every 20 ms while it runs: the
-  // peak resident size also counts the pages of the mapped database file.
+  // The process's memory, looked at every 20 ms while it runs: the peak
+  // resident size (which also counts the pages of the mapped database file;
+  // the rusage figure would count this process's size at the spawn) and its
+  // own memory.
   const std::string status_path = "/proc/" + std::to_string(pid) + "/status";
   int status = 0;
   rusage usage{};
   while (wait4(pid, &status, WNOHANG, &usage) == 0) {
     std::ifstream in(status_path);
-    for (std::string line; std::getline(in, line);)
+    for (std::string line; std::getline(in, line);) {
       if (line.rfind("RssAnon:", 0) == 0)
         run.max_anon_mb = std::max(run.max_anon_mb, std::atof(line.c_str() + 8) / 1024);
+      else if (line.rfind("VmHWM:", 0) == 0)
+        run.max_rss_mb = std::max(run.max_rss_mb, std::atof(line.c_str() + 6) / 1024);
+    }
     ::usleep(20000);
   }
   run.seconds = Seconds(start);
   run.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
             double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  run.max_rss_mb = double(usage.ru_maxrss) / 1024;
   run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
   std::ifstream in(out_file);
   run.out.assign(std::istreambuf_iterator<char>(in), {});
