@@ -276,7 +276,8 @@ int main(int argc, char** argv) {
                     c.rows, c.rows / t, c.rows / Median(tool_cpu), t / base,
                     memory(Median(tool_rss), tool_anon).c_str());
         if (g > 0)
-          std::printf(" %9.0f %9.0f %8.1f %15s", c.rows / g, c.rows / Median(gui_cpu), g / base,
+          std::printf(" %9.0f %9.0f %8.1f %15s", c.rows / g,
+                      gui_cpu.empty() ? 0.0 : c.rows / Median(gui_cpu), g / base,
                       memory(Median(gui_rss), gui_anon).c_str());
         else
           std::printf(" %9s %9s %8s %15s", "-", "-", "-", "-");
