@@ -73,7 +73,14 @@ IndexPage DecodeIndexPage(std::span<const uint8_t> page, const JetFormat& format
   const size_t trailer = kRowPointerSize + (out.leaf ? 0 : kChildPointerSize);
   std::span<const uint8_t> data = page.subspan(lay.entries());
   size_t count = 0;
-  for (size_t i = 0; i < lay.mask_size; ++i) count += size_t(std::popcount(page[lay.mask + i]));
+  for (size_t i = 0; i < lay.mask_size;) {
+    // Eight bytes at a time where the mask has them.
+    uint64_t word = 0;
+    const size_t n = std::min<size_t>(8, lay.mask_size - i);
+    std::memcpy(&word, &page[lay.mask + i], n);
+    count += size_t(std::popcount(word));
+    i += n;
+  }
   out.entries.reserve(count + 1);  // room for the entry a writer adds
   size_t prefix = 0;
   size_t start = 0;
