@@ -5,7 +5,7 @@
 //
 //   corvalin_real_data_bench [--repeats N] [--scale S] [--formats jet4,ace12]
 //                            [--cases 200k,100k+100k,1M] [--no-gui] [--check]
-//                            [--dir DIR]
+//                            [--dir DIR] [--compare DIR]
 //
 // Cases, for each format:
 //   200k         records 1..200,000 into an empty table
@@ -17,6 +17,10 @@
 // changing the generator. Every repeat appends into a fresh copy of the
 // starting file. The table gives medians over the repeats; --check runs
 // `corvalin-db check` on the first repeat's result of every case.
+// --compare DIR measures the programs of another build (DIR holds its
+// corvalin-db and corvalin_gui_run_bench) in turn with these, repeat by
+// repeat, on a line of their own marked "<": on a shared machine, figures
+// taken minutes apart are not comparable, figures taken in turn are.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -110,6 +114,22 @@ Run Spawn(const std::vector<std::string>& args, const fs::path& out_file) {
   return run;
 }
 
+// The programs of one build.
+struct Binaries {
+  std::string label, tool, gui_bench;
+  static Binaries In(const fs::path& dir, const std::string& label) {
+    return {label, (dir / "corvalin-db").string(), (dir / "corvalin_gui_run_bench").string()};
+  }
+};
+
+// One build's figures for one case, a value per repeat.
+struct Figures {
+  std::vector<double> tool_s, tool_cpu, tool_rss, gui_s, gui_cpu, gui_rss;
+  double tool_anon = 0, gui_anon = 0;
+  bool gui_process_cpu = false;
+  std::string checked;
+};
+
 // Seconds for rows pwrites of 64 bytes (about a row's worth), one after the
 // other: the floor for "the record is in the file when the call ends".
 double PlainWrites(const fs::path& dir, long rows) {
@@ -172,6 +192,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> format_names = {"jet4", "ace12"};
   std::vector<std::string> case_names = {"200k", "100k+100k", "1M"};
   fs::path dir = fs::temp_directory_path() / "corvalin-real-data";
+  fs::path compare;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
@@ -182,18 +203,25 @@ int main(int argc, char** argv) {
     else if (a == "--no-gui") gui = false;
     else if (a == "--check") check = true;
     else if (a == "--dir") dir = value();
+    else if (a == "--compare") compare = value();
     else {
       std::cerr << "usage: corvalin_real_data_bench [--repeats N] [--scale S] [--formats "
-                   "jet4,ace12] [--cases 200k,100k+100k,1M] [--no-gui] [--check] [--dir DIR]\n";
+                   "jet4,ace12] [--cases 200k,100k+100k,1M] [--no-gui] [--check] [--dir DIR] "
+                   "[--compare DIR]\n";
       return 2;
     }
   }
+  // The programs measured: those beside this one, and with --compare the
+  // ones in DIR, whose lines are marked "<".
   const fs::path bin = fs::canonical("/proc/self/exe").parent_path();
-  const std::string tool = (bin / "corvalin-db").string();
-  const std::string gui_bench = (bin / "corvalin_gui_run_bench").string();
-  if (gui && !fs::exists(gui_bench)) {
-    std::printf("(no %s: the GUI runs are left out)\n", gui_bench.c_str());
-    gui = false;
+  std::vector<Binaries> sets;
+  if (!compare.empty()) sets.push_back(Binaries::In(compare, "<"));
+  sets.push_back(Binaries::In(bin, ""));
+  for (const Binaries& b : sets) {
+    if (gui && !fs::exists(b.gui_bench)) {
+      std::printf("(no %s: the GUI runs are left out)\n", b.gui_bench.c_str());
+      gui = false;
+    }
   }
   const std::vector<Format> all_formats = {
       {"jet4", corvalin::engine::JetVersion::kJet4, ".mdb"},
@@ -223,70 +251,77 @@ int main(int argc, char** argv) {
         const std::string start = Made(dir, f, 1, c.base);
         const std::string source = Made(dir, f, c.base + 1, c.rows);
         const fs::path target = dir / ("target" + f.extension);
-        std::vector<double> tool_s, tool_cpu, tool_rss, gui_s, gui_cpu, gui_rss, base_s;
-        double tool_anon = 0, gui_anon = 0;
-        bool gui_process_cpu = false;
-        std::string checked;
+        std::vector<Figures> figures(sets.size());
+        std::vector<double> base_s;
         for (int r = 0; r < repeats; ++r) {
           base_s.push_back(PlainWrites(dir, c.rows));
-
-          fs::copy_file(start, target, fs::copy_options::overwrite_existing);
-          Run run = Spawn({tool, "append", source, kRealTable, target.string(), kRealTable},
-                          out_file);
-          if (!run.ok || Added(run.out) != c.rows) {
-            std::cerr << f.name << " " << c.name << ": the append did not add every record: "
-                      << run.out;
-            status = 1;
-          }
-          tool_s.push_back(run.seconds);
-          tool_cpu.push_back(run.cpu);
-          tool_rss.push_back(run.max_rss_mb);
-          tool_anon = std::max(tool_anon, run.max_anon_mb);
-          if (check && r == 0) {
-            Run ok = Spawn({tool, "check", target.string()}, out_file);
-            checked = ok.ok ? "  ok" : "  FAILED";
-            if (!ok.ok) {
-              std::cerr << f.name << " " << c.name << ": check: " << ok.out;
+          // The sets take turns, so that a change in the machine's load
+          // falls on all of them alike.
+          for (size_t k = 0; k < sets.size(); ++k) {
+            const Binaries& b = sets[k];
+            Figures& fig = figures[k];
+            fs::copy_file(start, target, fs::copy_options::overwrite_existing);
+            Run run = Spawn({b.tool, "append", source, kRealTable, target.string(), kRealTable},
+                            out_file);
+            if (!run.ok || Added(run.out) != c.rows) {
+              std::cerr << b.label << f.name << " " << c.name
+                        << ": the append did not add every record: " << run.out;
               status = 1;
             }
-          }
-
-          if (gui) {
+            fig.tool_s.push_back(run.seconds);
+            fig.tool_cpu.push_back(run.cpu);
+            fig.tool_rss.push_back(run.max_rss_mb);
+            fig.tool_anon = std::max(fig.tool_anon, run.max_anon_mb);
+            if (check && r == 0) {
+              Run ok = Spawn({b.tool, "check", target.string()}, out_file);
+              fig.checked = ok.ok ? "  ok" : "  FAILED";
+              if (!ok.ok) {
+                std::cerr << b.label << f.name << " " << c.name << ": check: " << ok.out;
+                status = 1;
+              }
+            }
+            if (!gui) continue;
             fs::copy_file(start, target, fs::copy_options::overwrite_existing);
-            Run run = Spawn({gui_bench, "--once", source, kRealTable, target.string(), kRealTable},
-                            out_file);
+            run = Spawn({b.gui_bench, "--once", source, kRealTable, target.string(), kRealTable},
+                        out_file);
             auto at = run.out.find("run ");
             if (!run.ok || at == std::string::npos) {
-              std::cerr << f.name << " " << c.name << ": the GUI run failed: " << run.out;
+              std::cerr << b.label << f.name << " " << c.name << ": the GUI run failed: "
+                        << run.out;
               status = 1;
-            } else {
-              gui_s.push_back(std::atof(run.out.c_str() + at + 4));
-              // A window bench that does not time its run's CPU: the whole
-              // process's (start-up and table lists included), marked "*".
-              auto cpu = run.out.find("cpu ");
-              gui_cpu.push_back(cpu != std::string::npos ? std::atof(run.out.c_str() + cpu + 4)
-                                                         : run.cpu);
-              gui_process_cpu = gui_process_cpu || cpu == std::string::npos;
-              gui_rss.push_back(run.max_rss_mb);
-              gui_anon = std::max(gui_anon, run.max_anon_mb);
+              continue;
             }
+            fig.gui_s.push_back(std::atof(run.out.c_str() + at + 4));
+            // A window bench that does not time its run's CPU: the whole
+            // process's (start-up and table lists included), marked "*".
+            auto cpu = run.out.find("cpu ");
+            fig.gui_cpu.push_back(cpu != std::string::npos ? std::atof(run.out.c_str() + cpu + 4)
+                                                           : run.cpu);
+            fig.gui_process_cpu = fig.gui_process_cpu || cpu == std::string::npos;
+            fig.gui_rss.push_back(run.max_rss_mb);
+            fig.gui_anon = std::max(fig.gui_anon, run.max_anon_mb);
           }
         }
         fs::remove(target);
-        const double base = Median(base_s), t = Median(tool_s), g = Median(gui_s);
+        const double base = Median(base_s);
         auto memory = [](double rss, double own) {
           return std::to_string(long(rss)) + "/" + std::to_string(long(own));
         };
-        std::printf("%-6s %-10s %8ld | %9.0f %9.0f %8.1f %15s |", f.name.c_str(), c.name.c_str(),
-                    c.rows, c.rows / t, c.rows / Median(tool_cpu), t / base,
-                    memory(Median(tool_rss), tool_anon).c_str());
-        if (g > 0)
-          std::printf(" %9.0f %8.0f%s %8.1f %15s", c.rows / g, c.rows / Median(gui_cpu),
-                      gui_process_cpu ? "*" : " ", g / base,
-                      memory(Median(gui_rss), gui_anon).c_str());
-        else
-          std::printf(" %9s %9s %8s %15s", "-", "-", "-", "-");
-        std::printf("%s\n", checked.c_str());
+        for (size_t k = 0; k < sets.size(); ++k) {
+          const Figures& fig = figures[k];
+          const double t = Median(fig.tool_s), g = Median(fig.gui_s);
+          std::printf("%-6s %-10s %8ld | %9.0f %9.0f %8.1f %15s |",
+                      (sets[k].label + f.name).c_str(), c.name.c_str(), c.rows, c.rows / t,
+                      c.rows / Median(fig.tool_cpu), t / base,
+                      memory(Median(fig.tool_rss), fig.tool_anon).c_str());
+          if (g > 0)
+            std::printf(" %9.0f %8.0f%s %8.1f %15s", c.rows / g, c.rows / Median(fig.gui_cpu),
+                        fig.gui_process_cpu ? "*" : " ", g / base,
+                        memory(Median(fig.gui_rss), fig.gui_anon).c_str());
+          else
+            std::printf(" %9s %9s %8s %15s", "-", "-", "-", "-");
+          std::printf("%s\n", fig.checked.c_str());
+        }
         std::fflush(stdout);
       }
     }
