@@ -1,16 +1,15 @@
-// Corvalin: appends every record of one Access table to another.
+// Corvalin: appends every record of one Access table to another. The
+// program takes no command line: everything it needs is in its windows and
+// the user's settings.
 #include <QApplication>
-#include <QDir>
 #include <QStyleFactory>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "app/platform.h"
 #include "app/settings_store.h"
 #include "db/access1.h"
 #include "ui/page1/form1.h"
-#include "ui/page2/form2.h"
 
 namespace {
 
@@ -20,20 +19,6 @@ bool HaveDisplay() {
     if (value && *value) return true;
   }
   return false;
-}
-
-// Saves a picture of each window into `folder` and ends: the README's
-// screenshots are made this way.
-int SaveScreenshots(corvalin::Form1& form1, const QString& folder) {
-  QDir().mkpath(folder);
-  form1.show();
-  QApplication::processEvents();
-  form1.grab().save(folder + QStringLiteral("/form1.png"));
-  corvalin::Form2& form2 = form1.form2();
-  form2.show();
-  QApplication::processEvents();
-  form2.grab().save(folder + QStringLiteral("/form2.png"));
-  return 0;
 }
 
 }  // namespace
@@ -47,20 +32,21 @@ int main(int argc, char** argv) {
                  argv[0]);
     return 2;
   }
-  QApplication app(argc, argv);
+  // Only the program's name goes to Qt: no argument, Qt's own included,
+  // changes what the program does.
+  int qt_argc = 1;
+  QApplication app(qt_argc, argv);
   QApplication::setOrganizationName(QStringLiteral("Varnholt"));
   QApplication::setApplicationName(QStringLiteral("Corvalin"));
   QApplication::setApplicationVersion(QStringLiteral("7.00"));
+  // Ties the windows to the installed desktop entry (its name and icon).
+  QGuiApplication::setDesktopFileName(QStringLiteral("corvalin"));
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
   corvalin::QtPlatform platform;
   corvalin::SettingsStore settings;
   corvalin::AdoTableSource tables;
   corvalin::Form1 form1(platform, settings, tables);
-  if (argc == 3 && std::strcmp(argv[1], "--screenshots") == 0) {
-    form1.Form_Load();
-    return SaveScreenshots(form1, QString::fromLocal8Bit(argv[2]));
-  }
   form1.Start();
   return app.exec();
 }

@@ -48,8 +48,20 @@ QString AppTitleFor(const QString& productName) {
   return title;
 }
 
-void SetAppTitle() {
-  QGuiApplication::setApplicationDisplayName(AppTitleFor(QString::fromLatin1(kProductName)));
+namespace {
+QString& AppTitleText() {
+  static QString title;
+  return title;
+}
+}  // namespace
+
+void SetAppTitle() { AppTitleText() = AppTitleFor(QString::fromLatin1(kProductName)); }
+
+QString AppTitle() {
+  // Before SetAppTitle has run (a box of the start-up check) the product
+  // name stands in.
+  const QString& title = AppTitleText();
+  return title.isEmpty() ? QString::fromLatin1(kProductName) : title;
 }
 
 namespace {
@@ -79,6 +91,32 @@ class ButtonFace : public QObject {
   QWidget* widget_;
 };
 
+// Keeps one control's text colour at the application palette's button
+// text, per colour group, so the disabled state shows its own form.
+class ButtonText : public QObject {
+ public:
+  explicit ButtonText(QWidget* widget) : QObject(widget), widget_(widget) {
+    qApp->installEventFilter(this);
+    apply();
+  }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) apply();
+    return false;
+  }
+
+ private:
+  void apply() {
+    const QPalette system = QGuiApplication::palette();
+    QPalette palette = widget_->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+      palette.setColor(group, QPalette::WindowText, system.color(group, QPalette::ButtonText));
+      palette.setColor(group, QPalette::ButtonText, system.color(group, QPalette::ButtonText));
+    }
+    widget_->setPalette(palette);
+  }
+  QWidget* widget_;
+};
+
 void Colour(QWidget* widget) {
   if (widget->property("corvalinButtonFace").toBool()) return;
   widget->setProperty("corvalinButtonFace", true);
@@ -94,6 +132,12 @@ void ApplyButtonFace(QWidget* window) {
         qobject_cast<QGroupBox*>(child) || qobject_cast<QLabel*>(child))
       Colour(child);
   }
+}
+
+void ApplyButtonText(QWidget* control) {
+  if (control->property("corvalinButtonText").toBool()) return;
+  control->setProperty("corvalinButtonText", true);
+  new ButtonText(control);
 }
 
 void ApplySkin(QWidget* form1) {

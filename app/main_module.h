@@ -24,11 +24,21 @@ void SetProgramFolder(const QString& folder);
 // has nothing to cut at and is its own title: cutting it to nothing would
 // leave message boxes without a caption.
 QString AppTitleFor(const QString& productName);
+// The application title is the caption of every message box that names
+// none. It is the program's own: Qt's application display name would be
+// appended by the X11 platform to every window title ("Application Error —
+// Corvalin"), which boxes with a caption of their own must not show.
 void SetAppTitle();
+QString AppTitle();
 
 // Gives the window and its option buttons, check boxes, frames and labels
 // the palette's button-face colour, following palette changes.
 void ApplyButtonFace(QWidget* window);
+
+// Gives a control's text the palette's button-text colour in each state
+// (its disabled form when the control is disabled), following palette
+// changes, whatever colour its container fixes for its own text.
+void ApplyButtonText(QWidget* control);
 
 // The skin of the first page: when "x/o.cjs" beside the program is a normal
 // file, colour the window with the button face, then apply the file as a

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 class QWidget;
@@ -23,6 +24,8 @@ class Platform {
   // title as caption; true for Yes.
   virtual bool askYesNo(QWidget* parent, const QString& text) = 0;
   // The full path of the chosen file, or empty when the user cancelled.
+  // `filter` is in the common dialog's form: a description and its
+  // patterns, separated and ended by vertical bars ("Text (*.txt)|*.txt|").
   virtual QString openFileName(QWidget* parent, const QString& title,
                                const QString& filter) = 0;
   virtual bool openUrl(const QUrl& url) = 0;
@@ -33,6 +36,11 @@ class Platform {
   // Ends the program at once: no further handler runs.
   virtual void endProgram() = 0;
 };
+
+// The entries of a common-dialog filter as Qt's file dialog takes them
+// ("description (patterns)"); with the dialog's HideNameFilterDetails the
+// user sees each description exactly as written, matched by its patterns.
+QStringList DialogNameFilters(const QString& filter);
 
 class QtPlatform : public Platform {
  public:

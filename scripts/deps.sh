@@ -17,7 +17,10 @@ corvalin_install() {
 }
 
 CORVALIN_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev libssl-dev fonts-liberation xvfb xauth)
-CORVALIN_TEST_PACKAGES=(libgtest-dev clang libclang-rt-14-dev mdbtools imagemagick)
+CORVALIN_TEST_PACKAGES=(libgtest-dev clang libclang-rt-14-dev mdbtools imagemagick x11-utils bsdutils python3)
+# What scripts/package.sh needs besides the build: dpkg-shlibdeps and file
+# find the package's dependencies.
+CORVALIN_PACKAGE_PACKAGES=(dpkg-dev file)
 # Node.js may come from elsewhere than Debian; install Debian's only when absent.
 command -v node >/dev/null 2>&1 || CORVALIN_TEST_PACKAGES+=(nodejs)
 command -v npm >/dev/null 2>&1 || CORVALIN_TEST_PACKAGES+=(npm)

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Draws the program's icon (corvalin.ico) and hand pointer (HAND-M.CUR).
+"""Draws the program's icon (corvalin.ico, and icons/corvalin-SIZE.png for the
+desktop's icon theme) and hand pointer (HAND-M.CUR).
 
 Run from anywhere: python3 tools/make_resources.py. The output is committed
 under resources/, so the build needs no Python. Only the standard library is
@@ -8,6 +9,7 @@ used: both files are written as BMP-in-ICO by hand.
 import math
 import os
 import struct
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, "..", "resources")
@@ -170,11 +172,37 @@ def hand_pixels():
     return pixels
 
 
+def write_png(path, pixels):
+    """An RGBA PNG with straight alpha, for the desktop's icon theme."""
+    size = len(pixels)
+    raw = bytearray()
+    for row in pixels:
+        raw.append(0)  # no filter
+        for r, g, b, a in row:
+            if a > 0:
+                raw += bytes((round(r / a), round(g / a), round(b / a), round(a * 255)))
+            else:
+                raw += bytes((0, 0, 0, 0))
+
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data
+                + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)
+                + chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
+
+
 def main():
     layers = icon_layers()
     images = []
+    os.makedirs(os.path.join(OUT, "icons"), exist_ok=True)
     for size, bits in ((32, 24), (48, 32), (128, 32), (256, 32)):
-        images.append((size, bits, dib(render(size, layers), bits), None))
+        pixels = render(size, layers)
+        images.append((size, bits, dib(pixels, bits), None))
+        # The same sizes for the icon theme of the installed program.
+        write_png(os.path.join(OUT, "icons", "corvalin-%d.png" % size), pixels)
     write_container(os.path.join(OUT, "corvalin.ico"), 1, images)
     write_container(os.path.join(OUT, "HAND-M.CUR"), 2,
                     [(32, 32, dib(hand_pixels(), 32), (9, 1))])

@@ -4,61 +4,100 @@
 // once), and each source row becomes one new target row, column by column
 // by position. A value the target column refuses is reported and left out
 // of its row; a row the target refuses on save is reported and skipped.
+//
+// Exit status: 0 when every record was added, 3 when the run went to its end
+// and some records were refused, 1 when an error stopped the run. However it
+// ends, once both databases are named the last line on standard output is
+// "added N, refused M".
 #include <iostream>
 #include <string>
 
 #include "db/engine/ado/connection.h"
 #include "db/engine/ado/recordset.h"
 #include "db/engine/error.h"
+#include "db/tool/progress.h"
 
 std::string ToolConnectionString(const std::string& path, const std::string& password);
+
+namespace {
+
+constexpr int kExitAllAdded = 0;
+constexpr int kExitStopped = 1;
+constexpr int kExitSomeRefused = 3;
+
+bool RefusesTheRecord(const corvalin::engine::Error& error) {
+  return corvalin::engine::RefusesTheRecord(error.number());
+}
+
+std::string Describe(const corvalin::engine::Error& e) {
+  return "error " + std::to_string(e.number()) + ": " + e.description();
+}
+
+}  // namespace
 
 int AppendCommand(const std::string& source_path, const std::string& source_table,
                   const std::string& target_path, const std::string& target_table,
                   const std::string& source_password, const std::string& target_password) {
   using corvalin::ado::Connection;
   using corvalin::ado::Recordset;
-  Connection target;
-  Connection source;
-  target.SetMode(corvalin::ado::kModeReadWrite);
-  source.SetMode(corvalin::ado::kModeReadWrite);
-  target.Open(ToolConnectionString(target_path, target_password));
-  source.Open(ToolConnectionString(source_path, source_password));
-  Recordset from;
-  Recordset to;
-  from.Open("SELECT * FROM `" + source_table + "`", source, corvalin::ado::kOpenKeyset,
+  long added = 0, refused = 0;
+  const auto summary = [&] { std::cout << "added " << added << ", refused " << refused << "\n"; };
+  try {
+    Connection target;
+    Connection source;
+    target.SetMode(corvalin::ado::kModeReadWrite);
+    source.SetMode(corvalin::ado::kModeReadWrite);
+    target.Open(ToolConnectionString(target_path, target_password));
+    source.Open(ToolConnectionString(source_path, source_password));
+    Recordset from;
+    Recordset to;
+    from.Open("SELECT * FROM `" + source_table + "`", source, corvalin::ado::kOpenKeyset,
+              corvalin::ado::kLockOptimistic);
+    to.Open("SELECT * FROM `" + target_table + "`", target, corvalin::ado::kOpenKeyset,
             corvalin::ado::kLockOptimistic);
-  to.Open("SELECT * FROM `" + target_table + "`", target, corvalin::ado::kOpenKeyset,
-          corvalin::ado::kLockOptimistic);
-  const int columns = from.GetFields().Count();
-  if (columns != to.GetFields().Count()) {
-    std::cerr << "corvalin-db: tables " << source_table << " (" << columns << " columns) and "
-              << target_table << " (" << to.GetFields().Count()
-              << " columns) do not have the same number of columns\n";
-    return 1;
-  }
-  long added = 0, refused = 0, record = 0;
-  while (!from.Eof()) {
-    ++record;
-    to.AddNew();
-    for (int i = 0; i < columns; ++i) {
-      try {
-        to.GetFields().Item(i).SetValue(from.GetFields().Item(i).Value());
-      } catch (const corvalin::engine::Error& e) {
-        std::cerr << "record " << record << ", column " << i + 1 << ": error " << e.number()
-                  << ": " << e.description() << "\n";
+    const int columns = from.GetFields().Count();
+    if (columns != to.GetFields().Count()) {
+      std::cerr << "corvalin-db: tables " << source_table << " (" << columns << " columns) and "
+                << target_table << " (" << to.GetFields().Count()
+                << " columns) do not have the same number of columns\n";
+      summary();
+      return kExitStopped;
+    }
+    corvalin::tool::Progress progress(from.RecordCount());
+    long record = 0;
+    while (!from.Eof()) {
+      ++record;
+      to.AddNew();
+      for (int i = 0; i < columns; ++i) {
+        try {
+          to.GetFields().Item(i).SetValue(from.GetFields().Item(i).Value());
+        } catch (const corvalin::engine::Error& e) {
+          if (!RefusesTheRecord(e)) throw;
+          progress.message("record " + std::to_string(record) + ", column " +
+                           std::to_string(i + 1) + ": " + Describe(e) + "\n");
+        }
       }
+      try {
+        to.Update();
+        ++added;
+      } catch (const corvalin::engine::Error& e) {
+        if (!RefusesTheRecord(e)) throw;
+        ++refused;
+        progress.message("record " + std::to_string(record) + " refused: " + Describe(e) + "\n");
+      }
+      progress.step();
+      from.MoveNext();
     }
-    try {
-      to.Update();
-      ++added;
-    } catch (const corvalin::engine::Error& e) {
-      ++refused;
-      std::cerr << "record " << record << " refused: error " << e.number() << ": "
-                << e.description() << "\n";
-    }
-    from.MoveNext();
+    progress.finish();
+  } catch (const corvalin::engine::Error& e) {
+    std::cerr << "corvalin-db: " << Describe(e) << "\n";
+    summary();
+    return kExitStopped;
+  } catch (const std::exception& e) {
+    std::cerr << "corvalin-db: " << e.what() << "\n";
+    summary();
+    return kExitStopped;
   }
-  std::cout << "added " << added << ", refused " << refused << "\n";
-  return 0;
+  summary();
+  return refused == 0 ? kExitAllAdded : kExitSomeRefused;
 }

@@ -1,22 +1,8 @@
 // corvalin-db: the engine on the command line, for scripts and for our checks.
-//
-//   corvalin-db tables FILE [--password P]
-//       the user tables, one a line, in the order the table listing gives
-//   corvalin-db export FILE TABLE [--password P]
-//       first line the JSON array of column names, then one JSON array per
-//       row in the table's row order (value forms: db/engine/ado/value_json.h)
-//   corvalin-db check FILE [--password P]
-//       the file's structure problems, one a line; exit status 0 when none
-//   corvalin-db append SRC TABLE DST TABLE [--src-password P] [--dst-password P]
-//       appends every row of SRC's TABLE to DST's TABLE, one at a time, by
-//       column position; ends with "added N, refused M"
-//   corvalin-db create FILE --format jet4|ace12|ace16 [--password P]
-//                      [--date YYYY-MM-DDTHH:MM:SS] --schema SCHEMA.json
-//       a new database with the schema's tables and rows (db/tool/schema.h);
-//       the same input with the same --date gives the same bytes
-//
-// Errors go to standard error and the exit status is non-zero: 1 for an
-// engine error, 2 for a usage error.
+// The commands, their arguments and options are listed in command_line.cpp;
+// `corvalin-db help` prints them. Errors go to standard error and the exit status is non-zero:
+// 1 for an engine error, 2 for a usage error (an unknown command or option,
+// a missing argument), and for append 3 when some records were refused.
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -26,6 +12,8 @@
 #include "db/engine/ado/recordset.h"
 #include "db/engine/ado/value_json.h"
 #include "db/engine/error.h"
+#include "db/tool/command_line.h"
+#include "db/tool/csv_export.h"
 
 namespace {
 
@@ -34,14 +22,6 @@ using corvalin::ado::Recordset;
 
 constexpr int kExitEngineError = 1;
 constexpr int kExitUsage = 2;
-
-const char kUsage[] =
-    "usage: corvalin-db tables FILE [--password P]\n"
-    "       corvalin-db export FILE TABLE [--password P]\n"
-    "       corvalin-db check FILE [--password P]\n"
-    "       corvalin-db append SRC TABLE DST TABLE [--src-password P] [--dst-password P]\n"
-    "       corvalin-db create FILE --format jet4|ace12|ace16 [--password P]\n"
-    "                          [--date YYYY-MM-DDTHH:MM:SS] --schema SCHEMA.json\n";
 
 // The connection string the program builds: the ACE provider when the path's
 // last five characters are "accdb" in any case, the Jet provider otherwise.
@@ -134,64 +114,31 @@ int CreateCommand(const std::string& path, const std::string& format, const std:
                   const std::string& date, const std::string& schema_path);  // create_command.cpp
 
 int main(int argc, char** argv) {
-  std::vector<std::string> positional;
-  std::string password, src_password, dst_password, format, date, schema;
-  bool has_password = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--format" || arg == "--date" || arg == "--schema") {
-      if (i + 1 >= argc) {
-        std::cerr << "corvalin-db: " << arg << " needs a value\n" << kUsage;
-        return kExitUsage;
-      }
-      (arg == "--format" ? format : arg == "--date" ? date : schema) = argv[++i];
-    } else if (arg == "--src-password" || arg == "--dst-password") {
-      if (i + 1 >= argc) {
-        std::cerr << "corvalin-db: " << arg << " needs a value\n" << kUsage;
-        return kExitUsage;
-      }
-      (arg == "--src-password" ? src_password : dst_password) = argv[++i];
-    } else if (arg == "--password") {
-      if (i + 1 >= argc) {
-        std::cerr << "corvalin-db: --password needs a value\n" << kUsage;
-        return kExitUsage;
-      }
-      password = argv[++i];
-      has_password = true;
-    } else if (arg.rfind("--password=", 0) == 0) {
-      password = arg.substr(11);
-      has_password = true;
-    } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
-      std::cerr << "corvalin-db: unknown option " << arg << "\n" << kUsage;
-      return kExitUsage;
-    } else {
-      positional.push_back(arg);
-    }
-  }
+  using corvalin::tool::Invocation;
+  using corvalin::tool::ParseCommandLine;
+  Invocation call;
+  if (!ParseCommandLine(argc, argv, call)) return kExitUsage;
+  if (call.done) return 0;
+  const auto& positional = call.arguments;
+  const auto option = [&](const char* name) {
+    auto it = call.options.find(name);
+    return it == call.options.end() ? std::string() : it->second;
+  };
+  const std::string password = option("--password");
   try {
-    if (positional.size() == 2 && positional[0] == "tables") {
-      return Tables(positional[1], password);
+    if (call.command == "tables") return Tables(positional[0], password);
+    if (call.command == "check") return CheckCommand(positional[0], password);
+    if (call.command == "append") {
+      return AppendCommand(positional[0], positional[1], positional[2], positional[3],
+                           option("--src-password"), option("--dst-password"));
     }
-    if (positional.size() == 2 && positional[0] == "check") {
-      return CheckCommand(positional[1], password);
+    if (call.command == "create") {
+      return CreateCommand(positional[0], option("--format"), password, option("--date"),
+                           option("--schema"));
     }
-    if (positional.size() == 5 && positional[0] == "append") {
-      return AppendCommand(positional[1], positional[2], positional[3], positional[4],
-                           src_password, dst_password);
-    }
-    if (positional.size() == 2 && positional[0] == "create") {
-      if (format.empty() || schema.empty()) {
-        std::cerr << "corvalin-db: create needs --format and --schema\n" << kUsage;
-        return kExitUsage;
-      }
-      if (has_password && password.empty()) {
-        std::cerr << "corvalin-db: --password needs a value\n" << kUsage;
-        return kExitUsage;
-      }
-      return CreateCommand(positional[1], format, password, date, schema);
-    }
-    if (positional.size() == 3 && positional[0] == "export") {
-      return Export(positional[1], positional[2], password);
+    if (call.command == "export") {
+      if (call.options.count("--csv")) return ExportCsvCommand(positional[0], positional[1], password);
+      return Export(positional[0], positional[1], password);
     }
   } catch (const corvalin::engine::Error& error) {
     std::cerr << "corvalin-db: error " << error.number() << ": " << error.description() << "\n";
@@ -200,6 +147,5 @@ int main(int argc, char** argv) {
     std::cerr << "corvalin-db: " << error.what() << "\n";
     return kExitEngineError;
   }
-  std::cerr << kUsage;
   return kExitUsage;
 }

@@ -37,9 +37,9 @@ TEST_F(Page1Test, BrowseShowsTitleAndFiltersAndStoresThePick) {
   platform.fileToPick = "/data/my file.accdb";
   form1.PushButton1_Click();
   EXPECT_EQ(platform.dialogTitle, "Select Access Database");
-  EXPECT_TRUE(platform.dialogFilter.startsWith("All Microsoft Databases (*.mdb,*.accdb) (*.*db);;"));
-  EXPECT_TRUE(platform.dialogFilter.contains("Microsoft Database (*.mdb) (*.mdb)"));
-  EXPECT_TRUE(platform.dialogFilter.contains("Microsoft 2007 Database (*.accdb) (*.accdb)"));
+  EXPECT_EQ(platform.dialogFilter,
+            "All Microsoft Databases (*.mdb,*.accdb)|*.*db|Microsoft Database (*.mdb)|*.mdb|"
+            "Microsoft 2007 Database (*.accdb)|*.accdb|");
   EXPECT_EQ(form1.Text1->text(), "/data/my file.accdb");
   EXPECT_EQ(settings.read(kKeyFile1), "/data/my file.accdb");
   platform.fileToPick.clear();  // cancelled

@@ -143,7 +143,7 @@ TEST_F(StyleTest, WithoutTheHandFileStartUpIsSilent) {
   form1.form2();
   EXPECT_TRUE(platform.boxes.empty());
   EXPECT_EQ(form1.windowTitle(), "Corvalin");
-  EXPECT_EQ(QApplication::applicationDisplayName(), "Corvalin");
+  EXPECT_EQ(AppTitle(), "Corvalin");
   EXPECT_EQ(AppTitleFor("Corvalin Table Appender"), "Corvalin Table");
   EXPECT_EQ(AppTitleFor("Abcdefghij Abcdefghij Abcdefghij Abcdefghij Abcdefghij Abcdefghij"),
             "Abcdefghij Abcdefghij Abcdefghij");

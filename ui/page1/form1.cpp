@@ -179,12 +179,11 @@ void Form1::browse(const QString& handler, QLineEdit* field) {
   // Qt dialog has no read-only box and the box's state was never read.
   run.step(104, [&] { title = QStringLiteral("Select Access Database"); });
   run.step(106, [&] {
-    // The three entries in Qt's form; "*.*db" admits every extension ending
-    // in the letters db.
+    // Three entries, each a description and its pattern; "*.*db" admits
+    // every extension ending in the letters db.
     filter = QStringLiteral(
-        "All Microsoft Databases (*.mdb,*.accdb) (*.*db);;"
-        "Microsoft Database (*.mdb) (*.mdb);;"
-        "Microsoft 2007 Database (*.accdb) (*.accdb)");
+        "All Microsoft Databases (*.mdb,*.accdb)|*.*db|Microsoft Database (*.mdb)|*.mdb|"
+        "Microsoft 2007 Database (*.accdb)|*.accdb|");
   });
   run.step(108, [&] { fileName = platform_.openFileName(this, title, filter); });
   if (run.test(110, [&] { return !fileName.isEmpty(); }))

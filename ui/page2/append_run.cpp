@@ -229,8 +229,20 @@ bool AppendRun::copyAll() {
         target->GetFields().Item(column).SetValue(source->GetFields().Item(column).Value());
       });
     }
-    // A record the target refuses is reported and not appended.
-    run_.step(180, [&] { target->Update(); });
+    // A record the target refuses is reported and not appended. A save the
+    // file cannot take at all (a full disk, an I/O error, the size ceiling)
+    // is reported once and ends the run: every later record would fail the
+    // same way, and the target keeps an exact prefix of the source.
+    bool fileFailed = false;
+    run_.step(180, [&] {
+      try {
+        target->Update();
+      } catch (const engine::Error& e) {
+        fileFailed = !engine::RefusesTheRecord(e.number());
+        throw;
+      }
+    });
+    if (fileFailed) return false;
     run_.step(182, [&] { ++number; });
     // A source that cannot move on would give the same record for ever.
     if (!run_.step(184, [&] { source->MoveNext(); })) return false;

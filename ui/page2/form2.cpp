@@ -60,6 +60,10 @@ void Form2::buildLayout() {
   Option2 = Make<QRadioButton>(Frame3, "Option2", 3960, 300, 2965, 255);
   Option2->setText(QStringLiteral("Append to Table in Database #2"));
   Option1->setChecked(true);
+  // The frame fixes its caption black; the options' captions are the
+  // system button text, which has a disabled form.
+  ApplyButtonText(Option1);
+  ApplyButtonText(Option2);
   UseDesignIndicators(Frame3);
   PushButton2 = MakePushButton(this, "PushButton2", QStringLiteral("Start Appending"), 120, 3450,
                                7800, 405);

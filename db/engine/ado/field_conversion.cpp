@@ -7,6 +7,7 @@
 
 #include "db/engine/ado/value_json.h"
 #include "db/engine/error.h"
+#include "db/engine/format/coding.h"
 
 namespace corvalin::ado {
 namespace {
@@ -225,9 +226,9 @@ Value ConvertForColumn(const Value& value, const engine::ColumnDef& column,
         if (std::sscanf(t.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &a, &b, &c, &d[0],
                         &d[1], &d[2], &d[3], &d[4], &d[5], &d[6], &d[7]) == 11) {
           engine::Guid g;
-          for (int i = 0; i < 4; ++i) g.bytes[i] = uint8_t(a >> (8 * i));
-          for (int i = 0; i < 2; ++i) g.bytes[4 + i] = uint8_t(b >> (8 * i));
-          for (int i = 0; i < 2; ++i) g.bytes[6 + i] = uint8_t(c >> (8 * i));
+          engine::Write32(g.bytes, 0, a);
+          engine::Write16(g.bytes, 4, uint16_t(b));
+          engine::Write16(g.bytes, 6, uint16_t(c));
           for (int i = 0; i < 8; ++i) g.bytes[8 + i] = uint8_t(d[i]);
           return g;
         }

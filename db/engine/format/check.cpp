@@ -13,6 +13,7 @@
 
 #include "db/engine/error.h"
 #include "db/engine/format/catalog.h"
+#include "db/engine/format/coding.h"
 #include "db/engine/format/data_page.h"
 #include "db/engine/format/index_key.h"
 #include "db/engine/format/index_page.h"
@@ -28,11 +29,6 @@ namespace corvalin::engine {
 namespace {
 
 constexpr size_t kIndexOwner = 4;
-
-uint32_t Le32(std::span<const uint8_t> b, size_t at) {
-  return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
-         uint32_t(b[at + 3]) << 24;
-}
 
 std::string Page(uint32_t n) { return "page " + std::to_string(n); }
 
@@ -133,7 +129,7 @@ class Checker {
                             Page(p) + ", which is not a definition page");
         return;
       }
-      p = Le32(*data, tdef::kNextPageOffset);
+      p = Read32(*data, tdef::kNextPageOffset);
     }
   }
 
@@ -153,7 +149,7 @@ class Checker {
     }
     int owner = Owner(what);
     for (size_t at = 1; at + 4 <= row.bytes.size(); at += 4) {
-      uint32_t p = Le32(row.bytes, at);
+      uint32_t p = Read32(row.bytes, at);
       if (p == 0 || !Claim(p, owner)) continue;
       if ((*file_.Read(p))[0] != kUsageMapPageType)
         problems_.push_back(what + " names " + Page(p) + ", which is not a map page");
@@ -192,12 +188,10 @@ class Checker {
       const size_t table_end = format_.data_rows_offset + size_t(count) * 2;
       size_t lowest = page.size();
       for (uint16_t r = 0; r < count; ++r) {
-        size_t at = format_.data_rows_offset + size_t(r) * 2;
-        size_t start = (page[at] | page[at + 1] << 8) & kRowOffsetMask;
+        size_t start = Read16(page, format_.data_rows_offset + size_t(r) * 2) & kRowOffsetMask;
         if (start >= table_end && start < lowest) lowest = start;
       }
-      const size_t recorded = page[format_.data_free_space_offset] |
-                              page[format_.data_free_space_offset + 1] << 8;
+      const size_t recorded = Read16(page, format_.data_free_space_offset);
       if (recorded != lowest - table_end)
         problems_.push_back(Page(number) + " (" + what + ") records " +
                             std::to_string(recorded) + " bytes of free space, but has " +
@@ -223,7 +217,7 @@ class Checker {
         if (header[3] == kLongValueInline) continue;
         // Reading the value (done with the row) has already checked the
         // chain; here its pages are claimed.
-        uint32_t next = Le32(header, 4);
+        uint32_t next = Read32(header, 4);
         for (int hops = 0; next != 0 && hops < 1 << 20; ++hops) {
           RowPointer ptr = DecodeRowPointer(next);
           if (owner < 0) owner = Owner("the long values of table " + table.name);
@@ -237,7 +231,7 @@ class Checker {
           PagePtr page = file_.Read(ptr.page);
           DataRowSlot slot = DataPageRow(*page, format_, ptr.row, file_.path(), ptr.page);
           if (slot.bytes.size() < 4) break;
-          next = Le32(slot.bytes, 0);
+          next = Read32(slot.bytes, 0);
         }
       }
     }
@@ -258,7 +252,7 @@ class Checker {
       if (!Claim(p, owner)) return false;
       PagePtr data = file_.Read(p);
       IndexPage page = DecodeIndexPage(*data, format_, file_.path(), p);
-      if (Le32(*data, kIndexOwner) != table.page)
+      if (Read32(*data, kIndexOwner) != table.page)
         problems_.push_back(what + ": its " + Page(p) + " names another owner");
       if (page.leaf) continue;
       for (const IndexEntry& e : page.entries) todo.push_back(e.child_page);
@@ -425,11 +419,11 @@ class Checker {
             }
       };
       if (map[0] == kInlineMap && map.size() >= 5) {
-        add_bits(map.subspan(5), Le32(map, 1));
+        add_bits(map.subspan(5), Read32(map, 1));
       } else if (map[0] == kReferenceMap) {
         const uint64_t per_page = uint64_t(format_.page_size - 4) * 8;
         for (size_t j = 0; 1 + 4 * j + 4 <= map.size(); ++j) {
-          uint32_t p = Le32(map, 1 + 4 * j);
+          uint32_t p = Read32(map, 1 + 4 * j);
           // Entries past the end of the file cover nothing.
           if (p == 0 || p >= claims_.size()) continue;
           PagePtr bits = file_.Read(p);

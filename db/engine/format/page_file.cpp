@@ -373,9 +373,24 @@ std::map<FileKey, std::weak_ptr<PosixPageFile>>& Registry() {
 }  // namespace
 
 std::shared_ptr<PageFile> PageFile::Get(const std::string& path, bool writable) {
+  // Only a regular file can be a database. A folder, a device, a pipe (whose
+  // open would wait for a writer) or a link to nothing is refused as what it
+  // is; "could not find file" is kept for a name with nothing behind it.
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    throw Error(kErrFileNotFound, "could not find file " + path);
+  if (::stat(path.c_str(), &st) != 0) {
+    struct stat link {};
+    if (errno == ENOENT && ::lstat(path.c_str(), &link) != 0)
+      throw Error(kErrFileNotFound, "could not find file " + path);
+    if (errno == ENOENT)
+      throw Error(kErrUnrecognisedFormat, path + " is not a database file (a link to nothing)");
+    throw Error(kErrIo, "cannot open file " + path + ": " + std::strerror(errno));
+  }
+  if (!S_ISREG(st.st_mode)) {
+    const char* what = S_ISDIR(st.st_mode)                          ? "a folder"
+                       : S_ISFIFO(st.st_mode)                        ? "a pipe"
+                       : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+                                                                     : "not a regular file";
+    throw Error(kErrUnrecognisedFormat, path + " is not a database file (" + what + ")");
   }
   std::lock_guard lock(registry_mutex);
   FileKey key{st.st_dev, st.st_ino};
