@@ -3,12 +3,20 @@
 // same records (AddNew, the fields, Update) in the same run.
 //
 //   corvalin_gui_run_bench [ROWS] [FILE TABLE]
+//   corvalin_gui_run_bench --once SOURCE SOURCE_TABLE TARGET TARGET_TABLE
 //
 // By default the source is the "Indexed" table of the bench's own database
 // (bench_support.h) grown to ROWS rows (1,000,000 by default), appended
 // through the run to the empty "Indexed" table of a new bench database, and
 // to its "Plain" table (no indexes). With FILE, TABLE of a copy of FILE is
 // grown and appended to TABLE of a second copy.
+//
+// With --once it makes nothing: one run from SOURCE_TABLE of SOURCE to
+// TARGET_TABLE of TARGET (changed in place), printing "run SECONDS cpu
+// SECONDS" (wall and CPU time from the press of "Start Appending" to
+// "Done.") for a driver that measures the process (real_data_bench.cpp).
+#include <sys/resource.h>
+
 #include <QApplication>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -78,11 +86,20 @@ void EngineAppend(const std::string& source, const std::string& target, const st
   }
 }
 
+// The process's CPU time so far (user and system).
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 // Seconds for "Start Appending" from source_table of source to
 // target_table of target, through both pages as a user takes them; negative
 // when the run does not end with "Done.".
 double FormRun(const std::string& source, const std::string& source_table,
-               const std::string& target, const std::string& target_table) {
+               const std::string& target, const std::string& target_table,
+               double* cpu = nullptr) {
   BenchPlatform platform;
   corvalin::SettingsStore settings;
   corvalin::AdoTableSource tables;
@@ -99,9 +116,11 @@ double FormRun(const std::string& source, const std::string& source_table,
     if (found.size() == 1) list->setCurrentItem(found.first());
   }
   platform.texts.clear();
+  const double cpu_before = CpuSeconds();
   auto start = Clock::now();
   form2.PushButton2_Click();
   const double run = Seconds(start);
+  if (cpu) *cpu = CpuSeconds() - cpu_before;
   if (platform.texts.isEmpty() || platform.texts.back() != QStringLiteral("Done.")) {
     std::cerr << "the run did not end with \"Done.\": "
               << platform.texts.join(QStringLiteral(" | ")).toStdString() << "\n";
@@ -113,8 +132,9 @@ double FormRun(const std::string& source, const std::string& source_table,
 }  // namespace
 
 int main(int argc, char** argv) {
-  long rows = argc > 1 ? std::stol(argv[1]) : 1000000;
-  std::string file = argc > 3 ? argv[2] : "";
+  const bool once = argc == 6 && std::string(argv[1]) == "--once";
+  long rows = argc > 1 && !once ? std::stol(argv[1]) : 1000000;
+  std::string file = argc > 3 && !once ? argv[2] : "";
   std::string table = argc > 3 ? argv[3] : "Indexed";
   if (!file.empty() && !std::filesystem::exists(file)) {
     std::cout << "no input file (" << file << "); give FILE TABLE\n";
@@ -126,6 +146,18 @@ int main(int argc, char** argv) {
   setenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit().constData(), 1);
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
+  if (once) {
+    try {
+      double cpu = 0;
+      const double run = FormRun(argv[2], argv[3], argv[4], argv[5], &cpu);
+      if (run < 0) return 1;
+      std::printf("run %.3f cpu %.3f\n", run, cpu);
+      return 0;
+    } catch (const corvalin::engine::Error& e) {
+      std::cerr << "error " << e.number() << ": " << e.description() << "\n";
+      return 1;
+    }
+  }
   int status = 0;
   std::vector<std::string> made;
   try {

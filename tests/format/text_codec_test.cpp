@@ -43,6 +43,54 @@ TEST(TextCodec, DecodingIntoAReusedStringGivesTheSameText) {
   EXPECT_EQ(out, "x\xE2\x82\xAC");
 }
 
+// The stored form by its definition: UTF-16 units, compressed (FF FE and
+// one byte a unit) when there are 3 to 1024 units, all in 1..0xFF.
+std::vector<uint8_t> ReferenceForm(const std::string& utf8, bool compressing) {
+  std::u16string units = Utf8ToUtf16(utf8);
+  bool compress = compressing && units.size() > 2 && units.size() <= 1024;
+  for (char16_t u : units) compress = compress && u != 0 && u <= 0xFF;
+  std::vector<uint8_t> out;
+  if (compress) out = {0xFF, 0xFE};
+  for (char16_t u : units) {
+    out.push_back(uint8_t(u));
+    if (!compress) out.push_back(uint8_t(u >> 8));
+  }
+  return out;
+}
+
+TEST(TextCodec, EncodingGivesTheStoredFormOfEveryKindOfText) {
+  const JetFormat& ace = JetFormat::For(JetVersion::kAce12);
+  ValueContext where{"f.accdb", "T", "C"};
+  std::string latin;  // 1,024 characters, the compressed form's limit
+  for (int i = 0; i < 128; ++i) latin += "Gr\xC3\xB6\xC3\x9F" "e\xC3\xB1" "o\xC3\xA9";
+  const std::vector<std::string> texts = {
+      "ab", "abc", "plain ASCII text of more than eight bytes", "caf\xC3\xA9 ma\xC3\xB1" "ana",
+      "\xC3\xA9\xC3\xB1\xC3\xB6\xC3\x9F", "price 5 \xE2\x82\xAC", "smile \xF0\x9F\x98\x80",
+      std::string("nul\0inside text", 16), "bad \xC3", "bad \xC3" "ASCII after it",
+      "\xC2\x80\xC2\x9F control", latin, latin + "x", std::string(1025, 'a'),
+      std::string(2049, 'a')};
+  std::vector<uint8_t> out(5000, 0xAA);  // reused, longer than any result
+  for (bool compressing : {true, false}) {
+    ColumnDef column;
+    column.type = DataType::kMemo;
+    column.compressed_unicode = compressing;
+    for (const std::string& text : texts) {
+      SCOPED_TRACE(text.substr(0, 40));
+      EncodeText(ace, column, text, 0, where, out);
+      EXPECT_EQ(out, ReferenceForm(text, compressing));
+      if (text.find("bad") == std::string::npos) {
+        EXPECT_EQ(Decode(out), text);
+      }
+    }
+  }
+  ColumnDef name;
+  name.type = DataType::kText;
+  name.compressed_unicode = true;
+  EXPECT_EQ(EncodeText(ace, name, "\xC3\xA9t\xC3\xA9", 3, where), ReferenceForm("\xC3\xA9t\xC3\xA9", true));
+  EXPECT_THROW(EncodeText(ace, name, "\xC3\xA9t\xC3\xA9s", 3, where), Error);
+  EXPECT_THROW(EncodeText(ace, name, "abcd", 3, where), Error);
+}
+
 TEST(TextCodec, Windows1252) {
   std::vector<uint8_t> b{'A', 0x80, 0xE9, 0x9C};
   EXPECT_EQ(DecodeCodePageText(b, 1252), "A\xE2\x82\xAC\xC3\xA9\xC5\x93");

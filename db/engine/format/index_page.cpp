@@ -63,39 +63,49 @@ IndexPage DecodeIndexPage(std::span<const uint8_t> page, const JetFormat& format
   const size_t trailer = kRowPointerSize + (out.leaf ? 0 : kChildPointerSize);
   std::span<const uint8_t> data = page.subspan(lay.entries);
   size_t count = 0;
-  for (size_t i = 0; i < lay.mask_size; ++i) count += size_t(std::popcount(page[lay.mask + i]));
+  for (size_t i = 0; i < lay.mask_size;) {
+    // Eight bytes at a time where the mask has them.
+    uint64_t word = 0;
+    const size_t n = std::min<size_t>(8, lay.mask_size - i);
+    std::memcpy(&word, &page[lay.mask + i], n);
+    count += size_t(std::popcount(word));
+    i += n;
+  }
   out.entries.reserve(count + 1);  // room for the entry a writer adds
   size_t prefix = 0;
   size_t start = 0;
-  for (size_t bit = 0; bit < lay.mask_size * 8; ++bit) {
-    if ((page[lay.mask + bit / 8] & (1u << (bit % 8))) == 0) continue;
-    if (bit > area || bit <= start)
-      throw DamagedPage(file, page_number, "index entry outside the page");
-    std::span<const uint8_t> stored = data.subspan(start, bit - start);
-    start = bit;
-    const bool first = out.entries.empty();
-    if (first) {
-      if (out.prefix_length > stored.size())
-        throw DamagedPage(file, page_number, "index prefix longer than its entry");
-    } else {
-      prefix = out.prefix_length;
+  // The set bits of the mask, lowest first.
+  for (size_t byte = 0; byte < lay.mask_size; ++byte) {
+    for (unsigned bits = page[lay.mask + byte]; bits != 0; bits &= bits - 1) {
+      const size_t bit = byte * 8 + size_t(std::countr_zero(bits));
+      if (bit > area || bit <= start)
+        throw DamagedPage(file, page_number, "index entry outside the page");
+      std::span<const uint8_t> stored = data.subspan(start, bit - start);
+      start = bit;
+      const bool first = out.entries.empty();
+      if (first) {
+        if (out.prefix_length > stored.size())
+          throw DamagedPage(file, page_number, "index prefix longer than its entry");
+      } else {
+        prefix = out.prefix_length;
+      }
+      // The entry is the first entry's prefix, then its stored bytes.
+      const size_t whole = prefix + stored.size();
+      if (whole < trailer) throw DamagedPage(file, page_number, "index entry too short");
+      auto byte_at = [&](size_t i) { return i < prefix ? data[i] : stored[i - prefix]; };
+      const size_t key_size = whole - trailer;
+      IndexEntry& e = out.entries.emplace_back();
+      e.key.resize(key_size);
+      const size_t from_prefix = std::min(prefix, key_size);
+      std::copy(data.begin(), data.begin() + from_prefix, e.key.begin());
+      std::copy(stored.begin(), stored.begin() + (key_size - from_prefix),
+                e.key.begin() + from_prefix);
+      uint8_t t[8];
+      for (size_t i = 0; i < trailer; ++i) t[i] = byte_at(key_size + i);
+      e.row.page = Read24BE(t, 0);
+      e.row.row = t[3];
+      if (!out.leaf) e.child_page = Read32BE(t, 4);
     }
-    // The entry is the first entry's prefix, then its stored bytes.
-    const size_t whole = prefix + stored.size();
-    if (whole < trailer) throw DamagedPage(file, page_number, "index entry too short");
-    auto byte_at = [&](size_t i) { return i < prefix ? data[i] : stored[i - prefix]; };
-    const size_t key_size = whole - trailer;
-    IndexEntry& e = out.entries.emplace_back();
-    e.key.resize(key_size);
-    const size_t from_prefix = std::min(prefix, key_size);
-    std::copy(data.begin(), data.begin() + from_prefix, e.key.begin());
-    std::copy(stored.begin(), stored.begin() + (key_size - from_prefix),
-              e.key.begin() + from_prefix);
-    uint8_t t[8];
-    for (size_t i = 0; i < trailer; ++i) t[i] = byte_at(key_size + i);
-    e.row.page = Read24BE(t, 0);
-    e.row.row = t[3];
-    if (!out.leaf) e.child_page = Read32BE(t, 4);
   }
   return out;
 }

@@ -68,6 +68,31 @@ Error LongValueError(const ValueContext& where, uint32_t page,
 
 }  // namespace
 
+bool FindLongValueInPlace(PageFile& file, const JetFormat& format,
+                          std::span<const uint8_t> header, PagePtr& page,
+                          std::span<const uint8_t>& content) {
+  if (header.size() < kLongValueHeaderSize) return false;
+  const uint32_t length = Read24(header, 0);
+  if (header[3] == kLongValueInline) {
+    if (header.size() - kLongValueHeaderSize < length) return false;
+    content = header.subspan(kLongValueHeaderSize, length);
+    return true;
+  }
+  if (header[3] != kLongValueSingleRow) return false;
+  const RowPointer ptr = DecodeRowPointer(Read32(header, 4));
+  if (ptr.page == 0 || ptr.page >= file.page_count()) return false;
+  page = file.Read(ptr.page);
+  try {
+    // A damaged page throws; ReadLongValue then tells what is wrong.
+    DataRowSlot slot = DataPageRow(*page, format, ptr.row, file.path(), ptr.page);
+    if (slot.deleted || slot.bytes.size() < length) return false;
+    content = slot.bytes.first(length);
+    return true;
+  } catch (const Error&) {
+    return false;
+  }
+}
+
 Bytes ReadLongValue(PageFile& file, const JetFormat& format,
                     std::span<const uint8_t> header, const ValueContext& where) {
   if (header.size() < kLongValueHeaderSize)

@@ -33,6 +33,14 @@ struct ValueContext {
 Bytes ReadLongValue(PageFile& file, const JetFormat& format,
                     std::span<const uint8_t> header, const ValueContext& where);
 
+// The value's bytes where they lie, without a copy, for a value held in
+// its row or on one LVAL row (`page` then keeps that page alive). False for
+// a chain, and for anything ReadLongValue would refuse: it then gives the
+// value or the error.
+bool FindLongValueInPlace(PageFile& file, const JetFormat& format,
+                          std::span<const uint8_t> header, PagePtr& page,
+                          std::span<const uint8_t>& content);
+
 // Where one long value column puts its LVAL rows: its usage maps (row
 // pointers; 0 when the table definition has none) and the page it last
 // wrote to, which is tried first.

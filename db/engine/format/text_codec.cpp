@@ -9,6 +9,8 @@
 // |           | The string starts in the 1-byte mode.                        |
 #include "db/engine/format/text_codec.h"
 
+#include <cstring>
+
 #include "db/engine/format/coding.h"
 
 namespace corvalin::engine {
@@ -23,29 +25,38 @@ constexpr uint16_t kCp1252High[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 // Turns UTF-16 code units into UTF-8 one at a time, pairing surrogates
-// across the whole string; an unpaired surrogate becomes U+FFFD.
+// across the whole string; an unpaired surrogate becomes U+FFFD. It writes
+// through a cursor into room the caller has made: at most three bytes a
+// unit (a surrogate pair takes four for its two units).
 class Utf16ToUtf8 {
  public:
-  explicit Utf16ToUtf8(std::string& out) : out_(out) {}
+  explicit Utf16ToUtf8(char* out) : out_(out) {}
+  char* end() const { return out_; }
   void Unit(uint32_t u) {
     if (high_ != 0) {
       if (u >= 0xDC00 && u <= 0xDFFF) {
-        AppendUtf8(out_, 0x10000 + ((high_ - 0xD800) << 10) + (u - 0xDC00));
+        Put(0x10000 + ((high_ - 0xD800) << 10) + (u - 0xDC00));
         high_ = 0;
         return;
       }
-      AppendUtf8(out_, 0xFFFD);
+      Put(0xFFFD);
       high_ = 0;
     }
     if (u < 0x80) {
-      out_.push_back(static_cast<char>(u));
+      *out_++ = static_cast<char>(u);
     } else if (u >= 0xD800 && u <= 0xDBFF) {
       high_ = u;
     } else if (u >= 0xDC00 && u <= 0xDFFF) {
-      AppendUtf8(out_, 0xFFFD);
+      Put(0xFFFD);
     } else {
-      AppendUtf8(out_, u);
+      Put(u);
     }
+  }
+  // A unit of 0x01..0xFF (the compressed form's one-byte characters).
+  void Latin1(uint8_t u) {
+    if (high_ != 0 || u < 0x80) return Unit(u);
+    *out_++ = static_cast<char>(0xC0 | (u >> 6));
+    *out_++ = static_cast<char>(0x80 | (u & 0x3F));
   }
   // A run of units below 0x80, appended at once.
   void Ascii(const uint8_t* units, size_t n) {
@@ -54,17 +65,48 @@ class Utf16ToUtf8 {
       Unit(*units++);
       --n;
     }
-    out_.append(reinterpret_cast<const char*>(units), n);
+    std::memcpy(out_, units, n);
+    out_ += n;
   }
   void End() {
-    if (high_ != 0) AppendUtf8(out_, 0xFFFD);
+    if (high_ != 0) Put(0xFFFD);
     high_ = 0;
   }
 
  private:
-  std::string& out_;
+  void Put(uint32_t cp) {
+    if (cp < 0x800) {
+      *out_++ = static_cast<char>(0xC0 | (cp >> 6));
+      *out_++ = static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      *out_++ = static_cast<char>(0xE0 | (cp >> 12));
+      *out_++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      *out_++ = static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      *out_++ = static_cast<char>(0xF0 | (cp >> 18));
+      *out_++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      *out_++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      *out_++ = static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+
+  char* out_;
   uint32_t high_ = 0;
 };
+
+// The length of the run of bytes 0x01..0x7F at the start of p[0..n).
+size_t AsciiRun(const uint8_t* p, size_t n) {
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    if ((word & 0x8080808080808080ull) != 0 ||
+        ((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0)
+      break;
+  }
+  while (i < n && p[i] != 0 && p[i] < 0x80) ++i;
+  return i;
+}
 
 }  // namespace
 
@@ -87,9 +129,10 @@ void AppendUtf8(std::string& out, uint32_t cp) {
 }
 
 void DecodeUnicodeText(std::span<const uint8_t> bytes, std::string& out) {
-  out.clear();
-  out.reserve(bytes.size());
-  Utf16ToUtf8 utf8(out);
+  // Three bytes of UTF-8 for every two stored, or two for every one of the
+  // compressed form's one-byte characters, at most.
+  out.resize(bytes.size() * 2 + 4);
+  Utf16ToUtf8 utf8(out.data());
   if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
     bool one_byte = true;
     size_t i = 2;
@@ -98,13 +141,12 @@ void DecodeUnicodeText(std::span<const uint8_t> bytes, std::string& out) {
         one_byte = !one_byte;
         ++i;
       } else if (one_byte) {
-        size_t end = i;
-        while (end < bytes.size() && bytes[end] != 0 && bytes[end] < 0x80) ++end;
-        if (end > i) {
-          utf8.Ascii(&bytes[i], end - i);
-          i = end;
+        const size_t run = AsciiRun(&bytes[i], bytes.size() - i);
+        if (run > 0) {
+          utf8.Ascii(&bytes[i], run);
+          i += run;
         } else {
-          utf8.Unit(bytes[i]);
+          utf8.Latin1(bytes[i]);
           ++i;
         }
       } else {
@@ -118,6 +160,7 @@ void DecodeUnicodeText(std::span<const uint8_t> bytes, std::string& out) {
       utf8.Unit(Read16(bytes, i));
   }
   utf8.End();
+  out.resize(size_t(utf8.end() - out.data()));
 }
 
 std::string DecodeUnicodeText(std::span<const uint8_t> bytes) {

@@ -47,6 +47,7 @@
 
 #include "db/engine/error.h"
 #include "db/engine/format/coding.h"
+#include "db/engine/format/long_value.h"
 #include "db/engine/format/text_codec.h"
 
 namespace corvalin::engine {
@@ -246,16 +247,14 @@ void DecodeValueInto(PageFile& file, const JetFormat& format,
         return;
       }
       case DataType::kMemo: {
-        // A memo kept in the row (its header, then its bytes); the others
-        // are read from their LVAL rows below.
-        if (data.size() < kLongValueHeaderSize || data[3] != kLongValueInline) break;
-        const size_t length = data[0] | data[1] << 8 | data[2] << 16;
-        if (data.size() - kLongValueHeaderSize < length) break;
-        const auto bytes = data.subspan(kLongValueHeaderSize, length);
+        // A memo in its row or on one LVAL row, decoded where it lies.
+        PagePtr page;
+        std::span<const uint8_t> content;
+        if (!FindLongValueInPlace(file, format, data, page, content)) break;
         auto* text = std::get_if<std::string>(&out);
         if (!text) text = &out.emplace<std::string>();
-        if (format.unicode_text) DecodeUnicodeText(bytes, *text);
-        else DecodeCodePageText(bytes, column.code_page, *text);
+        if (format.unicode_text) DecodeUnicodeText(content, *text);
+        else DecodeCodePageText(content, column.code_page, *text);
         return;
       }
       default: break;

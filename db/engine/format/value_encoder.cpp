@@ -88,77 +88,166 @@ std::vector<uint8_t> EncodeCodePageText(const ColumnDef& column, const std::u16s
 
 }  // namespace
 
-std::u16string Utf8ToUtf16(const std::string& s) {
-  std::u16string out;
-  out.reserve(s.size());
-  size_t i = 0;
-  while (i < s.size()) {
-    uint8_t c = static_cast<uint8_t>(s[i]);
+namespace {
+
+// Decodes UTF-8 into `out`, which has room for s.size() units (no sequence
+// gives more units than it has bytes); returns the number of units.
+// Invalid sequences become U+FFFD.
+size_t DecodeUtf8(const std::string& s, char16_t* out) {
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(s.data());
+  const size_t size = s.size();
+  size_t i = 0, n = 0;
+  while (i < size) {
+    uint8_t c = p[i];
+    if (c < 0x80) {
+      out[n++] = c;
+      ++i;
+      continue;
+    }
     uint32_t cp = 0xFFFD;
-    size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (n == 0 || i + n > s.size()) {
+    size_t len = (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (len == 0 || i + len > size) {
       ++i;
     } else {
-      cp = n == 1 ? c : c & (0x7F >> n);
+      cp = c & (0x7F >> len);
       bool ok = true;
-      for (size_t k = 1; k < n; ++k) {
-        uint8_t d = static_cast<uint8_t>(s[i + k]);
+      for (size_t k = 1; k < len; ++k) {
+        uint8_t d = p[i + k];
         if ((d >> 6) != 2) ok = false;
         cp = (cp << 6) | (d & 0x3F);
       }
-      i += ok ? n : 1;
+      i += ok ? len : 1;
       if (!ok) cp = 0xFFFD;
     }
     if (cp >= 0x10000) {
       cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+      out[n++] = static_cast<char16_t>(0xD800 + (cp >> 10));
+      out[n++] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
     } else {
-      out.push_back(static_cast<char16_t>(cp));
+      out[n++] = static_cast<char16_t>(cp);
     }
   }
+  return n;
+}
+
+}  // namespace
+
+std::u16string Utf8ToUtf16(const std::string& s) {
+  std::u16string out(s.size(), u'\0');
+  out.resize(DecodeUtf8(s, out.data()));
   return out;
 }
 
 namespace {
 
-// Text with characters beyond ASCII: through UTF-16.
-std::vector<uint8_t> EncodeUnicodeText(const JetFormat& format, const ColumnDef& column,
-                                       const std::string& utf8, size_t max_chars,
-                                       const ValueContext& where) {
-  std::u16string units = Utf8ToUtf16(utf8);
+// Text with characters beyond ASCII: through UTF-16, into out. The code
+// units go through a buffer kept by the thread, so that a save allocates
+// nothing for them.
+void EncodeUnicodeText(const JetFormat& format, const ColumnDef& column,
+                       const std::string& utf8, size_t max_chars, const ValueContext& where,
+                       std::vector<uint8_t>& out) {
+  thread_local std::u16string units;
+  units.resize(utf8.size());
+  units.resize(DecodeUtf8(utf8, units.data()));
   if (max_chars > 0 && units.size() > max_chars)
     throw Error(kErrTooLong, "the text for column " + column.name + " of table " +
                                  where.table + " has " + std::to_string(units.size()) +
                                  " characters; the column holds " +
                                  std::to_string(max_chars));
-  if (!format.unicode_text) return EncodeCodePageText(column, units, where);
-  std::vector<uint8_t> out;
+  if (!format.unicode_text) {
+    out = EncodeCodePageText(column, units, where);
+    return;
+  }
   bool compress = column.compressed_unicode && units.size() > 2 &&
                   units.size() <= kMaxCompressedChars;
-  for (char16_t u : units)
-    if (u == 0 || u > 0xFF) compress = false;
   if (compress) {
-    out.reserve(units.size() + 2);
-    out.assign(std::begin(kCompressedMark), std::end(kCompressedMark));
-    for (char16_t u : units) out.push_back(static_cast<uint8_t>(u));
-    return out;
+    char16_t any = 0;
+    bool zero = false;
+    for (char16_t u : units) {
+      any |= u;
+      zero |= u == 0;
+    }
+    compress = !zero && any <= 0xFF;
+  }
+  if (compress) {
+    out.resize(units.size() + 2);
+    out[0] = kCompressedMark[0];
+    out[1] = kCompressedMark[1];
+    uint8_t* to = out.data() + 2;
+    for (size_t i = 0; i < units.size(); ++i) to[i] = static_cast<uint8_t>(units[i]);
+    return;
   }
   out.resize(units.size() * 2);
-  for (size_t i = 0; i < units.size(); ++i) Write16(out, 2 * i, units[i]);
-  return out;
+  uint8_t* to = out.data();
+  for (size_t i = 0; i < units.size(); ++i) {
+    to[2 * i] = static_cast<uint8_t>(units[i]);
+    to[2 * i + 1] = static_cast<uint8_t>(units[i] >> 8);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The compressed form of text whose characters all lie in U+0001..U+00FF,
+// straight from its UTF-8 (ASCII eight bytes at a time): false, out in an
+// unspecified state, for any other text and for one of more than
+// kMaxCompressedChars characters. `chars` is set to the text's length.
+bool EncodeCompressed(const std::string& utf8, std::vector<uint8_t>& out, size_t& chars) {
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(utf8.data());
+  const size_t size = utf8.size();
+  out.resize(2 + size);
+  uint8_t* to = out.data();
+  *to++ = kCompressedMark[0];
+  *to++ = kCompressedMark[1];
+  const uint8_t* const first = to;
+  size_t i = 0;
+  while (i < size) {
+    if (i + 8 <= size) {
+      uint64_t word;
+      std::memcpy(&word, p + i, 8);
+      // Eight ASCII bytes, none of them zero.
+      if ((word & 0x8080808080808080ull) == 0 &&
+          ((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) == 0) {
+        std::memcpy(to, p + i, 8);
+        to += 8;
+        i += 8;
+        continue;
+      }
+    }
+    const uint8_t c = p[i];
+    if (c != 0 && c < 0x80) {
+      *to++ = c;
+      ++i;
+    } else if ((c == 0xC2 || c == 0xC3) && i + 1 < size && (p[i + 1] >> 6) == 2) {
+      *to++ = uint8_t((c & 0x03) << 6 | (p[i + 1] & 0x3F));  // U+0080..U+00FF
+      i += 2;
+    } else {
+      return false;
+    }
+  }
+  chars = size_t(to - first);
+  if (chars <= 2 || chars > kMaxCompressedChars) return false;
+  out.resize(2 + chars);
+  return true;
 }
 
 }  // namespace
 
 void EncodeText(const JetFormat& format, const ColumnDef& column, const std::string& utf8,
                 size_t max_chars, const ValueContext& where, std::vector<uint8_t>& out) {
-  // Plain ASCII text (the usual kind) is its own UTF-16 code units.
+  // The usual text of a compressing column goes straight to its stored form.
+  size_t chars = 0;
+  // (A compressible text has at most two bytes a character.)
+  if (format.unicode_text && column.compressed_unicode && utf8.size() > 2 &&
+      utf8.size() <= 2 * kMaxCompressedChars && EncodeCompressed(utf8, out, chars) && (max_chars == 0 || chars <= max_chars))
+    return;
+  // Plain ASCII text is its own UTF-16 code units.
   const bool ascii = std::all_of(utf8.begin(), utf8.end(), [](char ch) {
     return static_cast<uint8_t>(ch) - 1u < 0x7Fu;  // 0x01 .. 0x7F
   });
   if (!ascii || !format.unicode_text || (max_chars > 0 && utf8.size() > max_chars)) {
-    out = EncodeUnicodeText(format, column, utf8, max_chars, where);
+    EncodeUnicodeText(format, column, utf8, max_chars, where, out);
     return;
   }
   out.clear();
