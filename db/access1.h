@@ -5,14 +5,12 @@
 #include <QStringList>
 #include <optional>
 
-class QListWidget;
 class QWidget;
 
 namespace corvalin {
 
 class DatabaseChoice;
 class Platform;
-class SortedList;
 
 // The connection string for one file and its password.
 QString BuildConnectionString(const QString& path, const QString& password);
@@ -24,7 +22,9 @@ QString GetConnectionString(const DatabaseChoice& choice, const QString& file = 
                             const QString& password = QString());
 QString GetConnectionString2(const DatabaseChoice& choice);
 
-// Where the table names come from; the program's is the engine.
+// Where the table names come from; the program's is the engine. Form2's
+// lists are filled from it by FillTableList1 and FillTableList2
+// (ui/page2/table_lists.h).
 class TableSource {
  public:
   virtual ~TableSource() = default;
@@ -39,11 +39,6 @@ class AdoTableSource : public TableSource {
   std::optional<QStringList> GetTableList(const QString& path,
                                           const QString& password) override;
 };
-
-// Fill List1 (first entry selected) and List2 (second entry selected); a
-// missing file leaves the list as it was.
-void FillTableList1(const DatabaseChoice& choice, TableSource& source, SortedList& list1);
-void FillTableList2(const DatabaseChoice& choice, TableSource& source, SortedList& list2);
 
 // What creating a connection object means with the engine built into the
 // program: an ado::Connection is made, and the connection strings that

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "db/engine/ado/connection.h"
-#include "db/engine/ado/value_json.h"
+#include "db/tool/value_json.h"
 #include "db/engine/error.h"
 #include "db/engine/format/database.h"
 #include "db/engine/format/index_page.h"
@@ -37,7 +37,7 @@ void WalkTable(const engine::Database& database, const std::string& name) {
   auto table = database.ReadTableDef(name);
   for (const auto& row : database.ListRows(*table)) {
     try {
-      for (const auto& value : database.ReadRow(*table, row)) (void)ado::ToJson(value);
+      for (const auto& value : database.ReadRow(*table, row)) (void)tool::ToJson(value);
     } catch (const engine::Error&) {
       // A damaged row does not stop the rows after it.
     }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace corvalin::engine {
 
@@ -52,5 +53,57 @@ class Error : public std::runtime_error {
   int32_t number_;
   std::string description_;
 };
+
+// Where damaged bytes were found: the parts that are known. An empty file,
+// table, column or part, or page kNoPage, is left out of the description.
+// The views must outlive the DamagedAt.
+struct DamagedAt {
+  static constexpr uint32_t kNoPage = 0xFFFFFFFF;
+  std::string_view file;
+  uint32_t page = kNoPage;
+  std::string_view table = {};
+  std::string_view column = {};
+  // The structure the bytes belong to, when the message is about it rather
+  // than about the page: "definition", "row", "value", "long value".
+  std::string_view part = {};
+};
+
+// The error for damaged bytes in a file, naming where and what was wrong:
+//   damaged page 7 of file a.mdb: not a data page
+//   damaged page 7 of file a.mdb (column Notes of table T): ...
+//   damaged definition of table T (page 7 of file a.mdb): ...
+//   damaged value of column Notes of table T (file a.mdb): ...
+// Kept out of line and cold: decoders build it only when they give up.
+[[gnu::cold, gnu::noinline]] inline Error DamagedPage(const DamagedAt& at,
+                                                      std::string_view what) {
+  std::string place;
+  if (at.page != DamagedAt::kNoPage) {
+    place = "page " + std::to_string(at.page);
+    if (!at.file.empty()) place += " of ";
+  }
+  if (!at.file.empty()) place.append("file ").append(at.file);
+  std::string owner;
+  if (!at.column.empty()) owner.append("column ").append(at.column);
+  if (!at.table.empty())
+    owner.append(owner.empty() ? "" : " of ").append("table ").append(at.table);
+
+  std::string d = "damaged ";
+  if (!at.part.empty()) {
+    d.append(at.part);
+    if (!owner.empty()) d.append(" of ").append(owner);
+    if (!place.empty()) d.append(" (").append(place).append(")");
+  } else {
+    d.append(place.empty() ? "data" : place);
+    if (!owner.empty()) d.append(" (").append(owner).append(")");
+  }
+  if (!what.empty()) d.append(": ").append(what);
+  return Error(kErrDamagedFile, std::move(d));
+}
+
+// The same for the common case: "damaged page 7 of file a.mdb: what".
+inline Error DamagedPage(std::string_view file, uint32_t page,
+                         std::string_view what) {
+  return DamagedPage(DamagedAt{.file = file, .page = page}, what);
+}
 
 }  // namespace corvalin::engine

@@ -7,12 +7,13 @@
 #include <iostream>
 #include <string>
 
-#include "db/engine/ado/value_json.h"
+#include "db/engine/ado/value_text.h"
 #include "db/engine/error.h"
 #include "db/engine/format/database.h"
 #include "db/engine/format/new_database.h"
 #include "db/engine/format/table_writer.h"
 #include "db/tool/schema.h"
+#include "db/tool/value_json.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ void CreateFromSchema(const std::string& path, const corvalin::engine::NewDataba
       values.reserve(columns.size());
       try {
         for (size_t i = 0; i < columns.size(); ++i) {
-          values.push_back(corvalin::ado::FromJson(row.items[i], columns[i], t.table.name));
+          values.push_back(corvalin::tool::FromJson(row.items[i], columns[i], t.table.name));
         }
         writer.Insert(std::move(values));
       } catch (const Error& e) {

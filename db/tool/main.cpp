@@ -4,7 +4,7 @@
 //       the user tables, one a line, in the order the table listing gives
 //   corvalin-db export FILE TABLE [--password P]
 //       first line the JSON array of column names, then one JSON array per
-//       row in the table's row order (value forms: db/engine/ado/value_json.h)
+//       row in the table's row order (value forms: db/tool/value_json.h)
 //   corvalin-db check FILE [--password P]
 //       the file's structure problems, one a line; exit status 0 when none
 //   corvalin-db append SRC TABLE DST TABLE [--src-password P] [--dst-password P]
@@ -24,7 +24,7 @@
 
 #include "db/engine/ado/connection.h"
 #include "db/engine/ado/recordset.h"
-#include "db/engine/ado/value_json.h"
+#include "db/tool/value_json.h"
 #include "db/engine/error.h"
 
 namespace {
@@ -104,7 +104,7 @@ int Export(const std::string& path, const std::string& table, const std::string&
   std::string line = "[";
   for (int i = 0; i < fields.Count(); ++i) {
     if (i) line += ',';
-    line += corvalin::ado::JsonString(fields.Item(i).Name());
+    line += corvalin::tool::JsonString(fields.Item(i).Name());
   }
   line += "]\n";
   std::fwrite(line.data(), 1, line.size(), stdout);
@@ -112,7 +112,7 @@ int Export(const std::string& path, const std::string& table, const std::string&
     line = "[";
     for (int i = 0; i < fields.Count(); ++i) {
       if (i) line += ',';
-      line += corvalin::ado::ToJson(fields.Item(i).Value());
+      line += corvalin::tool::ToJson(fields.Item(i).Value());
     }
     line += "]\n";
     std::fwrite(line.data(), 1, line.size(), stdout);

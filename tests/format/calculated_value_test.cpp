@@ -2,7 +2,7 @@
 // wrapped values, and the extended Date/Time text.
 #include <gtest/gtest.h>
 
-#include "db/engine/ado/value_json.h"
+#include "db/engine/ado/value_text.h"
 #include "db/engine/error.h"
 #include "db/engine/format/property_map.h"
 #include "db/engine/format/value_codec.h"

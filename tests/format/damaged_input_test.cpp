@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "db/engine/ado/connection.h"
-#include "db/engine/ado/value_json.h"
+#include "db/tool/value_json.h"
 #include "db/engine/error.h"
 #include "db/engine/format/database.h"
 #include "db/engine/format/index_page.h"
@@ -52,7 +52,7 @@ std::string ReadEverything(const std::string& path) {
       try {
         auto table = db->ReadTableDef(entry.name);
         for (RowId row : db->ListRows(*table)) {
-          for (const Value& v : db->ReadRow(*table, row)) (void)ado::ToJson(v);
+          for (const Value& v : db->ReadRow(*table, row)) (void)tool::ToJson(v);
         }
         for (const IndexDef& index : table->indexes)
           (void)ReadIndexEntries(db->file(), db->format(), index);
@@ -96,7 +96,7 @@ TEST_P(DamagedInput, TheUndamagedFileReadsBackWhole) {
   std::vector<std::string> lines;
   for (RowId row : db->ListRows(*table)) {
     std::string line;
-    for (const Value& v : db->ReadRow(*table, row)) line += ado::ToJson(v) + ",";
+    for (const Value& v : db->ReadRow(*table, row)) line += tool::ToJson(v) + ",";
     lines.push_back(line);
   }
   ASSERT_EQ(lines.size(), size_t(kSeedTableRows));

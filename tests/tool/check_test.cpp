@@ -95,7 +95,8 @@ TEST(CheckTest, AccessMadeFilesAreConsistent) {
     Result r = Check(path);
     if (stale_count.count(de.path().filename().string())) {
       EXPECT_EQ(r.status, 1) << path;
-      EXPECT_EQ(r.out, "table Table1 records 3 rows, but 4 rows are live\n") << path;
+      EXPECT_EQ(r.out, "table Table1 records 3 rows, but 4 rows are live (write rule 4)\n")
+          << path;
       continue;
     }
     EXPECT_EQ(r.status, 0) << path << "\n" << r.out << r.err;
@@ -199,7 +200,7 @@ TEST_P(DamagedCopy, UsedPageMarkedFree) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("page " + std::to_string(target_.tdef_page) +
                        " is used by the definition of table " + target_.table +
-                       " but marked free"),
+                       " but marked free in the global usage map (write rule 3)"),
             std::string::npos)
       << r.out;
 }
@@ -246,7 +247,8 @@ TEST_P(DamagedCopy, FreeSpaceOverstated) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("page " + std::to_string(data_page) + " (a data page of table " +
                        target_.table + ") records " + std::to_string(free + 40) +
-                       " bytes of free space, but has " + std::to_string(free)),
+                       " bytes of free space, but has " + std::to_string(free) +
+                       " (write rule 6)"),
             std::string::npos)
       << r.out;
 }
@@ -293,7 +295,7 @@ TEST(CheckTest, IntermediateEntryThatMisleadsSearchesIsAProblem) {
     Result r = Check(path);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("1 intermediate pages do not carry the last keys of their children "
-                         "(first: page " + std::to_string(node) + ")"),
+                         "(first: page " + std::to_string(node) + ") (write rule 5)"),
               std::string::npos)
         << r.out;
   }

@@ -15,6 +15,7 @@
 #include "db/access1.h"
 #include "ui/layout.h"
 #include "ui/page2/form2.h"
+#include "ui/page2/table_lists.h"
 #include "ui/style/pointer_feedback.h"
 
 namespace corvalin {

@@ -10,6 +10,7 @@
 #include "db/engine/ado/table_types.h"
 #include "db/engine/error.h"
 #include "db/engine/format/database.h"
+#include "db/engine/format/jet_format.h"
 
 namespace corvalin::ado {
 namespace {
@@ -82,8 +83,7 @@ void Connection::Open(const std::string& connection_string) {
   const std::string path = parsed.Get("data source").value_or("");
   auto database = engine::Database::Open(path, options);
   // The Jet 4.0 provider knows only the Jet 3 and Jet 4 formats.
-  if (provider == Provider::kJet4 && database->version() != engine::JetVersion::kJet3 &&
-      database->version() != engine::JetVersion::kJet4) {
+  if (provider == Provider::kJet4 && !database->format().jet4_provider) {
     throw engine::Error(engine::kErrUnrecognisedFormat,
                         "Unrecognized database format '" + path +
                             "': the Jet 4.0 provider cannot open an " +

@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <optional>
 
-#include "db/engine/ado/value_json.h"
+#include "db/engine/ado/value_text.h"
 #include "db/engine/error.h"
+#include "db/engine/format/coding.h"
 
 namespace corvalin::ado {
 namespace {
@@ -102,17 +103,13 @@ std::string AsText(const Value& v, const Context& where) {
   }
   if (auto* e = std::get_if<engine::ExtDateTime>(&v)) return FormatExtDateTime(*e);
   if (auto* c = std::get_if<engine::Currency>(&v)) {
-    std::string t = ToJson(v);  // "-12.3400": drop the quotes and idle zeros
-    t = t.substr(1, t.size() - 2);
+    std::string t = FormatCurrency(*c);  // "-12.3400": drop the idle zeros
     while (!t.empty() && t.back() == '0') t.pop_back();
     if (!t.empty() && t.back() == '.') t.pop_back();
-    (void)c;
     return t;
   }
-  if (std::holds_alternative<engine::Decimal>(v) || std::holds_alternative<engine::Guid>(v)) {
-    std::string t = ToJson(v);
-    return t.substr(1, t.size() - 2);
-  }
+  if (auto* d = std::get_if<engine::Decimal>(&v)) return FormatDecimal(*d);
+  if (auto* g = std::get_if<engine::Guid>(&v)) return FormatGuid(*g);
   if (std::holds_alternative<engine::Bytes>(v)) where.Mismatch("binary data");
   if (std::holds_alternative<engine::ComplexKey>(v)) where.Mismatch("an attachment key");
   if (auto* f = std::get_if<float>(&v)) {
@@ -225,9 +222,9 @@ Value ConvertForColumn(const Value& value, const engine::ColumnDef& column,
         if (std::sscanf(t.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &a, &b, &c, &d[0],
                         &d[1], &d[2], &d[3], &d[4], &d[5], &d[6], &d[7]) == 11) {
           engine::Guid g;
-          for (int i = 0; i < 4; ++i) g.bytes[i] = uint8_t(a >> (8 * i));
-          for (int i = 0; i < 2; ++i) g.bytes[4 + i] = uint8_t(b >> (8 * i));
-          for (int i = 0; i < 2; ++i) g.bytes[6 + i] = uint8_t(c >> (8 * i));
+          engine::Write32(g.bytes, 0, a);
+          engine::Write16(g.bytes, 4, uint16_t(b));
+          engine::Write16(g.bytes, 6, uint16_t(c));
           for (int i = 0; i < 8; ++i) g.bytes[8 + i] = uint8_t(d[i]);
           return g;
         }

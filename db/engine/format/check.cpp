@@ -13,6 +13,7 @@
 
 #include "db/engine/error.h"
 #include "db/engine/format/catalog.h"
+#include "db/engine/format/coding.h"
 #include "db/engine/format/data_page.h"
 #include "db/engine/format/index_key.h"
 #include "db/engine/format/index_page.h"
@@ -28,11 +29,6 @@ namespace corvalin::engine {
 namespace {
 
 constexpr size_t kIndexOwner = 4;
-
-uint32_t Le32(std::span<const uint8_t> b, size_t at) {
-  return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
-         uint32_t(b[at + 3]) << 24;
-}
 
 std::string Page(uint32_t n) { return "page " + std::to_string(n); }
 
@@ -59,6 +55,9 @@ class Checker {
   }
 
  private:
+  // What a problem adds to name the write rule (table_writer.h) it breaks.
+  static std::string Breaks(int rule) { return " (write rule " + std::to_string(rule) + ")"; }
+
   int Owner(const std::string& name) {
     owners_.push_back(name);
     return int(owners_.size() - 1);
@@ -69,7 +68,7 @@ class Checker {
   bool Claim(uint32_t page, int owner) {
     if (page >= claims_.size()) {
       problems_.push_back(owners_[owner] + " names " + Page(page) +
-                          ", past the end of the file");
+                          ", past the end of the file" + Breaks(2));
       return false;
     }
     int& slot = claims_[page];
@@ -79,7 +78,7 @@ class Checker {
     }
     if (slot != owner)
       problems_.push_back(Page(page) + " is claimed by " + owners_[slot] + " and by " +
-                          owners_[owner]);
+                          owners_[owner] + Breaks(3));
     return false;
   }
 
@@ -100,7 +99,7 @@ class Checker {
       if (!system && rows.size() != table.row_count)
         problems_.push_back("table " + name + " records " +
                             std::to_string(table.row_count) + " rows, but " +
-                            std::to_string(rows.size()) + " rows are live");
+                            std::to_string(rows.size()) + " rows are live" + Breaks(4));
       // A row that cannot be read is a problem of its own; the indexes are
       // still checked for the other rows.
       std::map<std::pair<uint32_t, uint16_t>, std::vector<Value>> values;
@@ -133,7 +132,7 @@ class Checker {
                             Page(p) + ", which is not a definition page");
         return;
       }
-      p = Le32(*data, tdef::kNextPageOffset);
+      p = Read32(*data, tdef::kNextPageOffset);
     }
   }
 
@@ -153,7 +152,7 @@ class Checker {
     }
     int owner = Owner(what);
     for (size_t at = 1; at + 4 <= row.bytes.size(); at += 4) {
-      uint32_t p = Le32(row.bytes, at);
+      uint32_t p = Read32(row.bytes, at);
       if (p == 0 || !Claim(p, owner)) continue;
       if ((*file_.Read(p))[0] != kUsageMapPageType)
         problems_.push_back(what + " names " + Page(p) + ", which is not a map page");
@@ -169,7 +168,7 @@ class Checker {
       PagePtr page = file_.Read(p);
       if ((*page)[0] != kDataPageType || DataPageOwner(*page, format_) != table.page) {
         problems_.push_back("the owned-pages map of table " + table.name + " lists " +
-                            Page(p) + ", which is not a data page of the table");
+                            Page(p) + ", which is not a data page of the table" + Breaks(3));
         continue;
       }
       owned.insert(p);
@@ -179,7 +178,7 @@ class Checker {
     for (uint32_t p : ReadUsageMap(file_, format_, table.free_pages_map))
       if (!owned.count(p))
         problems_.push_back("the free-space map of table " + table.name + " lists " +
-                            Page(p) + ", which the table does not own");
+                            Page(p) + ", which the table does not own" + Breaks(3));
     return db_.ListRows(table);
   }
 
@@ -192,16 +191,14 @@ class Checker {
       const size_t table_end = format_.data_rows_offset + size_t(count) * 2;
       size_t lowest = page.size();
       for (uint16_t r = 0; r < count; ++r) {
-        size_t at = format_.data_rows_offset + size_t(r) * 2;
-        size_t start = (page[at] | page[at + 1] << 8) & kRowOffsetMask;
+        size_t start = Read16(page, format_.data_rows_offset + size_t(r) * 2) & kRowOffsetMask;
         if (start >= table_end && start < lowest) lowest = start;
       }
-      const size_t recorded = page[format_.data_free_space_offset] |
-                              page[format_.data_free_space_offset + 1] << 8;
+      const size_t recorded = Read16(page, format_.data_free_space_offset);
       if (recorded != lowest - table_end)
         problems_.push_back(Page(number) + " (" + what + ") records " +
                             std::to_string(recorded) + " bytes of free space, but has " +
-                            std::to_string(lowest - table_end));
+                            std::to_string(lowest - table_end) + Breaks(6));
     } catch (const Error& e) {
       problems_.push_back(what + ": " + e.description());
     }
@@ -223,7 +220,7 @@ class Checker {
         if (header[3] == kLongValueInline) continue;
         // Reading the value (done with the row) has already checked the
         // chain; here its pages are claimed.
-        uint32_t next = Le32(header, 4);
+        uint32_t next = Read32(header, 4);
         for (int hops = 0; next != 0 && hops < 1 << 20; ++hops) {
           RowPointer ptr = DecodeRowPointer(next);
           if (owner < 0) owner = Owner("the long values of table " + table.name);
@@ -237,7 +234,7 @@ class Checker {
           PagePtr page = file_.Read(ptr.page);
           DataRowSlot slot = DataPageRow(*page, format_, ptr.row, file_.path(), ptr.page);
           if (slot.bytes.size() < 4) break;
-          next = Le32(slot.bytes, 0);
+          next = Read32(slot.bytes, 0);
         }
       }
     }
@@ -252,14 +249,14 @@ class Checker {
       uint32_t p = todo.back();
       todo.pop_back();
       if (!visited.insert(p).second) {
-        problems_.push_back(what + " reaches " + Page(p) + " twice");
+        problems_.push_back(what + " reaches " + Page(p) + " twice" + Breaks(5));
         return false;
       }
       if (!Claim(p, owner)) return false;
       PagePtr data = file_.Read(p);
       IndexPage page = DecodeIndexPage(*data, format_, file_.path(), p);
-      if (Le32(*data, kIndexOwner) != table.page)
-        problems_.push_back(what + ": its " + Page(p) + " names another owner");
+      if (Read32(*data, kIndexOwner) != table.page)
+        problems_.push_back(what + ": its " + Page(p) + " names another owner" + Breaks(3));
       if (page.leaf) continue;
       for (const IndexEntry& e : page.entries) todo.push_back(e.child_page);
       if (page.tail_page != 0) todo.push_back(page.tail_page);
@@ -319,7 +316,7 @@ class Checker {
     if (wrong)
       problems_.push_back(what + ": " + std::to_string(wrong) +
                           " intermediate pages do not carry the last keys of their "
-                          "children (first: " + Page(first_wrong) + ")");
+                          "children (first: " + Page(first_wrong) + ")" + Breaks(5));
   }
 
   void CheckIndex(const TableDef& table, const IndexDef& index,
@@ -332,7 +329,7 @@ class Checker {
     if (std::set<uint32_t>(listed.begin(), listed.end()) != tree)
       problems_.push_back(what + ": its usage map lists " + std::to_string(listed.size()) +
                           " pages, but its b-tree has " + std::to_string(tree.size()) +
-                          " other or more pages");
+                          " other or more pages" + Breaks(3));
     std::vector<IndexEntry> entries = ReadIndexEntries(file_, format_, index);
     std::set<std::pair<uint32_t, uint16_t>> found;
     size_t wrong_keys = 0, out_of_order = 0, duplicates = 0;
@@ -359,19 +356,19 @@ class Checker {
         }
       }
       if (!found.insert(id).second) {
-        problems_.push_back(what + " holds " + where + " twice");
+        problems_.push_back(what + " holds " + where + " twice" + Breaks(5));
         continue;
       }
       auto r = rows.find(id);
       if (r == rows.end() && unreadable_.count(id)) continue;
       if (r == rows.end()) {
-        problems_.push_back(what + " holds " + where + ", which is not a live row");
+        problems_.push_back(what + " holds " + where + ", which is not a live row" + Breaks(5));
         continue;
       }
       if (!IndexHoldsRow(table, index, r->second)) {
         problems_.push_back(what + " holds " + where +
                             ", whose indexed columns are all Null, though the index "
-                            "ignores Nulls");
+                            "ignores Nulls" + Breaks(5));
         continue;
       }
       std::vector<uint8_t> key;
@@ -387,14 +384,14 @@ class Checker {
     }
     if (out_of_order)
       problems_.push_back(what + ": " + std::to_string(out_of_order) +
-                          " entries are out of key order");
+                          " entries are out of key order" + Breaks(5));
     if (wrong_keys)
       problems_.push_back(what + ": " + std::to_string(wrong_keys) +
                           " entries do not hold the key of their row (first: " +
-                          first_wrong + ")");
+                          first_wrong + ")" + Breaks(5));
     if (duplicates)
       problems_.push_back(what + " is unique but holds " + std::to_string(duplicates) +
-                          " repeated keys");
+                          " repeated keys" + Breaks(5));
     size_t missing = 0;
     std::string first_missing;
     for (const auto& [id, values] : rows) {
@@ -404,7 +401,7 @@ class Checker {
     }
     if (missing)
       problems_.push_back(what + " has no entry for " + std::to_string(missing) +
-                          " rows (first: " + first_missing + ")");
+                          " rows (first: " + first_missing + ")" + Breaks(5));
   }
 
   void CheckGlobalMap() {
@@ -425,11 +422,11 @@ class Checker {
             }
       };
       if (map[0] == kInlineMap && map.size() >= 5) {
-        add_bits(map.subspan(5), Le32(map, 1));
+        add_bits(map.subspan(5), Read32(map, 1));
       } else if (map[0] == kReferenceMap) {
         const uint64_t per_page = uint64_t(format_.page_size - 4) * 8;
         for (size_t j = 0; 1 + 4 * j + 4 <= map.size(); ++j) {
-          uint32_t p = Le32(map, 1 + 4 * j);
+          uint32_t p = Read32(map, 1 + 4 * j);
           // Entries past the end of the file cover nothing.
           if (p == 0 || p >= claims_.size()) continue;
           PagePtr bits = file_.Read(p);
@@ -454,7 +451,7 @@ class Checker {
       is_free[p] = true;
       if (p != kGlobalMapPage && claims_[p] >= 0)
         problems_.push_back(Page(p) + " is used by " + owners_[claims_[p]] +
-                            " but marked free in the global usage map");
+                            " but marked free in the global usage map" + Breaks(3));
     }
     // A data page of a table that its map does not list is not read: its
     // rows are lost unless the page is free.
@@ -466,7 +463,7 @@ class Checker {
       if (t != tables_.end())
         problems_.push_back(Page(p) + " is a data page of table " + t->second +
                             " that neither the table's owned-pages map lists nor the "
-                            "global usage map marks free");
+                            "global usage map marks free" + Breaks(3));
     }
   }
 

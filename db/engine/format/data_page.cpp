@@ -19,42 +19,24 @@
 
 #include <algorithm>
 
+#include "db/engine/format/coding.h"
+
 namespace corvalin::engine {
-namespace {
-
-uint16_t Get16(std::span<const uint8_t> p, size_t at) {
-  return static_cast<uint16_t>(p[at] | (p[at + 1] << 8));
-}
-
-void Put16(std::span<uint8_t> p, size_t at, uint16_t v) {
-  p[at] = uint8_t(v);
-  p[at + 1] = uint8_t(v >> 8);
-}
-
-}  // namespace
-
-Error DamagedPage(const std::string& file, uint32_t page,
-                  const std::string& what) {
-  return Error(kErrDamagedFile, "damaged page " + std::to_string(page) +
-                                    " of file " + file + ": " + what);
-}
 
 uint16_t DataPageRowCount(std::span<const uint8_t> page,
                           const JetFormat& format, const std::string& file,
                           uint32_t page_number) {
   if (page.size() < size_t(format.data_rows_offset) || page[0] != kDataPageType)
     throw DamagedPage(file, page_number, "not a data page");
-  uint16_t count = Get16(page, format.data_row_count_offset);
+  uint16_t count = Read16(page, format.data_row_count_offset);
   if (format.data_rows_offset + size_t(count) * 2 > page.size())
     throw DamagedPage(file, page_number, "row offset table past the page end");
   return count;
 }
 
 uint32_t DataPageOwner(std::span<const uint8_t> page, const JetFormat& format) {
-  size_t at = format.data_owner_offset;
-  if (page.size() < at + 4) return 0;
-  return uint32_t(page[at]) | uint32_t(page[at + 1]) << 8 |
-         uint32_t(page[at + 2]) << 16 | uint32_t(page[at + 3]) << 24;
+  if (!Fits(page.size(), format.data_owner_offset, 4)) return 0;
+  return Read32(page, format.data_owner_offset);
 }
 
 DataRowSlot DataPageRow(std::span<const uint8_t> page, const JetFormat& format,
@@ -64,14 +46,15 @@ DataRowSlot DataPageRow(std::span<const uint8_t> page, const JetFormat& format,
   if (row >= count)
     throw DamagedPage(file, page_number,
                       "row " + std::to_string(row) + " is not on the page");
-  uint16_t entry = Get16(page, format.data_rows_offset + size_t(row) * 2);
+  // DataPageRowCount has checked that the offset table lies in the page.
+  uint16_t entry = Read16(page, format.data_rows_offset + size_t(row) * 2);
   DataRowSlot slot;
   slot.deleted = (entry & kRowDeletedFlag) != 0;
   slot.lookup = (entry & kRowLookupFlag) != 0;
   size_t start = entry & kRowOffsetMask;
   size_t end = page.size();
   if (row > 0)
-    end = Get16(page, format.data_rows_offset + size_t(row - 1) * 2) &
+    end = Read16(page, format.data_rows_offset + size_t(row - 1) * 2) &
           kRowOffsetMask;
   size_t table_end = format.data_rows_offset + size_t(count) * 2;
   if (start < table_end || start >= end || end > page.size()) {
@@ -88,36 +71,35 @@ void InitDataPage(std::span<uint8_t> page, const JetFormat& format, uint32_t own
   std::fill(page.begin(), page.end(), 0);
   page[0] = kDataPageType;
   page[1] = 0x01;
-  Put16(page, 2, uint16_t(page.size() - format.data_rows_offset));
-  size_t at = format.data_owner_offset;
-  for (int i = 0; i < 4; ++i) page[at + i] = uint8_t(owner >> (8 * i));
+  Write16(page, 2, uint16_t(page.size() - format.data_rows_offset));
+  Write32(page, format.data_owner_offset, owner);
 }
 
 bool RowFitsOnDataPage(std::span<const uint8_t> page, const JetFormat& format,
                        size_t size) {
-  uint16_t free = Get16(page, 2);
-  uint16_t count = Get16(page, format.data_row_count_offset);
+  uint16_t free = Read16(page, 2);
+  uint16_t count = Read16(page, format.data_row_count_offset);
   return size + 2 <= free && count < kMaxRowsPerDataPage;
 }
 
 uint16_t AddDataPageRow(std::span<uint8_t> page, const JetFormat& format,
                         std::span<const uint8_t> row) {
-  uint16_t count = Get16(page, format.data_row_count_offset);
+  uint16_t count = Read16(page, format.data_row_count_offset);
   // The lowest row start; deleted slots may keep stale offsets, so every
   // slot is looked at.
   const size_t table_end = format.data_rows_offset + size_t(count + 1) * 2;
   size_t end = page.size();
   for (uint16_t r = 0; r < count; ++r) {
-    size_t off = Get16(page, format.data_rows_offset + size_t(r) * 2) & kRowOffsetMask;
+    size_t off = Read16(page, format.data_rows_offset + size_t(r) * 2) & kRowOffsetMask;
     if (off >= table_end && off < end) end = off;
   }
   if (end < table_end + row.size())
     throw Error(kErrDamagedFile, "no room for a row on a data page whose free space says there is");
   size_t start = end - row.size();
   std::copy(row.begin(), row.end(), page.begin() + start);
-  Put16(page, format.data_rows_offset + size_t(count) * 2, uint16_t(start));
-  Put16(page, format.data_row_count_offset, uint16_t(count + 1));
-  Put16(page, 2, uint16_t(Get16(page, 2) - row.size() - 2));
+  Write16(page, format.data_rows_offset + size_t(count) * 2, uint16_t(start));
+  Write16(page, format.data_row_count_offset, uint16_t(count + 1));
+  Write16(page, 2, uint16_t(Read16(page, 2) - row.size() - 2));
   return count;
 }
 
@@ -156,10 +138,7 @@ ResolvedRow ReadRowAt(PageFile& file, const JetFormat& format,
     if (slot.bytes.size() < 4)
       throw DamagedPage(file.path(), page_number,
                         "overflow row " + std::to_string(row) + " is cut short");
-    auto b = slot.bytes;
-    RowPointer next = DecodeRowPointer(uint32_t(b[0]) | uint32_t(b[1]) << 8 |
-                                       uint32_t(b[2]) << 16 |
-                                       uint32_t(b[3]) << 24);
+    RowPointer next = DecodeRowPointer(Read32(slot.bytes, 0));
     page_number = next.page;
     row = next.row;
   }

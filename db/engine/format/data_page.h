@@ -16,10 +16,6 @@ constexpr uint16_t kRowDeletedFlag = 0x8000;
 constexpr uint16_t kRowLookupFlag = 0x4000;  // overflow pointer or its target
 constexpr uint16_t kRowOffsetMask = 0x1FFF;
 
-// The error for damaged bytes: names the file, the page and what was wrong.
-Error DamagedPage(const std::string& file, uint32_t page,
-                  const std::string& what);
-
 struct DataRowSlot {
   bool deleted = false;
   bool lookup = false;               // 0x4000: overflow pointer or target
@@ -67,6 +63,9 @@ struct RowPointer {
   uint8_t row = 0;
 };
 RowPointer DecodeRowPointer(uint32_t stored);
+constexpr uint32_t EncodeRowPointer(uint32_t page, uint16_t row) {
+  return page << 8 | (row & 0xFF);
+}
 
 // A row read through its (page, slot) id, overflow pointers followed. The
 // page is kept alive with the bytes. deleted is true (and bytes empty) when

@@ -18,9 +18,12 @@
 #include "db/engine/format/header_page.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "db/engine/error.h"
+#include "db/engine/format/coding.h"
+#include "db/engine/format/jet_format.h"
 #include "db/engine/format/jet_page_codec.h"
 
 namespace corvalin::engine {
@@ -31,16 +34,10 @@ namespace {
 constexpr size_t kSignatureOffset = 0x04;
 constexpr size_t kVersionOffset = 0x14;
 constexpr size_t kMaskedStart = 0x18;
-constexpr size_t kMaskedJet3 = 126;
-constexpr size_t kMaskedJet4 = 128;
 constexpr uint8_t kHeaderKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
-constexpr size_t kSortOrderJet3 = 0x3A;
 constexpr size_t kCodePageOffset = 0x3C;
 constexpr size_t kEncodingKeyOffset = 0x3E;
 constexpr size_t kPasswordOffset = 0x42;
-constexpr size_t kPasswordJet3 = 20;
-constexpr size_t kPasswordJet4 = 40;
-constexpr size_t kSortOrderOffset = 0x6E;
 constexpr size_t kSortVersionOffset = 0x71;
 constexpr size_t kDateOffset = 0x72;
 constexpr size_t kEncryptionInfo = 0x299;
@@ -58,24 +55,14 @@ constexpr uint8_t kEngineBuild[] = {0x54, 0x06, 0x00, 0x00, '4', '.', '0', 0x00}
 constexpr size_t kTrailerPatternStart = 0xE00;
 
 static_assert(kMaskedStart + sizeof kMaskedPrefix <= kCodePageOffset);
-static_assert(kDateOffset + sizeof(double) <= kMaskedStart + kMaskedJet4);
 static_assert(kEncryptionInfo + 4 <= kHeaderPrefixBytes);
-
-uint32_t U32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // Jet4 stores the password XORed with the whole days of the creation date.
 void MaskPassword(std::span<uint8_t> password, double date) {
   int32_t mask = (date > -2.1e9 && date < 2.1e9) ? static_cast<int32_t>(date) : 0;
-  uint8_t m[4] = {uint8_t(mask), uint8_t(mask >> 8), uint8_t(mask >> 16),
-                  uint8_t(mask >> 24)};
+  uint8_t m[4];
+  Write32(m, 0, uint32_t(mask));
   for (size_t i = 0; i < password.size(); ++i) password[i] ^= m[i % 4];
-}
-
-void PutU16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
 }
 
 Error Unrecognised(const std::string& file) {
@@ -93,27 +80,23 @@ HeaderPage ParseHeaderPage(std::span<const uint8_t> bytes,
     throw Unrecognised(file);
   }
   HeaderPage h;
-  uint32_t version = bytes[kVersionOffset];
-  if (version > 6) throw Unrecognised(file);
-  h.version = static_cast<JetVersion>(version);
-  bool jet3 = h.version == JetVersion::kJet3;
+  const JetFormat* format = JetFormat::ForStored(bytes[kVersionOffset]);
+  if (!format) throw Unrecognised(file);
+  h.version = format->version;
 
   std::vector<uint8_t> plain(bytes.begin(), bytes.begin() + kHeaderPrefixBytes);
-  Rc4(kHeaderKey, std::span(plain).subspan(kMaskedStart,
-                                           jet3 ? kMaskedJet3 : kMaskedJet4));
-  h.code_page = plain[kCodePageOffset] | (plain[kCodePageOffset + 1] << 8);
-  size_t sort_at = jet3 ? kSortOrderJet3 : kSortOrderOffset;
-  h.sort_order = plain[sort_at] | (plain[sort_at + 1] << 8);
-  if (!jet3) h.sort_version = plain[kSortVersionOffset];
-  h.encoding_key = U32(plain.data() + kEncodingKeyOffset);
-  std::memcpy(&h.date_created, plain.data() + kDateOffset, sizeof(double));
+  Rc4(kHeaderKey, std::span(plain).subspan(kMaskedStart, format->header_masked_size));
+  h.code_page = Read16(plain, kCodePageOffset);
+  h.sort_order = Read16(plain, format->header_sort_order_offset);
+  if (format->header_sort_version) h.sort_version = plain[kSortVersionOffset];
+  h.encoding_key = Read32(plain, kEncodingKeyOffset);
+  h.date_created = ReadAs<double>(plain, kDateOffset);
 
-  size_t password_size = jet3 ? kPasswordJet3 : kPasswordJet4;
   h.password.assign(plain.begin() + kPasswordOffset,
-                    plain.begin() + kPasswordOffset + password_size);
-  if (!jet3) MaskPassword(h.password, h.date_created);
+                    plain.begin() + kPasswordOffset + format->header_password_size);
+  if (format->header_password_dated) MaskPassword(h.password, h.date_created);
   for (uint8_t b : h.password) h.has_password |= b != 0;
-  if (version >= 2) {
+  if (format->ace) {
     for (size_t i = kEncryptionInfo; i < kEncryptionInfo + 4; ++i) {
       h.office_encrypted |= bytes[i] != 0;
     }
@@ -125,24 +108,24 @@ std::vector<uint8_t> EncodeHeaderPage(JetVersion version, uint16_t code_page,
                                       uint16_t sort_order, uint8_t sort_version,
                                       double date_created, const std::string& password,
                                       size_t page_size) {
+  const JetFormat& format = JetFormat::For(version);
   std::vector<uint8_t> p(std::max(page_size, kHeaderPrefixBytes), 0);
   p[1] = 0x01;
-  const char* signature =
-      version == JetVersion::kJet4 ? "Standard Jet DB" : "Standard ACE DB";
+  const char* signature = format.ace ? "Standard ACE DB" : "Standard Jet DB";
   std::memcpy(p.data() + kSignatureOffset, signature, 16);
   p[kVersionOffset] = uint8_t(version);
   std::memcpy(p.data() + kMaskedStart, kMaskedPrefix, sizeof kMaskedPrefix);
-  PutU16(p.data() + kCodePageOffset, code_page);
-  std::span<uint8_t> stored(p.data() + kPasswordOffset, kPasswordJet4);
+  Write16(p, kCodePageOffset, code_page);
+  std::span<uint8_t> stored(p.data() + kPasswordOffset, format.header_password_size);
   for (size_t c = 0; c < password.size() && 2 * c < stored.size(); ++c)
     stored[2 * c] = uint8_t(password[c]);  // UCS-2, Latin-1 range
-  MaskPassword(stored, date_created);
+  if (format.header_password_dated) MaskPassword(stored, date_created);
   std::memcpy(p.data() + kUnknown6AOffset, kUnknown6A, sizeof kUnknown6A);
-  PutU16(p.data() + kSortOrderOffset, sort_order);
+  Write16(p, format.header_sort_order_offset, sort_order);
   p[kSortVersionOffset] = sort_version;
-  std::memcpy(p.data() + kDateOffset, &date_created, sizeof date_created);
+  Write64(p, kDateOffset, std::bit_cast<uint64_t>(date_created));
   std::memcpy(p.data() + kEngineBuildOffset, kEngineBuild, sizeof kEngineBuild);
-  Rc4(kHeaderKey, std::span(p).subspan(kMaskedStart, kMaskedJet4));
+  Rc4(kHeaderKey, std::span(p).subspan(kMaskedStart, format.header_masked_size));
   for (size_t i = kTrailerPatternStart + 1; i < p.size(); i += 2) p[i] = 0x01;
   return p;
 }
@@ -151,12 +134,12 @@ void CheckPassword(const HeaderPage& header, const std::string& given,
                    const std::string& file) {
   if (!header.has_password) return;
   std::vector<uint8_t> expected(header.password.size(), 0);
-  bool jet3 = header.version == JetVersion::kJet3;
+  const bool ucs2 = JetFormat::For(header.version).unicode_text;
   size_t at = 0;
   for (unsigned char c : given) {
     if (at >= expected.size()) { at = expected.size() + 1; break; }
     expected[at++] = c;
-    if (!jet3) at++;  // UCS-2, Latin-1 range
+    if (ucs2) at++;  // Latin-1 range
   }
   if (at > expected.size() || expected != header.password) {
     throw Error(kErrNotValidPassword, "Not a valid password for file " + file + ".");

@@ -31,47 +31,37 @@
 #include <set>
 
 #include "db/engine/error.h"
+#include "db/engine/format/coding.h"
 #include "db/engine/format/data_page.h"
 
 namespace corvalin::engine {
 namespace {
 
-struct IndexPageLayout {
-  size_t prev, next, tail, prefix, prefix_size, mask, mask_size;
-  size_t entries() const { return mask + mask_size; }
-};
-constexpr IndexPageLayout kJet3Index{8, 12, 16, 20, 1, 22, 226};
-constexpr IndexPageLayout kJet4Index{12, 16, 20, 24, 2, 27, 453};
-
 constexpr size_t kRowPointerSize = 4;
 constexpr size_t kChildPointerSize = 4;
-
-uint32_t Le32(std::span<const uint8_t> b, size_t at) {
-  return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
-         uint32_t(b[at + 3]) << 24;
-}
 
 }  // namespace
 
 IndexPage DecodeIndexPage(std::span<const uint8_t> page, const JetFormat& format,
                           const std::string& file, uint32_t page_number) {
-  const IndexPageLayout& lay = format.unicode_text ? kJet4Index : kJet3Index;
-  if (page.size() <= lay.entries())
+  const IndexPageLayout& lay = *format.index_layout;
+  if (page.size() <= lay.entries)
     throw DamagedPage(file, page_number, "index page too short");
   if (page[0] != kIndexNodePageType && page[0] != kIndexLeafPageType)
     throw DamagedPage(file, page_number, "not an index page");
   IndexPage out;
   out.leaf = page[0] == kIndexLeafPageType;
-  out.owner = Le32(page, 4);
-  out.prev_page = Le32(page, lay.prev);
-  out.next_page = Le32(page, lay.next);
-  out.tail_page = Le32(page, lay.tail);
-  out.prefix_length = page[lay.prefix];
-  if (lay.prefix_size == 2) out.prefix_length |= uint16_t(page[lay.prefix + 1] << 8);
+  const DamagedAt where{.file = file, .page = page_number};
+  out.owner = Read32(page, 4, where);
+  out.prev_page = Read32(page, lay.prev, where);
+  out.next_page = Read32(page, lay.next, where);
+  out.tail_page = Read32(page, lay.tail, where);
+  out.prefix_length = lay.prefix_size == 2 ? Read16(page, lay.prefix, where)
+                                           : Read8(page, lay.prefix, where);
 
-  const size_t area = page.size() - lay.entries();
+  const size_t area = page.size() - lay.entries;
   const size_t trailer = kRowPointerSize + (out.leaf ? 0 : kChildPointerSize);
-  std::span<const uint8_t> data = page.subspan(lay.entries());
+  std::span<const uint8_t> data = page.subspan(lay.entries);
   size_t count = 0;
   for (size_t i = 0; i < lay.mask_size;) {
     // Eight bytes at a time where the mask has them.
@@ -112,11 +102,9 @@ IndexPage DecodeIndexPage(std::span<const uint8_t> page, const JetFormat& format
                 e.key.begin() + from_prefix);
       uint8_t t[8];
       for (size_t i = 0; i < trailer; ++i) t[i] = byte_at(key_size + i);
-      e.row.page = uint32_t(t[0]) << 16 | uint32_t(t[1]) << 8 | t[2];
+      e.row.page = Read24BE(t, 0);
       e.row.row = t[3];
-      if (!out.leaf)
-        e.child_page = uint32_t(t[4]) << 24 | uint32_t(t[5]) << 16 |
-                       uint32_t(t[6]) << 8 | t[7];
+      if (!out.leaf) e.child_page = Read32BE(t, 4);
     }
   }
   return out;
@@ -140,12 +128,11 @@ namespace {
 // An entry's trailer as stored: row pointer (big-endian page, row), and on
 // intermediate pages the child page.
 size_t TrailerBytes(const IndexEntry& e, bool leaf, uint8_t* t) {
-  t[0] = uint8_t(e.row.page >> 16);
-  t[1] = uint8_t(e.row.page >> 8);
-  t[2] = uint8_t(e.row.page);
-  t[3] = uint8_t(e.row.row);
+  std::span<uint8_t, 8> bytes(t, 8);
+  Write24BE(bytes, 0, e.row.page);
+  bytes[3] = uint8_t(e.row.row);
   if (leaf) return kRowPointerSize;
-  for (int i = 0; i < 4; ++i) t[4 + i] = uint8_t(e.child_page >> (8 * (3 - i)));
+  Write32BE(bytes, 4, e.child_page);
   return kRowPointerSize + kChildPointerSize;
 }
 
@@ -182,19 +169,19 @@ EntryArea MeasureEntries(std::span<const IndexEntry> entries, bool leaf,
 }
 
 bool AreaFits(const EntryArea& area, const IndexPageLayout& lay, size_t page_size) {
-  return lay.entries() + area.total <= page_size && area.total < lay.mask_size * 8;
+  return lay.entries + area.total <= page_size && area.total < lay.mask_size * 8;
 }
 
 }  // namespace
 
 bool IndexEntriesFit(std::span<const IndexEntry> entries, bool leaf, const JetFormat& format) {
-  const IndexPageLayout& lay = format.unicode_text ? kJet4Index : kJet3Index;
+  const IndexPageLayout& lay = *format.index_layout;
   return AreaFits(MeasureEntries(entries, leaf, lay), lay, format.page_size);
 }
 
 bool EncodeIndexPage(const IndexPage& page, const JetFormat& format,
                      std::span<uint8_t> out) {
-  const IndexPageLayout& lay = format.unicode_text ? kJet4Index : kJet3Index;
+  const IndexPageLayout& lay = *format.index_layout;
   const auto& entries = page.entries;
   const EntryArea measured = MeasureEntries(entries, page.leaf, lay);
   const size_t prefix = measured.prefix;
@@ -203,18 +190,17 @@ bool EncodeIndexPage(const IndexPage& page, const JetFormat& format,
   std::fill(out.begin(), out.end(), 0);
   out[0] = page.leaf ? kIndexLeafPageType : kIndexNodePageType;
   out[1] = 0x01;
-  auto put32 = [&](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out[at + i] = uint8_t(v >> (8 * i));
-  };
-  put32(4, page.owner);
-  put32(lay.prev, page.prev_page);
-  put32(lay.next, page.next_page);
-  put32(lay.tail, page.tail_page);
-  out[lay.prefix] = uint8_t(prefix);
-  if (lay.prefix_size == 2) out[lay.prefix + 1] = uint8_t(prefix >> 8);
+  Write32(out, 4, page.owner);
+  Write32(out, lay.prev, page.prev_page);
+  Write32(out, lay.next, page.next_page);
+  Write32(out, lay.tail, page.tail_page);
+  if (lay.prefix_size == 2)
+    Write16(out, lay.prefix, uint16_t(prefix));
+  else
+    Write8(out, lay.prefix, uint8_t(prefix));
   // Access sets the byte after the prefix length on intermediate pages.
   out[lay.prefix + lay.prefix_size] = page.leaf ? 0 : 1;
-  uint8_t* area = out.data() + lay.entries();
+  uint8_t* area = out.data() + lay.entries;
   size_t at = 0;
   for (size_t i = 0; i < entries.size(); ++i) {
     const IndexEntry& e = entries[i];
@@ -232,16 +218,12 @@ bool EncodeIndexPage(const IndexPage& page, const JetFormat& format,
     at += trailer - skip;
     out[lay.mask + at / 8] |= uint8_t(1u << (at % 8));
   }
-  size_t free = out.size() - lay.entries() - at;
-  out[2] = uint8_t(free);
-  out[3] = uint8_t(free >> 8);
+  size_t free = out.size() - lay.entries - at;
+  Write16(out, 2, uint16_t(free));
   return true;
 }
 
-IndexPageAreas IndexPageAreasFor(const JetFormat& format) {
-  const IndexPageLayout& lay = format.unicode_text ? kJet4Index : kJet3Index;
-  return {8, lay.prev, lay.next, lay.prefix, lay.prefix_size, lay.mask, lay.mask_size, lay.entries()};
-}
+IndexPageAreas IndexPageAreasFor(const JetFormat& format) { return *format.index_layout; }
 
 std::vector<IndexEntry> ReadIndexEntries(PageFile& file, const JetFormat& format,
                                          const IndexDef& index) {

@@ -52,18 +52,9 @@ bool EncodeIndexPage(const IndexPage& page, const JetFormat& format,
 // the kind `leaf` says, without writing them.
 bool IndexEntriesFit(std::span<const IndexEntry> entries, bool leaf, const JetFormat& format);
 
-// Where the parts of an index page lie (see the table in index_page.cpp),
-// for code that changes an encoded page in place.
-struct IndexPageAreas {
-  size_t unknown;      // bytes after the owner that the encoder leaves zero
-  size_t prev;         // previous page of the same level (ends `unknown`)
-  size_t next;         // next page of the same level
-  size_t prefix;       // shared prefix length
-  size_t prefix_size;  // its size in bytes
-  size_t mask;         // entry-end bitmap
-  size_t mask_size;
-  size_t entries;      // first byte of the entry area
-};
+// Where the parts of an index page lie, for code that changes an encoded
+// page in place (the format's index_layout).
+using IndexPageAreas = IndexPageLayout;
 IndexPageAreas IndexPageAreasFor(const JetFormat& format);
 
 // Every leaf entry of the index in key order: down the first children from

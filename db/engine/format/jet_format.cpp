@@ -20,10 +20,39 @@
 //   column entry size               18     25
 //   real-index entry size            8     12
 //   logical-index entry size        20     28
+//   header: masked block           126    128
+//   header: sort order            0x3A   0x6E
+//   header: password bytes          20     40 (UCS-2, XORed with the date)
+//
+// What each version can hold and how its keys sort:
+//
+//   fact                       Jet3  Jet4  ACE12  ACE14  ACE15  ACE16  ACE17
+//   "Standard ACE DB"           -     -     x      x      x      x      x
+//   Jet 4.0 provider opens it   x     x     -      -      -      -      -
+//   new files can be made       -     x     x      -      -      x      -
+//   password on new files       -     x     -      -      -      -      -
+//   MSysComplexColumns          -     -     x      x      x      x      x
+//   Large Number columns        -     -     -      -      -      x      x
+//   new text sort version       -     0     0      0      0      1      0
+//   text keys: General 97       x     -     -      -      -      -      -
+//   unversioned text: Legacy    -     x     x      -      -      -      -
+//   legacy Decimal keys         x     x     -      -      -      -      -
 #include "db/engine/format/jet_format.h"
+
+#include <iterator>
 
 namespace corvalin::engine {
 namespace {
+
+//   index page field              Jet3   Jet4 / ACE
+//   previous / next / tail page   8/12/16  12/16/20
+//   shared prefix length          20 (1)   24 (2)
+//   entry-end bitmap              22 (226) 27 (453)
+//   entries                       248      480
+constexpr IndexPageLayout kJet3Index{8, 8, 12, 16, 20, 1, 22, 226, 248};
+constexpr IndexPageLayout kJet4Index{8, 12, 16, 20, 24, 2, 27, 453, 480};
+static_assert(kJet3Index.mask + kJet3Index.mask_size == kJet3Index.entries);
+static_assert(kJet4Index.mask + kJet4Index.mask_size == kJet4Index.entries);
 
 constexpr JetFormat Jet3() {
   JetFormat f{};
@@ -52,6 +81,25 @@ constexpr JetFormat Jet3() {
   f.tdef_real_index_entry_size = 8;
   f.tdef_logical_index_entry_size = 20;
   f.tdef_name_length_size = 1;
+  f.tdef_real_index_tail = 0;
+  f.tdef_long_value_maps = false;
+  f.tdef_column_layout = &tdef::kJet3Layout;
+  f.index_layout = &kJet3Index;
+  f.ace = false;
+  f.jet4_provider = true;
+  f.creatable = false;
+  f.password_on_create = false;
+  f.complex_columns = false;
+  f.large_numbers = false;
+  f.new_text_sort_version = 0;
+  f.general97_text_keys = true;
+  f.legacy_text_sort_default = false;
+  f.legacy_decimal_keys = true;
+  f.header_masked_size = 126;
+  f.header_sort_order_offset = 0x3A;
+  f.header_password_size = 20;
+  f.header_sort_version = false;
+  f.header_password_dated = false;
   return f;
 }
 
@@ -82,6 +130,26 @@ constexpr JetFormat Jet4Like(JetVersion version) {
   f.tdef_real_index_entry_size = 12;
   f.tdef_logical_index_entry_size = 28;
   f.tdef_name_length_size = 2;
+  f.tdef_real_index_tail = 5;
+  f.tdef_long_value_maps = true;
+  f.tdef_column_layout = &tdef::kJet4Layout;
+  f.index_layout = &kJet4Index;
+  const bool jet4 = version == JetVersion::kJet4;
+  f.ace = !jet4;
+  f.jet4_provider = jet4;
+  f.creatable = jet4 || version == JetVersion::kAce12 || version == JetVersion::kAce16;
+  f.password_on_create = jet4;
+  f.complex_columns = !jet4;
+  f.large_numbers = version >= JetVersion::kAce16;
+  f.new_text_sort_version = version == JetVersion::kAce16 ? 1 : 0;
+  f.general97_text_keys = false;
+  f.legacy_text_sort_default = jet4 || version == JetVersion::kAce12;
+  f.legacy_decimal_keys = jet4;
+  f.header_masked_size = 128;
+  f.header_sort_order_offset = 0x6E;
+  f.header_password_size = 40;
+  f.header_sort_version = true;
+  f.header_password_dated = true;
   return f;
 }
 
@@ -99,6 +167,10 @@ constexpr JetFormat kFormats[] = {
 
 const JetFormat& JetFormat::For(JetVersion version) {
   return kFormats[static_cast<int>(version)];
+}
+
+const JetFormat* JetFormat::ForStored(uint32_t stored_version) {
+  return stored_version < std::size(kFormats) ? &kFormats[stored_version] : nullptr;
 }
 
 }  // namespace corvalin::engine

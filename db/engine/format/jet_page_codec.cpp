@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "db/engine/format/coding.h"
+
 namespace corvalin::engine {
 
 void Rc4(std::span<const uint8_t> key, std::span<uint8_t> data) {
@@ -21,8 +23,7 @@ void Rc4(std::span<const uint8_t> key, std::span<uint8_t> data) {
 
 void JetPageCodec::Decode(uint32_t page_number, std::span<uint8_t> page) const {
   const uint32_t k = key_ ^ page_number;
-  const uint8_t key[4] = {uint8_t(k), uint8_t(k >> 8), uint8_t(k >> 16), uint8_t(k >> 24)};
-  Rc4(key, page);
+  Rc4(Encode32(k), page);
 }
 
 void JetPageCodec::Encode(uint32_t page_number, std::span<uint8_t> page) const {

@@ -16,6 +16,7 @@
 
 #include <set>
 
+#include "db/engine/format/coding.h"
 #include "db/engine/format/data_page.h"
 #include "db/engine/format/usage_map.h"
 
@@ -29,10 +30,6 @@ constexpr size_t kChainPointerSize = 4;
 // room for an overflow pointer (4076 bytes on 4 KB pages).
 size_t MaxLongValueRow(const JetFormat& format) {
   return format.page_size - format.data_rows_offset - 6;
-}
-
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
 
 // A page of the column's with room for `size` bytes: its current page, or
@@ -58,21 +55,15 @@ uint32_t PageWithRoom(PageWriteSet& pages, const JetFormat& format,
   return page;
 }
 
-uint32_t RowPointerOf(uint32_t page, uint16_t row) { return page << 8 | (row & 0xFF); }
-
-
-uint32_t Get32(std::span<const uint8_t> p, size_t at) {
-  return uint32_t(p[at]) | uint32_t(p[at + 1]) << 8 |
-         uint32_t(p[at + 2]) << 16 | uint32_t(p[at + 3]) << 24;
-}
 
 Error LongValueError(const ValueContext& where, uint32_t page,
                      const std::string& what) {
-  return Error(kErrDamagedFile,
-               "cannot read the long value of column " + where.column +
-                   " of table " + where.table + " (page " +
-                   std::to_string(page) + " of file " + where.file +
-                   "): " + what);
+  return DamagedPage({.file = where.file,
+                      .page = page,
+                      .table = where.table,
+                      .column = where.column,
+                      .part = "long value"},
+                     what);
 }
 
 }  // namespace
@@ -106,9 +97,9 @@ Bytes ReadLongValue(PageFile& file, const JetFormat& format,
                     std::span<const uint8_t> header, const ValueContext& where) {
   if (header.size() < kLongValueHeaderSize)
     throw LongValueError(where, 0, "the value header is cut short");
-  uint32_t length = header[0] | header[1] << 8 | header[2] << 16;
+  uint32_t length = Read24(header, 0);
   uint8_t kind = header[3];
-  RowPointer ptr = DecodeRowPointer(Get32(header, 4));
+  RowPointer ptr = DecodeRowPointer(Read32(header, 4));
 
   if (kind == kLongValueInline) {
     if (header.size() - kLongValueHeaderSize < length)
@@ -146,7 +137,7 @@ Bytes ReadLongValue(PageFile& file, const JetFormat& format,
     }
     if (piece.size() < 4)
       throw LongValueError(where, ptr.page, "a chain row is cut short");
-    uint32_t next = Get32(piece, 0);
+    uint32_t next = Read32(piece, 0);
     size_t take = std::min<size_t>(piece.size() - 4, length - out.size());
     out.insert(out.end(), piece.begin() + 4, piece.begin() + 4 + take);
     if (out.size() >= length) return out;
@@ -166,9 +157,7 @@ std::vector<uint8_t> WriteLongValue(PageWriteSet& pages, const JetFormat& format
                                  where.table + " is larger than 16 MB");
   std::vector<uint8_t> header(kLongValueHeaderSize, 0);
   uint32_t length = static_cast<uint32_t>(value.size());
-  header[0] = uint8_t(length);
-  header[1] = uint8_t(length >> 8);
-  header[2] = uint8_t(length >> 16);
+  Write24(header, 0, length);
   if (value.size() <= kMaxInlineLongValue &&
       kLongValueHeaderSize + value.size() <= room_in_row) {
     header[3] = kLongValueInline;
@@ -180,7 +169,7 @@ std::vector<uint8_t> WriteLongValue(PageWriteSet& pages, const JetFormat& format
     uint32_t page = PageWithRoom(pages, format, target, value.size());
     uint16_t row = AddDataPageRow(pages.Modify(page), format, value);
     header[3] = kLongValueSingleRow;
-    Put32(header.data() + 4, RowPointerOf(page, row));
+    Write32(header, 4, EncodeRowPointer(page, row));
     return header;
   }
   // A chain: each row holds the pointer to the next row, then its piece.
@@ -197,10 +186,10 @@ std::vector<uint8_t> WriteLongValue(PageWriteSet& pages, const JetFormat& format
   for (size_t i = 0; i + 1 < rows.size(); ++i) {
     PageData& p = pages.Modify(rows[i].first);
     size_t entry = format.data_rows_offset + size_t(rows[i].second) * 2;
-    size_t start = (p[entry] | p[entry + 1] << 8) & kRowOffsetMask;
-    Put32(p.data() + start, RowPointerOf(rows[i + 1].first, rows[i + 1].second));
+    size_t start = Read16(p, entry) & kRowOffsetMask;
+    Write32(p, start, EncodeRowPointer(rows[i + 1].first, rows[i + 1].second));
   }
-  Put32(header.data() + 4, RowPointerOf(rows[0].first, rows[0].second));
+  Write32(header, 4, EncodeRowPointer(rows[0].first, rows[0].second));
   return header;
 }
 

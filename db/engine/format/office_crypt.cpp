@@ -49,6 +49,7 @@
 #include <vector>
 
 #include "db/engine/error.h"
+#include "db/engine/format/coding.h"
 #include "db/engine/format/jet_page_codec.h"
 #include "db/engine/format/value_encoder.h"
 
@@ -91,15 +92,6 @@ constexpr size_t kSaltSize = 16;
 constexpr size_t kVerifierSize = 16;
 constexpr size_t kSha1Size = 20;
 
-uint32_t Le32(std::span<const uint8_t> b, size_t at) {
-  return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
-         uint32_t(b[at + 3]) << 24;
-}
-
-std::array<uint8_t, 4> Le32Bytes(uint32_t v) {
-  return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-}
-
 Bytes Hash(const EVP_MD* md, std::initializer_list<std::span<const uint8_t>> parts) {
   Bytes out(EVP_MAX_MD_SIZE);
   unsigned int size = 0;
@@ -122,7 +114,7 @@ Bytes IteratedHash(const EVP_MD* md, std::span<const uint8_t> salt,
   EVP_MD_CTX* ctx = EVP_MD_CTX_new();
   bool ok = ctx != nullptr;
   for (uint64_t i = 0; ok && i < spin; ++i) {
-    const auto n = Le32Bytes(uint32_t(i));
+    const auto n = Encode32(uint32_t(i));
     std::copy(n.begin(), n.end(), input.begin());
     std::copy(h.begin(), h.end(), input.begin() + 4);
     ok = EVP_DigestInit_ex(ctx, md, nullptr) == 1 &&
@@ -297,16 +289,13 @@ Bytes PasswordBytes(const std::string& password) {
   std::u16string units = Utf8ToUtf16(password);
   if (units.size() > kMaxPasswordChars) units.resize(kMaxPasswordChars);
   Bytes out;
-  for (char16_t u : units) {
-    out.push_back(uint8_t(u));
-    out.push_back(uint8_t(u >> 8));
-  }
+  for (char16_t u : units) Append16(out, u);
   return out;
 }
 
 // The key of block b in AES CryptoAPI encryption, from the iterated hash.
 Bytes StandardKey(const Bytes& iterated, size_t key_bytes, uint32_t block) {
-  const auto b = Le32Bytes(block);
+  const auto b = Encode32(block);
   Bytes x = Hash(EVP_sha1(), {iterated, b});
   x.resize(64, 0);
   Bytes inner(64), outer(64);
@@ -344,7 +333,7 @@ class AesPageCodec : public PageCodec {
     const uint32_t block = page_number ^ encoding_key_;
     bool ok = page.size() % 16 == 0;
     if (md_) {
-      const Bytes iv = Fit(Hash(md_, {salt_, Le32Bytes(block)}), 16, 0);
+      const Bytes iv = Fit(Hash(md_, {salt_, Encode32(block)}), 16, 0);
       ok = ok && Aes(secret_, iv, page, encrypt);
     } else {
       ok = ok && Aes(StandardKey(secret_, key_bytes_, block), {}, page, encrypt);
@@ -362,7 +351,7 @@ class Rc4CryptoApiCodec : public PageCodec {
   Rc4CryptoApiCodec(Bytes base, size_t key_bytes, uint32_t encoding_key)
       : base_(std::move(base)), key_bytes_(key_bytes), encoding_key_(encoding_key) {}
   static Bytes Key(const Bytes& base, size_t key_bytes, uint32_t block) {
-    const auto b = Le32Bytes(block);
+    const auto b = Encode32(block);
     Bytes key = Fit(Hash(EVP_sha1(), {base, b}), key_bytes, 0);
     if (key_bytes == 5) key.resize(16, 0);
     return key;
@@ -382,7 +371,7 @@ class Rc4CryptoApiCodec : public PageCodec {
 
 std::shared_ptr<PageCodec> Agile(std::span<const uint8_t> info, uint32_t encoding_key,
                                  const std::string& password, const Description& d) {
-  if (info.size() < kAgileXmlOffset || Le32(info, 4) != kAgileReserved)
+  if (info.size() < kAgileXmlOffset || Read32(info, 4) != kAgileReserved)
     d.Damaged("agile reserved word");
   std::string_view xml(reinterpret_cast<const char*>(info.data()) + kAgileXmlOffset,
                        info.size() - kAgileXmlOffset);
@@ -443,7 +432,7 @@ std::shared_ptr<PageCodec> StandardAes(std::span<const uint8_t> verifier, uint32
   if (key_bits == 0) key_bits = 128;
   if (key_bits != 128 && key_bits != 192 && key_bits != 256) d.Damaged("AES key size");
   const size_t needed = 4 + kSaltSize + kVerifierSize + 4 + kAesVerifierHashSize;
-  if (verifier.size() < needed || Le32(verifier, 0) != kSaltSize) d.Damaged("AES verifier");
+  if (verifier.size() < needed || Read32(verifier, 0) != kSaltSize) d.Damaged("AES verifier");
   std::span<const uint8_t> salt = verifier.subspan(4, kSaltSize);
   const uint64_t iterations = (flags & kFlagAes) ? kStandardIterations : 0;
   Bytes iterated = IteratedHash(EVP_sha1(), salt, PasswordBytes(password), iterations);
@@ -463,16 +452,16 @@ std::shared_ptr<PageCodec> StandardAes(std::span<const uint8_t> verifier, uint32
 std::shared_ptr<PageCodec> CryptoApi(std::span<const uint8_t> info, uint32_t encoding_key,
                                      const std::string& password, const Description& d) {
   if (info.size() < kCryptoHeaderOffset) d.Damaged("CryptoAPI header");
-  const uint32_t flags = Le32(info, 4);
-  const size_t header_size = Le32(info, 8);
+  const uint32_t flags = Read32(info, 4);
+  const size_t header_size = Read32(info, 8);
   if (header_size < kCryptoHeaderFixed || header_size > info.size() - kCryptoHeaderOffset)
     d.Damaged("CryptoAPI header size");
   std::span<const uint8_t> header = info.subspan(kCryptoHeaderOffset, header_size);
   if (!(flags & kFlagCryptoApi)) d.Unsupported("an unknown kind of Office encryption");
-  uint32_t algorithm = Le32(header, 8);
-  uint32_t hash = Le32(header, 12);
+  uint32_t algorithm = Read32(header, 8);
+  uint32_t hash = Read32(header, 12);
   if (hash != 0 && hash != kHashSha1) d.Unsupported("a CryptoAPI hash other than SHA-1");
-  uint32_t key_bits = Le32(header, 16);
+  uint32_t key_bits = Read32(header, 16);
   const bool aes = (algorithm >= kAlgorithmAes128 && algorithm <= kAlgorithmAes256) ||
                    (algorithm == 0 && (flags & kFlagAes));
   if (aes) return StandardAes(info.subspan(kCryptoHeaderOffset + header_size), flags,
@@ -490,7 +479,7 @@ std::shared_ptr<PageCodec> CryptoApi(std::span<const uint8_t> info, uint32_t enc
 
   std::span<const uint8_t> verifier = info.subspan(kCryptoHeaderOffset + header_size);
   const size_t needed = 4 + kSaltSize + kVerifierSize + 4 + kSha1Size;
-  if (verifier.size() < needed || Le32(verifier, 0) != kSaltSize) d.Damaged("CryptoAPI verifier");
+  if (verifier.size() < needed || Read32(verifier, 0) != kSaltSize) d.Damaged("CryptoAPI verifier");
   std::span<const uint8_t> salt = verifier.subspan(4, kSaltSize);
   Bytes base = Hash(EVP_sha1(), {salt, PasswordBytes(password)});
   const size_t key_bytes = key_bits / 8;
@@ -514,10 +503,10 @@ std::shared_ptr<PageCodec> MakeOfficePageCodec(std::span<const uint8_t> header_p
                                                const std::string& file) {
   Description d(file);
   if (header_page.size() < kInfoOffset + 2) d.Damaged("too short");
-  const size_t length = header_page[kInfoOffset] | size_t(header_page[kInfoOffset + 1]) << 8;
+  const size_t length = Read16(header_page, kInfoOffset);
   if (length < 4 || length > header_page.size() - kInfoOffset - 2) d.Damaged("its length");
   std::span<const uint8_t> info = header_page.subspan(kInfoOffset + 2, length);
-  const unsigned major = info[0] | info[1] << 8, minor = info[2] | info[3] << 8;
+  const unsigned major = Read16(info, 0), minor = Read16(info, 2);
   if (major == 4 && minor == 4) return Agile(info, encoding_key, password, d);
   if ((major == 2 || major == 3 || major == 4) && minor == 2)
     return CryptoApi(info, encoding_key, password, d);

@@ -3,6 +3,10 @@
 // first (nothing points to them yet), then the changed pages in the order
 // they were first changed, so the caller decides what goes last (the table
 // definition with its row count).
+//
+// This is where two of the write rules (table_writer.h) are kept: rule 1,
+// as no page reaches the file before Commit and Discard drops them all,
+// and rule 2, by the order Commit writes in.
 #pragma once
 
 #include <cstdint>

@@ -31,6 +31,7 @@
 #include <cctype>
 
 #include "db/engine/error.h"
+#include "db/engine/format/coding.h"
 #include "db/engine/format/text_codec.h"
 #include "db/engine/format/value_encoder.h"
 
@@ -47,19 +48,9 @@ constexpr size_t kEntryHeaderSize = 8;
 constexpr uint16_t kTableChunk = 0x00;
 constexpr uint16_t kColumnChunk = 0x01;
 
-void Append16(Bytes& b, size_t v) {
-  b.push_back(uint8_t(v));
-  b.push_back(uint8_t(v >> 8));
-}
-void Append32(Bytes& b, size_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
-}
-void Put32(Bytes& b, size_t at, size_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
-}
 void AppendUnicodeName(Bytes& b, const std::string& name) {
   std::u16string units = Utf8ToUtf16(name);
-  Append16(b, units.size() * 2);
+  Append16(b, uint16_t(units.size() * 2));
   for (char16_t u : units) Append16(b, u);
 }
 
@@ -91,7 +82,9 @@ class Parser {
  public:
   Parser(std::span<const uint8_t> blob, bool jet3, const std::string& file,
          const std::string& table)
-      : blob_(blob), jet3_(jet3), file_(file), table_(table) {}
+      : blob_(blob),
+        bytes_(blob, {.file = file, .table = table, .part = "properties"}),
+        jet3_(jet3) {}
 
   std::vector<PropertyBlock> Parse() {
     Need(0, kSignatureSize, "it has no signature");
@@ -103,10 +96,10 @@ class Parser {
     size_t at = kSignatureSize;
     while (at < blob_.size()) {
       Need(at, kChunkHeaderSize, "a chunk is cut short");
-      const uint32_t length = U32(at);
+      const uint32_t length = bytes_.U32(at);
       if (length < kChunkHeaderSize) throw Damaged("a chunk has a bad length");
       Need(at, length, "a chunk runs past the end");
-      const uint16_t kind = U16(at + 4);
+      const uint16_t kind = bytes_.U16(at + 4);
       const size_t body = at + kChunkHeaderSize, end = at + length;
       if (kind == kNamesChunk) {
         ReadNames(body, end);
@@ -120,21 +113,15 @@ class Parser {
 
  private:
   Error Damaged(const std::string& what) const {
-    return Error(kErrDamagedFile, "damaged properties of table " + table_ +
-                                      " (file " + file_ + "): " + what);
+    return DamagedPage(bytes_.where(), what);
   }
   void Need(size_t at, size_t n, const char* what) const {
-    if (at > blob_.size() || n > blob_.size() - at) throw Damaged(what);
-  }
-  uint16_t U16(size_t at) const { return blob_[at] | blob_[at + 1] << 8; }
-  uint32_t U32(size_t at) const {
-    return uint32_t(blob_[at]) | uint32_t(blob_[at + 1]) << 8 |
-           uint32_t(blob_[at + 2]) << 16 | uint32_t(blob_[at + 3]) << 24;
+    if (!bytes_.Has(at, n)) throw Damaged(what);
   }
   // A 2-byte length and the text after it, which must end by `end`.
   std::string Name(size_t& at, size_t end) const {
     if (at + 2 > end) throw Damaged("a name is cut short");
-    const size_t length = U16(at);
+    const size_t length = bytes_.U16(at);
     at += 2;
     if (length > end - at) throw Damaged("a name runs past its chunk");
     auto text = blob_.subspan(at, length);
@@ -151,7 +138,7 @@ class Parser {
     PropertyBlock block;
     if (at >= end) return block;
     if (end - at < kNameBlockHeaderSize) throw Damaged("a name block is cut short");
-    const uint32_t name_length = U32(at);
+    const uint32_t name_length = bytes_.U32(at);
     if (name_length < kNameBlockHeaderSize || name_length > end - at)
       throw Damaged("a name block has a bad length");
     const size_t name_end = at + name_length;
@@ -162,11 +149,11 @@ class Parser {
     at = name_end;
     while (at < end) {
       if (end - at < kEntryHeaderSize) throw Damaged("a property is cut short");
-      const uint16_t entry_length = U16(at);
+      const uint16_t entry_length = bytes_.U16(at);
       if (entry_length < kEntryHeaderSize || entry_length > end - at)
         throw Damaged("a property has a bad length");
-      const uint16_t name_index = U16(at + 4);
-      const uint16_t value_length = U16(at + 6);
+      const uint16_t name_index = bytes_.U16(at + 4);
+      const uint16_t value_length = bytes_.U16(at + 6);
       if (value_length > entry_length - kEntryHeaderSize)
         throw Damaged("a property value runs past its entry");
       if (name_index >= names_.size())
@@ -183,9 +170,8 @@ class Parser {
   }
 
   std::span<const uint8_t> blob_;
+  ByteReader bytes_;
   bool jet3_;
-  const std::string& file_;
-  const std::string& table_;
   std::vector<std::string> names_;
 };
 
@@ -222,16 +208,16 @@ Bytes EncodeProperties(const PropertyBlock& table,
     const size_t name_start = chunks.size();
     Append32(chunks, 0);
     AppendUnicodeName(chunks, block.name);
-    Put32(chunks, name_start, chunks.size() - name_start);
+    Write32(chunks, name_start, uint32_t(chunks.size() - name_start));
     for (const Property& p : block.properties) {
-      Append16(chunks, kEntryHeaderSize + p.value.size());
+      Append16(chunks, uint16_t(kEntryHeaderSize + p.value.size()));
       chunks.push_back(0);  // DDL flag
       chunks.push_back(uint8_t(p.type));
-      Append16(chunks, number(p.name));
-      Append16(chunks, p.value.size());
+      Append16(chunks, uint16_t(number(p.name)));
+      Append16(chunks, uint16_t(p.value.size()));
       chunks.insert(chunks.end(), p.value.begin(), p.value.end());
     }
-    Put32(chunks, start, chunks.size() - start);
+    Write32(chunks, start, uint32_t(chunks.size() - start));
   };
   add_block(table, kTableChunk);
   for (const PropertyBlock& c : columns) add_block(c, kColumnChunk);
@@ -242,7 +228,7 @@ Bytes EncodeProperties(const PropertyBlock& table,
   Append32(out, 0);
   Append16(out, kNamesChunk);
   for (const std::string& n : names) AppendUnicodeName(out, n);
-  Put32(out, names_start, out.size() - names_start);
+  Write32(out, names_start, uint32_t(out.size() - names_start));
   out.insert(out.end(), chunks.begin(), chunks.end());
   return out;
 }

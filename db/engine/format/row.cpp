@@ -22,6 +22,7 @@
 
 #include <algorithm>
 
+#include "db/engine/format/coding.h"
 #include "db/engine/format/data_page.h"
 #include "db/engine/format/table_def_reader.h"
 #include "db/engine/format/value_codec.h"
@@ -31,8 +32,7 @@ namespace {
 
 Error BadRow(const std::string& file, const TableDef& table,
              const std::string& what) {
-  return Error(kErrDamagedFile, "damaged row in table " + table.name +
-                                    " of file " + file + ": " + what);
+  return DamagedPage({.file = file, .table = table.name, .part = "row"}, what);
 }
 
 bool HasVariableColumns(const TableDef& table) {
@@ -55,7 +55,7 @@ void SplitRowInto(const JetFormat& format, const TableDef& table,
   const size_t count_size = format.row_column_count_size;
   const size_t len = row.size();
   if (len < count_size) throw BadRow(file, table, "row shorter than its header");
-  size_t columns = jet3 ? row[0] : (row[0] | row[1] << 8);
+  size_t columns = count_size == 1 ? row[0] : Read16(row, 0);
   size_t mask_size = (columns + 7) / 8;
   if (mask_size + count_size > len)
     throw BadRow(file, table, "null mask larger than the row");
@@ -89,12 +89,12 @@ void SplitRowInto(const JetFormat& format, const TableDef& table,
       if (mask_size + 2 + count_size > len)
         throw BadRow(file, table, "variable column count outside the row");
       size_t at = len - mask_size - 2;
-      var_count = row[at] | row[at + 1] << 8;
+      var_count = Read16(row, at);
       if (at < count_size + 2 * (var_count + 1))
         throw BadRow(file, table, "variable offset table outside the row");
       for (size_t i = 0; i <= var_count; ++i) {
         size_t p = at - 2 * (i + 1);
-        var_offsets.push_back(row[p] | row[p + 1] << 8);
+        var_offsets.push_back(Read16(row, p));
       }
       fixed_end = at - 2 * (var_count + 1);
     }
@@ -190,11 +190,6 @@ size_t FixedEnd(const TableDef& table) {
   return end;
 }
 
-void Put16(std::vector<uint8_t>& out, size_t v) {
-  out.push_back(uint8_t(v));
-  out.push_back(uint8_t(v >> 8));
-}
-
 // The Jet3 jump table has an entry for each 256-byte boundary the row
 // crosses, counted from the row's whole length (its own bytes included).
 size_t Jet3JumpCount(size_t length_without_jumps) {
@@ -218,7 +213,7 @@ void LayOutParts(const JetFormat& format, const TableDef& table,
   if (format.row_column_count_size == 1) {
     parts.head.push_back(uint8_t(columns));
   } else {
-    Put16(parts.head, columns);
+    Append16(parts.head, uint16_t(columns));
   }
   const size_t fixed_start = parts.head.size();
   parts.head.resize(fixed_start + FixedEnd(table), 0);
@@ -252,9 +247,9 @@ void EncodeJet4Row(RowParts& parts, std::vector<uint8_t>& row) {
         row.insert(row.end(), parts.by_slot[v]->bytes.begin(), parts.by_slot[v]->bytes.end());
     }
     size_t eod = row.size();
-    Put16(row, eod);
-    for (size_t v = vars; v-- > 0;) Put16(row, offsets[v]);
-    Put16(row, vars);
+    Append16(row, uint16_t(eod));
+    for (size_t v = vars; v-- > 0;) Append16(row, uint16_t(offsets[v]));
+    Append16(row, uint16_t(vars));
   }
   row.insert(row.end(), parts.mask.begin(), parts.mask.end());
 }

@@ -56,6 +56,7 @@
 #include <algorithm>
 #include <set>
 
+#include "db/engine/format/coding.h"
 #include "db/engine/format/data_page.h"
 #include "db/engine/format/table_def_layout.h"
 #include "db/engine/format/table_def_reader.h"
@@ -68,38 +69,6 @@ using tdef::kIndexColumnSlots;
 using tdef::kUnusedColumn;
 using tdef::ColumnLayout;
 constexpr uint8_t kTdefPageType = tdef::kPageType;
-
-class Reader {
- public:
-  Reader(const std::vector<uint8_t>& b, const std::string& file,
-         const std::string& table, uint32_t page)
-      : b_(b), file_(file), table_(table), page_(page) {}
-  void Need(size_t at, size_t n) const {
-    if (at > b_.size() || n > b_.size() - at)
-      throw Error(kErrDamagedFile,
-                  "damaged definition of table " + table_ + " (page " +
-                      std::to_string(page_) + " of file " + file_ +
-                      "): it ends too early");
-  }
-  uint8_t U8(size_t at) const { Need(at, 1); return b_[at]; }
-  uint16_t U16(size_t at) const { Need(at, 2); return b_[at] | b_[at + 1] << 8; }
-  uint32_t U32(size_t at) const {
-    Need(at, 4);
-    return uint32_t(b_[at]) | uint32_t(b_[at + 1]) << 8 |
-           uint32_t(b_[at + 2]) << 16 | uint32_t(b_[at + 3]) << 24;
-  }
-  std::span<const uint8_t> Span(size_t at, size_t n) const {
-    Need(at, n);
-    return std::span<const uint8_t>(b_).subspan(at, n);
-  }
-  size_t size() const { return b_.size(); }
-
- private:
-  const std::vector<uint8_t>& b_;
-  const std::string& file_;
-  const std::string& table_;
-  uint32_t page_;
-};
 
 std::vector<uint8_t> LoadChain(PageFile& file, uint32_t first_page,
                                const std::string& name) {
@@ -117,8 +86,7 @@ std::vector<uint8_t> LoadChain(PageFile& file, uint32_t first_page,
                         "not a table definition page (table " + name + ")");
     const auto& d = *data;
     out.insert(out.end(), d.begin() + (out.empty() ? 0 : 8), d.end());
-    page = uint32_t(d[4]) | uint32_t(d[5]) << 8 | uint32_t(d[6]) << 16 |
-           uint32_t(d[7]) << 24;
+    page = Read32(d, tdef::kNextPageOffset);
   }
   return out;
 }
@@ -128,9 +96,11 @@ std::vector<uint8_t> LoadChain(PageFile& file, uint32_t first_page,
 TableDef ReadTableDefinition(PageFile& file, const JetFormat& format,
                              uint32_t first_page, const std::string& name) {
   std::vector<uint8_t> bytes = LoadChain(file, first_page, name);
-  Reader r(bytes, file.path(), name, first_page);
-  const bool jet3 = !format.unicode_text;
-  const ColumnLayout& lay = jet3 ? tdef::kJet3Layout : tdef::kJet4Layout;
+  const ByteReader r(bytes, {.file = file.path(),
+                            .page = first_page,
+                            .table = name,
+                            .part = "definition"});
+  const ColumnLayout& lay = *format.tdef_column_layout;
 
   TableDef t;
   t.name = name;
@@ -148,16 +118,16 @@ TableDef ReadTableDefinition(PageFile& file, const JetFormat& format,
   // Access allows 255 columns and 32 indexes; larger counts are damage and
   // would make us allocate without bound.
   if (column_count > 4096 || logical_count > 1024 || real_count > 1024)
-    r.Need(bytes.size(), 1);
+    throw DamagedPage(r.where(), "it counts more columns or indexes than a table can have");
 
   size_t at = format.tdef_index_entries_offset +
               size_t(real_count) * format.tdef_real_index_entry_size;
   auto read_name = [&]() {
     size_t len = format.tdef_name_length_size == 1 ? r.U8(at) : r.U16(at);
     at += format.tdef_name_length_size;
-    auto text = r.Span(at, len);
+    auto text = r.Bytes(at, len, "a name");
     at += len;
-    return jet3 ? DecodeCodePageText(text, 1252) : DecodeUnicodeText(text);
+    return format.unicode_text ? DecodeUnicodeText(text) : DecodeCodePageText(text, 1252);
   };
 
   size_t col_at = at;
@@ -216,7 +186,7 @@ TableDef ReadTableDefinition(PageFile& file, const JetFormat& format,
     ri.first_page = r.U32(at + 4);
     at += 8 + lay.index_skip;
     ri.flags = r.U8(at);
-    at += 1 + (jet3 ? 0 : 5);
+    at += 1 + format.tdef_real_index_tail;
   }
   for (uint32_t i = 0; i < logical_count; ++i) {
     at += lay.index_skip;
@@ -226,7 +196,7 @@ TableDef ReadTableDefinition(PageFile& file, const JetFormat& format,
     x.index_type = r.U8(at + 19);
     at += 20 + lay.index_skip;
     if (x.real_index_number < 0 || uint32_t(x.real_index_number) >= real_count)
-      r.Need(bytes.size(), 1);  // points at no real index: damaged
+      throw DamagedPage(r.where(), "index " + std::to_string(i) + " names no real index");
     const RealIndex& ri = reals[x.real_index_number];
     x.columns = ri.columns;
     x.first_page = ri.first_page;
@@ -240,7 +210,7 @@ TableDef ReadTableDefinition(PageFile& file, const JetFormat& format,
   for (IndexDef& x : t.indexes) x.name = read_name();
   // Jet4+: the usage maps of long value columns, until a column number of
   // 0xFFFF (or the end of the definition).
-  while (!jet3 && at + 2 <= r.size()) {
+  while (format.tdef_long_value_maps && at + 2 <= r.size()) {
     uint16_t col = r.U16(at);
     if (col == kUnusedColumn || at + 10 > r.size()) break;
     t.long_value_maps.push_back({col, r.U32(at + 2), r.U32(at + 6)});

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "db/engine/error.h"
+#include "db/engine/format/coding.h"
 #include "db/engine/format/data_page.h"
 #include "db/engine/format/index_page.h"
 #include "db/engine/format/table_def_layout.h"
@@ -22,20 +23,6 @@ namespace {
 
 using namespace tdef;
 
-void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
-  b[at] = uint8_t(v);
-  b[at + 1] = uint8_t(v >> 8);
-}
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
-}
-void Append16(std::vector<uint8_t>& b, uint16_t v) {
-  b.push_back(uint8_t(v));
-  b.push_back(uint8_t(v >> 8));
-}
-void Append32(std::vector<uint8_t>& b, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
-}
 void AppendName(std::vector<uint8_t>& b, const std::string& name) {
   std::u16string text = Utf8ToUtf16(name);
   Append16(b, uint16_t(text.size() * 2));
@@ -62,8 +49,6 @@ uint16_t FixedSize(DataType type) {
   }
 }
 
-uint32_t RowPointerOf(uint32_t page, uint16_t row) { return page << 8 | row; }
-
 // Adds usage map rows to data pages allocated as they fill.
 class MapRows {
  public:
@@ -75,7 +60,7 @@ class MapRows {
       InitDataPage(pages_.Modify(page_), format_, 0);
     }
     uint16_t n = AddDataPageRow(pages_.Modify(page_), format_, row);
-    return RowPointerOf(page_, n);
+    return EncodeRowPointer(page_, n);
   }
 
  private:
@@ -117,7 +102,7 @@ void WriteTableDefinition(PageWriteSet& pages, const JetFormat& format, TableDef
   if (!format.unicode_text)
     throw Error(kErrNotSupported, "making tables in Access 97 files is not supported (file " +
                                       pages.file().path() + ")");
-  const ColumnLayout& lay = kJet4Layout;
+  const ColumnLayout& lay = *format.tdef_column_layout;
   const size_t first_allocated = pages.allocated().size();
   table.page = pages.Allocate();
 
@@ -146,22 +131,22 @@ void WriteTableDefinition(PageWriteSet& pages, const JetFormat& format, TableDef
   std::vector<uint8_t> b(format.tdef_index_entries_offset, 0);
   b[0] = kPageType;
   b[1] = 0x01;
-  Put32(b, kMagicOffset, kTableMagic);
-  Put32(b, format.tdef_row_count_offset, 0);
-  Put32(b, format.tdef_autonumber_offset, 0);
+  Write32(b, kMagicOffset, kTableMagic);
+  Write32(b, format.tdef_row_count_offset, 0);
+  Write32(b, format.tdef_autonumber_offset, 0);
   b[kAutoNumberEnabledOffset] = 1;
   b[format.tdef_table_type_offset] = table.table_type;
   uint16_t var_columns = 0;
   for (const ColumnDef& c : table.columns) var_columns += c.fixed ? 0 : 1;
   table.max_columns = uint16_t(table.columns.size());
   table.var_columns = var_columns;
-  Put16(b, format.tdef_max_columns_offset, table.max_columns);
-  Put16(b, format.tdef_var_columns_offset, var_columns);
-  Put16(b, format.tdef_column_count_offset, uint16_t(table.columns.size()));
-  Put32(b, format.tdef_index_count_offset, uint32_t(table.indexes.size()));
-  Put32(b, format.tdef_real_index_count_offset, uint32_t(table.indexes.size()));
-  Put32(b, format.tdef_owned_pages_offset, table.owned_pages_map);
-  Put32(b, format.tdef_free_pages_offset, table.free_pages_map);
+  Write16(b, format.tdef_max_columns_offset, table.max_columns);
+  Write16(b, format.tdef_var_columns_offset, var_columns);
+  Write16(b, format.tdef_column_count_offset, uint16_t(table.columns.size()));
+  Write32(b, format.tdef_index_count_offset, uint32_t(table.indexes.size()));
+  Write32(b, format.tdef_real_index_count_offset, uint32_t(table.indexes.size()));
+  Write32(b, format.tdef_owned_pages_offset, table.owned_pages_map);
+  Write32(b, format.tdef_free_pages_offset, table.free_pages_map);
   // Per real index: 4 unknown, distinct keys, 4 unknown; all 0 when empty.
   b.resize(b.size() + table.indexes.size() * format.tdef_real_index_entry_size, 0);
 
@@ -169,12 +154,12 @@ void WriteTableDefinition(PageWriteSet& pages, const JetFormat& format, TableDef
     const size_t e = b.size();
     b.resize(e + format.tdef_column_entry_size, 0);
     b[e] = uint8_t(c.type);
-    Put32(b, e + kColumnMagicOffset, kTableMagic);
-    Put16(b, e + lay.number, c.column_id);
-    Put16(b, e + lay.var_index, c.var_index);
-    Put16(b, e + lay.column_index, c.column_index);
+    Write32(b, e + kColumnMagicOffset, kTableMagic);
+    Write16(b, e + lay.number, c.column_id);
+    Write16(b, e + lay.var_index, c.var_index);
+    Write16(b, e + lay.column_index, c.column_index);
     if (c.type == DataType::kText || c.type == DataType::kMemo) {
-      Put16(b, e + lay.sort_order, c.sort_order);
+      Write16(b, e + lay.sort_order, c.sort_order);
       b[e + lay.sort_version] = c.sort_version;
     } else if (c.type == DataType::kDecimal) {
       b[e + lay.precision] = c.precision;
@@ -182,26 +167,26 @@ void WriteTableDefinition(PageWriteSet& pages, const JetFormat& format, TableDef
     }
     b[e + lay.flags] = c.flags;
     b[e + lay.ext_flags] = c.compressed_unicode ? kExtCompressedUnicode : 0;
-    Put16(b, e + lay.fixed_offset, c.fixed_offset);
-    Put16(b, e + lay.length, c.length);
+    Write16(b, e + lay.fixed_offset, c.fixed_offset);
+    Write16(b, e + lay.length, c.length);
   }
   for (const ColumnDef& c : table.columns) AppendName(b, c.name);
 
   for (const IndexDef& x : table.indexes) {
     const size_t e = b.size();
     b.resize(e + kJet4RealIndexBlockSize, 0);
-    Put32(b, e, kIndexMagic);
+    Write32(b, e, kIndexMagic);
     for (int s = 0; s < kIndexColumnSlots; ++s) {
       size_t at = e + 4 + size_t(s) * 3;
       if (size_t(s) < x.columns.size()) {
-        Put16(b, at, x.columns[s].column_id);
+        Write16(b, at, x.columns[s].column_id);
         b[at + 2] = x.columns[s].ascending ? kColumnAscending : 0;
       } else {
-        Put16(b, at, kUnusedColumn);
+        Write16(b, at, kUnusedColumn);
       }
     }
-    Put32(b, e + 4 + kIndexColumnSlots * 3, x.used_pages);
-    Put32(b, e + 8 + kIndexColumnSlots * 3, x.first_page);
+    Write32(b, e + 4 + kIndexColumnSlots * 3, x.used_pages);
+    Write32(b, e + 8 + kIndexColumnSlots * 3, x.first_page);
     b[e + kJet4IndexFlagsOffset] = x.flags;
   }
   for (const IndexDef& x : table.indexes) {
@@ -223,7 +208,7 @@ void WriteTableDefinition(PageWriteSet& pages, const JetFormat& format, TableDef
     Append32(b, m.free_map);
   }
   Append16(b, kUnusedColumn);
-  Put32(b, kLengthOffset, uint32_t(b.size()));
+  Write32(b, kLengthOffset, uint32_t(b.size()));
 
   // Onto the chain: the first page holds page_size bytes, each next one
   // page_size - 8 after its own header.
@@ -242,12 +227,11 @@ void WriteTableDefinition(PageWriteSet& pages, const JetFormat& format, TableDef
     std::copy(b.begin() + at, b.begin() + at + n, out.begin() + start);
     at += n;
     size_t free = page_size - start - n;
-    out[kFreeSpaceOffset] = uint8_t(free);
-    out[kFreeSpaceOffset + 1] = uint8_t(free >> 8);
+    Write16(out, kFreeSpaceOffset, uint16_t(free));
     if (at >= b.size()) break;
     uint32_t next = pages.Allocate();
     PageData& again = pages.Modify(page);
-    for (int i = 0; i < 4; ++i) again[kNextPageOffset + i] = uint8_t(next >> (8 * i));
+    Write32(again, kNextPageOffset, next);
     page = next;
   }
 

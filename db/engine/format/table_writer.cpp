@@ -8,6 +8,7 @@
 #include <set>
 
 #include "db/engine/error.h"
+#include "db/engine/format/coding.h"
 #include "db/engine/format/data_page.h"
 #include "db/engine/format/index_key.h"
 #include "db/engine/format/index_writer.h"
@@ -21,16 +22,21 @@ namespace {
 
 constexpr size_t kDistinctKeysOffset = 4;  // within a real index entry
 
-uint32_t Get32(const PageData& p, size_t at) {
-  return uint32_t(p[at]) | uint32_t(p[at + 1]) << 8 | uint32_t(p[at + 2]) << 16 |
-         uint32_t(p[at + 3]) << 24;
-}
-void Put32(PageData& p, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[at + i] = uint8_t(v >> (8 * i));
-}
-
 bool IsLongValue(const ColumnDef& c) {
   return c.type == DataType::kMemo || c.type == DataType::kOle;
+}
+
+// A random (version 4) GUID for a Replication ID AutoNumber.
+Guid NewGuid() {
+  static std::mt19937_64 random{std::random_device{}()};
+  Guid g;
+  for (size_t b = 0; b < 16; b += 8) {
+    uint64_t r = random();
+    for (int k = 0; k < 8; ++k) g.bytes[b + k] = uint8_t(r >> (8 * k));
+  }
+  g.bytes[7] = uint8_t((g.bytes[7] & 0x0F) | 0x40);  // version 4
+  g.bytes[8] = uint8_t((g.bytes[8] & 0x3F) | 0x80);
+  return g;
 }
 
 }  // namespace
@@ -71,6 +77,7 @@ TableWriter::TableWriter(std::shared_ptr<Database> database,
   }
 }
 
+// Rule 1: the values' own checks, before any page changes.
 void TableWriter::Check(const std::vector<Value>& values) const {
   const TableDef& t = *table_;
   if (values.size() != t.columns.size())
@@ -157,6 +164,10 @@ void TableWriter::Encode(size_t i, const Value& value, size_t room, NewField& f)
   }
 }
 
+// The data page that takes a row of `row_size` bytes: the one the last row
+// went to, or the last the free-space map lists, while it has room (rule
+// 6: by its recorded free space); else a new one, owned by the table and
+// listed as having room (rule 3), the full one leaving the free-space map.
 uint32_t TableWriter::PageFor(size_t row_size) {
   const TableDef& t = *table_;
   auto usable = [&](uint32_t n) {
@@ -185,9 +196,123 @@ uint32_t TableWriter::PageFor(size_t row_size) {
   return page;
 }
 
-RowId TableWriter::Insert(std::vector<Value> values) {
+// Numbers: AutoNumbers first, so that the checks and the keys see the
+// final values.
+void TableWriter::GiveNumbers(std::vector<Value>& values, Counters& counters) {
   const TableDef& t = *table_;
-  const std::string& file = database_->path();
+  for (size_t i = 0; i < t.columns.size(); ++i) {
+    const ColumnDef& c = t.columns[i];
+    if (c.autonumber && c.type == DataType::kLong) {
+      if (IsNull(values[i])) {
+        if (counters.last_number >= 0x7FFFFFFF)
+          throw Error(kErrTooLong, "table " + t.name + " has used up its AutoNumbers");
+        values[i] = static_cast<int32_t>(counters.last_number + 1);
+      }
+      if (const auto* v = std::get_if<int32_t>(&values[i]);
+          v && *v > 0 && uint32_t(*v) > counters.last_number)
+        counters.last_number = uint32_t(*v);
+    } else if (c.guid_autonumber && IsNull(values[i])) {
+      values[i] = NewGuid();
+    }
+  }
+}
+
+// Keys (rule 1): every index's key and where it goes, and the unique
+// indexes' refusals, before any page changes.
+void TableWriter::MakeKeys(const std::vector<Value>& values) {
+  const TableDef& t = *table_;
+  keys_.resize(real_indexes_.size());
+  size_t key_count = 0;
+  for (size_t i : real_indexes_) {
+    const IndexDef& x = t.indexes[i];
+    if (!IndexHoldsRow(t, x, values)) continue;
+    Key& k = keys_[key_count];
+    k.index = &x;
+    EncodeIndexKey(format_, t, x, values, k.bytes);
+    k.distinct = false;
+    k.spot = FindIndexSpot(pages_, index_pages_, format_, x, k.bytes);
+    k.distinct = !k.spot.has_key;
+    if (!k.distinct && RefusesDuplicate(x, values))
+      throw Error(kErrDuplicateKey, "the record would put a duplicate value in index " +
+                                        x.name + " of table " + t.name + " (file " +
+                                        database_->path() + ")");
+    ++key_count;
+  }
+  keys_.resize(key_count);
+}
+
+bool TableWriter::RefusesDuplicate(const IndexDef& x, const std::vector<Value>& values) const {
+  const TableDef& t = *table_;
+  bool unique = false;
+  for (const IndexDef& y : t.indexes)
+    if (y.real_index_number == x.real_index_number && y.unique) unique = true;
+  if (!unique) return false;
+  // Nulls never collide in a unique index.
+  for (const IndexColumn& col : x.columns) {
+    size_t pos = 0;
+    IndexedColumn(t, x, col, &pos);
+    if (IsNull(values[pos])) return false;
+  }
+  return true;
+}
+
+// The row, encoded (its long values written to their pages: they take the
+// room the row has left) and checked for size (rule 1), then placed on a
+// data page with room (rules 3 and 6).
+RowId TableWriter::PlaceRow(const std::vector<Value>& values) {
+  const TableDef& t = *table_;
+  size_t room = format_.max_row_size > fixed_overhead_
+                    ? format_.max_row_size - fixed_overhead_
+                    : 0;
+  fields_.resize(t.columns.size());
+  for (size_t i = 0; i < t.columns.size(); ++i) {
+    if (!IsLongValue(t.columns[i])) {
+      Encode(i, values[i], 0, fields_[i]);
+      room -= std::min(room, fields_[i].bytes.size());
+    }
+  }
+  for (size_t i = 0; i < t.columns.size(); ++i) {
+    if (IsLongValue(t.columns[i])) {
+      Encode(i, values[i], room, fields_[i]);
+      room -= std::min(room, fields_[i].bytes.size());
+    }
+  }
+  EncodeRow(format_, t, fields_, row_buffers_, row_);
+  if (row_.size() > format_.max_row_size)
+    throw Error(kErrTooLong, "the record is too large for table " + t.name + " (" +
+                                 std::to_string(row_.size()) + " bytes; a row holds " +
+                                 std::to_string(format_.max_row_size) + ")");
+  uint32_t page = PageFor(row_.size());
+  return RowId{page, AddDataPageRow(pages_.Modify(page), format_, row_)};
+}
+
+// Rule 3: every page this save allocated, map pages included (marking one
+// may allocate another, which the loop then reaches), is in use in the
+// file's global map.
+void TableWriter::MarkNewPagesUsed() {
+  for (size_t n = 0; n < pages_.allocated().size(); ++n)
+    SetUsageMapBit(pages_, format_, kGlobalUsageMapRow, pages_.allocated()[n], false,
+                   UsageMapKind::kGlobalFree);
+}
+
+// Counters (rules 2 and 4): the table definition is changed last, so that
+// it is written after every other page of the save.
+void TableWriter::WriteCounters(const Counters& counters) {
+  PageData& def = pages_.Modify(table_->page);
+  const DamagedAt where{.file = database_->path(), .page = table_->page, .table = table_->name};
+  Write32(def, format_.tdef_row_count_offset, counters.row_count + 1, where, "the row count");
+  Write32(def, format_.tdef_autonumber_offset, counters.last_number, where,
+          "the last AutoNumber");
+  for (const Key& k : keys_) {
+    if (!k.distinct) continue;
+    size_t at = format_.tdef_index_entries_offset +
+                size_t(k.index->real_index_number) * format_.tdef_real_index_entry_size +
+                kDistinctKeysOffset;
+    if (Fits(def.size(), at, 4)) Write32(def, at, Read32(def, at) + 1);
+  }
+}
+
+RowId TableWriter::Insert(std::vector<Value> values) {
   const uint32_t saved_page = current_page_;
   saved_long_values_ = long_values_;
   index_pages_.Begin(pages_.file());
@@ -195,120 +320,27 @@ RowId TableWriter::Insert(std::vector<Value> values) {
   // record refused before then (a duplicate key) keeps it.
   bool indexes_changed = false;
   try {
-    const PageData& tdef = pages_.View(t.page);
-    uint32_t row_count = Get32(tdef, format_.tdef_row_count_offset);
-    uint32_t last_number = Get32(tdef, format_.tdef_autonumber_offset);
-
-    // AutoNumbers first: the checks and the keys see the final values.
-    for (size_t i = 0; i < t.columns.size(); ++i) {
-      const ColumnDef& c = t.columns[i];
-      if (c.autonumber && c.type == DataType::kLong) {
-        if (IsNull(values[i])) {
-          if (last_number >= 0x7FFFFFFF)
-            throw Error(kErrTooLong, "table " + t.name + " has used up its AutoNumbers");
-          values[i] = static_cast<int32_t>(last_number + 1);
-        }
-        if (const auto* v = std::get_if<int32_t>(&values[i]); v && *v > 0 &&
-                                                              uint32_t(*v) > last_number)
-          last_number = uint32_t(*v);
-      } else if (c.guid_autonumber && IsNull(values[i])) {
-        static std::mt19937_64 random{std::random_device{}()};
-        Guid g;
-        for (size_t b = 0; b < 16; b += 8) {
-          uint64_t r = random();
-          for (int k = 0; k < 8; ++k) g.bytes[b + k] = uint8_t(r >> (8 * k));
-        }
-        g.bytes[7] = uint8_t((g.bytes[7] & 0x0F) | 0x40);  // version 4
-        g.bytes[8] = uint8_t((g.bytes[8] & 0x3F) | 0x80);
-        values[i] = g;
-      }
-    }
+    const ByteReader tdef(pages_.View(table_->page),
+                          {.file = database_->path(), .page = table_->page,
+                           .table = table_->name});
+    Counters counters{tdef.U32(format_.tdef_row_count_offset, "the row count"),
+                      tdef.U32(format_.tdef_autonumber_offset, "the last AutoNumber")};
+    GiveNumbers(values, counters);
     Check(values);
-
-    // Keys, and the unique indexes' refusals, before anything is written.
-    std::vector<Key>& keys = keys_;
-    keys.resize(real_indexes_.size());
-    size_t key_count = 0;
-    for (size_t i : real_indexes_) {
-      const IndexDef& x = t.indexes[i];
-      if (!IndexHoldsRow(t, x, values)) continue;
-      Key& k = keys[key_count];
-      k.index = &x;
-      EncodeIndexKey(format_, t, x, values, k.bytes);
-      k.distinct = false;
-      k.spot = FindIndexSpot(pages_, index_pages_, format_, x, k.bytes);
-      k.distinct = !k.spot.has_key;
-      if (!k.distinct) {
-        bool unique = false;
-        for (const IndexDef& y : t.indexes)
-          if (y.real_index_number == x.real_index_number && y.unique) unique = true;
-        bool any_null = false;
-        for (const IndexColumn& col : x.columns) {
-          size_t pos = 0;
-          IndexedColumn(t, x, col, &pos);
-          any_null = any_null || IsNull(values[pos]);
-        }
-        // Nulls never collide in a unique index.
-        if (unique && !any_null)
-          throw Error(kErrDuplicateKey, "the record would put a duplicate value in index " +
-                                            x.name + " of table " + t.name + " (file " + file +
-                                            ")");
-      }
-      ++key_count;
-    }
-    keys.resize(key_count);
-
-    // The row: long values take the room the row has left.
-    size_t room = format_.max_row_size > fixed_overhead_
-                      ? format_.max_row_size - fixed_overhead_
-                      : 0;
-    std::vector<NewField>& fields = fields_;
-    fields.resize(t.columns.size());
-    for (size_t i = 0; i < t.columns.size(); ++i) {
-      if (!IsLongValue(t.columns[i])) {
-        Encode(i, values[i], 0, fields[i]);
-        room -= std::min(room, fields[i].bytes.size());
-      }
-    }
-    for (size_t i = 0; i < t.columns.size(); ++i) {
-      if (IsLongValue(t.columns[i])) {
-        Encode(i, values[i], room, fields[i]);
-        room -= std::min(room, fields[i].bytes.size());
-      }
-    }
-    std::vector<uint8_t>& row = row_;
-    EncodeRow(format_, t, fields, row_buffers_, row);
-    if (row.size() > format_.max_row_size)
-      throw Error(kErrTooLong, "the record is too large for table " + t.name + " (" +
-                                   std::to_string(row.size()) + " bytes; a row holds " +
-                                   std::to_string(format_.max_row_size) + ")");
-    uint32_t page = PageFor(row.size());
-    RowId id{page, AddDataPageRow(pages_.Modify(page), format_, row)};
-
+    MakeKeys(values);
+    const RowId id = PlaceRow(values);
     indexes_changed = true;
-    for (const Key& k : keys)
-      InsertIndexEntry(pages_, index_pages_, format_, *k.index, t.page, k.bytes, id, &k.spot);
-
-    // Every new page is in use in the file's global map (its map pages too).
-    for (size_t n = 0; n < pages_.allocated().size(); ++n)
-      SetUsageMapBit(pages_, format_, kGlobalUsageMapRow, pages_.allocated()[n], false,
-                     UsageMapKind::kGlobalFree);
-
-    // The table definition last: a save cut short leaves the old counts.
-    PageData& def = pages_.Modify(t.page);
-    Put32(def, format_.tdef_row_count_offset, row_count + 1);
-    Put32(def, format_.tdef_autonumber_offset, last_number);
-    for (const Key& k : keys) {
-      if (!k.distinct) continue;
-      size_t at = format_.tdef_index_entries_offset +
-                  size_t(k.index->real_index_number) * format_.tdef_real_index_entry_size +
-                  kDistinctKeysOffset;
-      if (at + 4 <= def.size()) Put32(def, at, Get32(def, at) + 1);
-    }
-    pages_.Commit();
+    // Rule 5: an entry in every index that holds the row.
+    for (const Key& k : keys_)
+      InsertIndexEntry(pages_, index_pages_, format_, *k.index, table_->page, k.bytes, id,
+                       &k.spot);
+    MarkNewPagesUsed();
+    WriteCounters(counters);
+    pages_.Commit();  // rule 2
     index_pages_.Committed(pages_.file());
     return id;
   } catch (...) {
+    // Rule 1: nothing of a refused record reaches the file.
     pages_.Discard();
     if (indexes_changed) index_pages_.Clear();
     current_page_ = saved_page;

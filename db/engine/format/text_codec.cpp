@@ -11,6 +11,8 @@
 
 #include <cstring>
 
+#include "db/engine/format/coding.h"
+
 namespace corvalin::engine {
 namespace {
 
@@ -149,13 +151,13 @@ void DecodeUnicodeText(std::span<const uint8_t> bytes, std::string& out) {
         }
       } else {
         if (i + 1 >= bytes.size()) break;  // a dangling half character
-        utf8.Unit(static_cast<uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
+        utf8.Unit(Read16(bytes, i));
         i += 2;
       }
     }
   } else {
     for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-      utf8.Unit(static_cast<uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
+      utf8.Unit(Read16(bytes, i));
   }
   utf8.End();
   out.resize(size_t(utf8.end() - out.data()));

@@ -15,15 +15,11 @@
 
 #include <algorithm>
 
+#include "db/engine/format/coding.h"
 #include "db/engine/format/data_page.h"
 
 namespace corvalin::engine {
 namespace {
-
-
-uint32_t U32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // A bit for a page past the end of the file means the file was cut short
 // (or the map is damaged): the pages it names are lost, and reading on
@@ -57,13 +53,6 @@ std::pair<size_t, size_t> RowRange(const PageData& page, const JetFormat& format
     throw DamagedPage(file, page_number, "usage map row is missing");
   size_t start = static_cast<size_t>(slot.bytes.data() - page.data());
   return {start, start + slot.bytes.size()};
-}
-
-void Put32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-  p[2] = uint8_t(v >> 16);
-  p[3] = uint8_t(v >> 24);
 }
 
 // Pages the file has now or will have after this save.
@@ -104,7 +93,7 @@ void SetUsageMapBit(PageWriteSet& pages, const JetFormat& format,
   if (pages.View(ptr.page)[start] == kInlineMap) {
     if (end - start < 5) throw DamagedPage(file, ptr.page, "usage map too short");
     const PageData& view = pages.View(ptr.page);
-    uint32_t first = U32(view.data() + start + 1);
+    uint32_t first = Read32(view, start + 1);
     uint64_t bits = uint64_t(end - start - 5) * 8;
     if (page >= first && page - first < bits) {
       PageData& p = pages.Modify(ptr.page);
@@ -134,7 +123,7 @@ void SetUsageMapBit(PageWriteSet& pages, const JetFormat& format,
       // end is in use, everything after it free (NewMapPage).
       for (size_t j = 0; j < slots && j * per_page < PagesInUse(pages); ++j) {
         uint32_t mp = NewMapPage(pages, j * per_page, per_page, kind);
-        Put32(pages.Modify(ptr.page).data() + start + 1 + j * 4, mp);
+        Write32(pages.Modify(ptr.page), start + 1 + j * 4, mp);
       }
       for (uint64_t i = 0; i < bits; ++i) {
         uint64_t pg = first + i;
@@ -157,11 +146,11 @@ void SetUsageMapBit(PageWriteSet& pages, const JetFormat& format,
     if (kind == UsageMapKind::kOwnership ? !set : set) return;
     throw Error(kErrIo, "file " + file + " has grown past what its usage maps can describe");
   }
-  uint32_t map_page = U32(pages.View(ptr.page).data() + start + 1 + j * 4);
+  uint32_t map_page = Read32(pages.View(ptr.page), start + 1 + j * 4);
   if (map_page == 0) {
     if (kind == UsageMapKind::kOwnership ? !set : set) return;
     map_page = NewMapPage(pages, j * per_page, per_page, kind);
-    Put32(pages.Modify(ptr.page).data() + start + 1 + j * 4, map_page);
+    Write32(pages.Modify(ptr.page), start + 1 + j * 4, map_page);
   }
   if (map_page >= PagesInUse(pages) || pages.View(map_page)[0] != kUsageMapPageType)
     throw DamagedPage(file, map_page, "not a usage map page");
@@ -176,7 +165,7 @@ std::vector<uint8_t> NewInlineUsageMap(uint32_t first_page,
                                        const std::vector<uint32_t>& pages) {
   std::vector<uint8_t> row(5 + kNewInlineMapBytes, 0);
   row[0] = kInlineMap;
-  for (int i = 0; i < 4; ++i) row[1 + i] = uint8_t(first_page >> (8 * i));
+  Write32(row, 1, first_page);
   for (uint32_t p : pages) {
     uint32_t bit = p - first_page;
     row[5 + bit / 8] |= uint8_t(1 << (bit % 8));
@@ -195,7 +184,7 @@ std::vector<uint32_t> ReadUsageMap(PageFile& file, const JetFormat& format,
   uint32_t page_count = file.page_count();
   if (map[0] == kInlineMap) {
     if (size < 5) throw DamagedPage(file.path(), ptr.page, "usage map too short");
-    AddBits(map + 5, size - 5, U32(map + 1), file, ptr.page, pages);
+    AddBits(map + 5, size - 5, Read32(row.bytes, 1), file, ptr.page, pages);
     return pages;
   }
   if (map[0] != kReferenceMap) {
@@ -203,7 +192,7 @@ std::vector<uint32_t> ReadUsageMap(PageFile& file, const JetFormat& format,
   }
   const uint64_t per_page = static_cast<uint64_t>(format.page_size - 4) * 8;
   for (size_t j = 0; 1 + j * 4 + 4 <= size; ++j) {
-    uint32_t map_page = U32(map + 1 + j * 4);
+    uint32_t map_page = Read32(row.bytes, 1 + j * 4);
     if (map_page == 0) continue;
     if (map_page >= page_count) {
       throw DamagedPage(file.path(), map_page, "usage map page past the end");

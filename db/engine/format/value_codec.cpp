@@ -46,6 +46,7 @@
 #include <vector>
 
 #include "db/engine/error.h"
+#include "db/engine/format/coding.h"
 #include "db/engine/format/long_value.h"
 #include "db/engine/format/text_codec.h"
 
@@ -60,32 +61,23 @@ constexpr size_t kCalcDecimalMaxMagnitude = 16;
 constexpr size_t kExtDateDigits = 19;
 constexpr size_t kExtDateText = 2 * kExtDateDigits + 3;
 
-template <typename T>
-T Load(std::span<const uint8_t> d) {
-  T v;
-  std::memcpy(&v, d.data(), sizeof v);  // the host is little-endian
-  return v;
+Error Malformed(const ValueContext& where, const ColumnDef& column,
+                const std::string& what) {
+  return DamagedPage(
+      {.file = where.file, .table = where.table, .column = column.name, .part = "value"},
+      what);
 }
 
 Error TooShort(const ValueContext& where, const ColumnDef& column) {
-  return Error(kErrDamagedFile, "damaged value in column " + column.name +
-                                    " of table " + where.table + " (file " +
-                                    where.file + "): too few bytes for " +
-                                    DataTypeName(column.type));
-}
-
-Error Malformed(const ValueContext& where, const ColumnDef& column,
-                const std::string& what) {
-  return Error(kErrDamagedFile, "damaged value in column " + column.name +
-                                    " of table " + where.table + " (file " +
-                                    where.file + "): " + what);
+  return Malformed(where, column,
+                   std::string("too few bytes for ") + DataTypeName(column.type));
 }
 
 std::span<const uint8_t> Unwrap(std::span<const uint8_t> data,
                                 const ColumnDef& column,
                                 const ValueContext& where) {
   if (data.size() < kCalcDataOffset) return data;  // written unwrapped
-  uint32_t len = Load<uint32_t>(data.subspan(kCalcLengthOffset));
+  uint32_t len = ReadAs<uint32_t>(data, kCalcLengthOffset);
   if (len > data.size() - kCalcDataOffset) throw TooShort(where, column);
   return data.subspan(kCalcDataOffset, len);
 }
@@ -94,7 +86,7 @@ Value DecodeCalculatedDecimal(std::span<const uint8_t> data,
                               const ColumnDef& column,
                               const ValueContext& where) {
   if (data.size() < kCalcDecimalHeader) throw TooShort(where, column);
-  const uint16_t total = Load<uint16_t>(data);
+  const uint16_t total = ReadAs<uint16_t>(data, 0);
   size_t n = total > 0 ? total : data.size() - 2;
   if (n < 2) throw TooShort(where, column);
   n = std::min<size_t>((n - 2) / 4 * 4, kCalcDecimalMaxMagnitude);
@@ -102,12 +94,12 @@ Value DecodeCalculatedDecimal(std::span<const uint8_t> data,
   std::vector<uint32_t> words;  // most significant first
   size_t at = kCalcDecimalHeader;
   if (n % 8 != 0) {
-    words.push_back(Load<uint32_t>(data.subspan(at)));
+    words.push_back(ReadAs<uint32_t>(data, at));
     at += 4;
   }
   for (; at < kCalcDecimalHeader + n; at += 8) {
-    words.push_back(Load<uint32_t>(data.subspan(at + 4)));  // high half
-    words.push_back(Load<uint32_t>(data.subspan(at)));
+    words.push_back(ReadAs<uint32_t>(data, at + 4));  // high half
+    words.push_back(ReadAs<uint32_t>(data, at));
   }
   Decimal d;
   d.precision = 28;  // a calculated Decimal has the largest precision
@@ -159,7 +151,7 @@ Decimal DecodeDecimal(std::span<const uint8_t> data, uint8_t precision,
   d.precision = precision;
   d.scale = scale;
   for (int w = 0; w < 4; ++w)
-    d.magnitude[3 - w] = Load<uint32_t>(data.subspan(1 + 4 * w));
+    d.magnitude[3 - w] = ReadAs<uint32_t>(data, 1 + 4 * w);
   return d;
 }
 
@@ -189,14 +181,14 @@ Value DecodeValue(PageFile& file, const JetFormat& format,
       need(1);
       return data[0] != 0;
     case DataType::kByte: need(1); return data[0];
-    case DataType::kInteger: need(2); return Load<int16_t>(data);
-    case DataType::kLong: need(4); return Load<int32_t>(data);
-    case DataType::kComplex: need(4); return ComplexKey{Load<int32_t>(data)};
-    case DataType::kCurrency: need(8); return Currency{Load<int64_t>(data)};
-    case DataType::kSingle: need(4); return Load<float>(data);
-    case DataType::kDouble: need(8); return Load<double>(data);
-    case DataType::kDateTime: need(8); return DateTime{Load<double>(data)};
-    case DataType::kBigInt: need(8); return Load<int64_t>(data);
+    case DataType::kInteger: need(2); return ReadAs<int16_t>(data, 0);
+    case DataType::kLong: need(4); return ReadAs<int32_t>(data, 0);
+    case DataType::kComplex: need(4); return ComplexKey{ReadAs<int32_t>(data, 0)};
+    case DataType::kCurrency: need(8); return Currency{ReadAs<int64_t>(data, 0)};
+    case DataType::kSingle: need(4); return ReadAs<float>(data, 0);
+    case DataType::kDouble: need(8); return ReadAs<double>(data, 0);
+    case DataType::kDateTime: need(8); return DateTime{ReadAs<double>(data, 0)};
+    case DataType::kBigInt: need(8); return ReadAs<int64_t>(data, 0);
     case DataType::kReplicationId: {
       need(16);
       Guid g;
@@ -234,19 +226,19 @@ void DecodeValueInto(PageFile& file, const JetFormat& format,
   if (!column.calculated) {
     switch (column.type) {
       case DataType::kByte: if (data.size() < 1) break; out = data[0]; return;
-      case DataType::kInteger: if (data.size() < 2) break; out = Load<int16_t>(data); return;
-      case DataType::kLong: if (data.size() < 4) break; out = Load<int32_t>(data); return;
+      case DataType::kInteger: if (data.size() < 2) break; out = ReadAs<int16_t>(data, 0); return;
+      case DataType::kLong: if (data.size() < 4) break; out = ReadAs<int32_t>(data, 0); return;
       case DataType::kCurrency:
         if (data.size() < 8) break;
-        out = Currency{Load<int64_t>(data)};
+        out = Currency{ReadAs<int64_t>(data, 0)};
         return;
-      case DataType::kSingle: if (data.size() < 4) break; out = Load<float>(data); return;
-      case DataType::kDouble: if (data.size() < 8) break; out = Load<double>(data); return;
+      case DataType::kSingle: if (data.size() < 4) break; out = ReadAs<float>(data, 0); return;
+      case DataType::kDouble: if (data.size() < 8) break; out = ReadAs<double>(data, 0); return;
       case DataType::kDateTime:
         if (data.size() < 8) break;
-        out = DateTime{Load<double>(data)};
+        out = DateTime{ReadAs<double>(data, 0)};
         return;
-      case DataType::kBigInt: if (data.size() < 8) break; out = Load<int64_t>(data); return;
+      case DataType::kBigInt: if (data.size() < 8) break; out = ReadAs<int64_t>(data, 0); return;
       case DataType::kText: {
         auto* text = std::get_if<std::string>(&out);
         if (!text) text = &out.emplace<std::string>();

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "db/engine/error.h"
+#include "db/engine/format/coding.h"
 
 namespace corvalin::engine {
 namespace {
@@ -18,7 +19,7 @@ constexpr size_t kMaxCompressedChars = 1024;
 template <typename T>
 void Store(std::vector<uint8_t>& out, T v) {
   out.resize(sizeof v);
-  std::memcpy(out.data(), &v, sizeof v);  // the host is little-endian
+  WriteAs(out, 0, v);
 }
 
 Error WrongType(const ColumnDef& column, const ValueContext& where) {
@@ -289,10 +290,7 @@ void EncodeFixedValue(const ColumnDef& column, const Value& value, const ValueCo
       const Decimal& d = As<Decimal>(value, column, where);
       out.assign(17, 0);
       out[0] = d.negative ? 0x80 : 0x00;
-      for (int w = 0; w < 4; ++w) {
-        uint32_t word = d.magnitude[3 - w];
-        std::memcpy(out.data() + 1 + 4 * w, &word, 4);
-      }
+      for (int w = 0; w < 4; ++w) Write32(out, 1 + 4 * w, d.magnitude[3 - w]);
       break;
     }
     case DataType::kExtDateTime: {

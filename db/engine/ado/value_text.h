@@ -1,37 +1,22 @@
-// The JSON forms of column values that `corvalin-db export` prints and that
-// the create command reads back:
+// The text forms of column values that the conversions of fields to text
+// use and that the command-line tool's JSON forms are made of:
 //
-//   Null                 null
-//   Boolean              true / false
-//   Byte/Integer/Long/   JSON integer
-//   BigInt
-//   Single, Double       the shortest text that reads back as the same number
-//   Currency, Decimal    decimal string, e.g. "-12.3400" (Currency keeps its
-//                        four places; Decimal keeps its scale)
 //   Date/Time            "YYYY-MM-DDTHH:MM:SS", ".mmm" added when there are
 //                        milliseconds
 //   Extended Date/Time   "YYYY-MM-DDTHH:MM:SS", and when the time has a
 //                        fraction of a second "." and as many digits as the
 //                        value's stored precision (7: units of 100 ns)
-//   Text, Memo           JSON string (UTF-8, escaped as JSON.stringify does)
-//   Binary, OLE          "0x" and lowercase hex
+//   Currency, Decimal    "-12.3400" (Currency keeps its four places; Decimal
+//                        keeps its scale)
 //   Replication ID       "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"
-//   Complex              the integer key
 #pragma once
 
 #include <optional>
 #include <string>
 
-#include "db/engine/ado/json_reader.h"
-#include "db/engine/format/table_def.h"
 #include "db/engine/value.h"
 
 namespace corvalin::ado {
-
-std::string ToJson(const engine::Value& value);
-
-// A JSON string literal for UTF-8 text.
-std::string JsonString(const std::string& text);
 
 // "YYYY-MM-DDTHH:MM:SS[.mmm]" for an OLE date: the integer part counts days
 // from 1899-12-30 (negative before it) and the fraction, always taken as
@@ -45,12 +30,6 @@ std::string FormatExtDateTime(const engine::ExtDateTime& value);
 // The OLE date of "YYYY-MM-DD", with " HH:MM:SS" or "THH:MM:SS" and an
 // optional fraction of a second; nullopt when the text is not such a date.
 std::optional<double> ParseOleDate(const std::string& text);
-
-// The value that one of the forms above stands for in a column of the given
-// type: what an export printed reads back as the same value. Throws
-// engine::Error (kErrTypeMismatch, kErrTooLong) naming the column and table.
-engine::Value FromJson(const JsonValue& json, const engine::ColumnDef& column,
-                       const std::string& table);
 
 std::string FormatCurrency(const engine::Currency& value);
 std::string FormatDecimal(const engine::Decimal& value);

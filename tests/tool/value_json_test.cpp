@@ -1,12 +1,16 @@
-#include "db/engine/ado/value_json.h"
+#include "db/tool/value_json.h"
 
 #include <gtest/gtest.h>
 
+#include "db/engine/ado/value_text.h"
 #include "db/engine/error.h"
 
-namespace corvalin::ado {
+namespace corvalin::tool {
 namespace {
 
+using ado::FormatOleDate;
+using ado::JsonValue;
+using ado::ParseJson;
 using engine::Value;
 
 TEST(ValueJsonTest, ScalarForms) {
@@ -189,4 +193,4 @@ TEST(JsonReaderTest, DocumentsAndTheirFaults) {
 }
 
 }  // namespace
-}  // namespace corvalin::ado
+}  // namespace corvalin::tool

@@ -1,0 +1,195 @@
+// The leaf form the in-place change keeps (index_page.cpp has the layout):
+// the entry area holds the entries back to back, the first whole, every
+// other one without the first `prefix` bytes it shares with the first
+// entry; bit b of the entry mask is set where an entry ends b bytes into
+// the area; bytes 2-3 hold the free space; every byte past the last entry
+// is zero. The encoder's prefix is what the first and last entries share,
+// below the shortest entry and within the prefix length field.
+#include "db/engine/format/index_leaf_patch.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "db/engine/format/coding.h"
+
+namespace corvalin::engine {
+namespace {
+
+// Moves the bits numbered above `from` (bit b is 1 << b % 8 of byte b / 8)
+// up by `by`, in a bitmap of `size` bytes whose top `by` bits are clear.
+void ShiftBitsAbove(uint8_t* mask, size_t size, size_t from, size_t by) {
+  if constexpr (std::endian::native == std::endian::little) {
+    // As one little-endian number: bit b is bit b % 64 of word b / 64.
+    constexpr size_t kMaxWords = 64;
+    uint64_t words[kMaxWords] = {};
+    const size_t count = (size + 7) / 8;
+    if (count <= kMaxWords) {
+      std::memcpy(words, mask, size);
+      const size_t first = from / 64, shift_words = by / 64, shift_bits = by % 64;
+      const uint64_t keep = from % 64 == 63 ? ~uint64_t(0) : (uint64_t(2) << (from % 64)) - 1;
+      const uint64_t low = words[first] & keep;  // bits up to `from` stay
+      words[first] &= ~keep;
+      for (size_t i = count; i-- > first;) {
+        uint64_t moved = 0;
+        if (i >= first + shift_words) {
+          size_t source = i - shift_words;
+          moved = words[source] << shift_bits;
+          if (shift_bits != 0 && source > first)
+            moved |= words[source - 1] >> (64 - shift_bits);
+        }
+        words[i] = moved;
+      }
+      words[first] |= low;
+      std::memcpy(mask, words, size);
+      return;
+    }
+  }
+  for (size_t b = size * 8; b-- > from + 1;) {
+    bool set = mask[b / 8] & (1u << (b % 8));
+    mask[b / 8] &= uint8_t(~(1u << (b % 8)));
+    if (set && b + by < size * 8) mask[(b + by) / 8] |= uint8_t(1u << ((b + by) % 8));
+  }
+}
+
+// The entry's key and row pointer as stored, prefix restored.
+void WholeEntry(const LeafBytes& leaf, const uint8_t* area, size_t i,
+                std::vector<uint8_t>& out) {
+  size_t start = i == 0 ? 0 : leaf.ends[i - 1];
+  out.clear();
+  if (i > 0) out.insert(out.end(), area, area + leaf.prefix);
+  out.insert(out.end(), area + start, area + leaf.ends[i]);
+}
+
+// Orders leaf entry i, as stored (its prefix from the first entry),
+// against a key alone, as the entries' order (CompareIndexEntries) has
+// it: key bytes, then the shorter key first. The entry is not put
+// together.
+int CompareStored(const LeafBytes& leaf, const uint8_t* area, size_t i,
+                  const std::vector<uint8_t>& key) {
+  const size_t start = i == 0 ? 0 : leaf.ends[i - 1];
+  const size_t prefix = i == 0 ? 0 : leaf.prefix;
+  const size_t length = prefix + (leaf.ends[i] - start) - kIndexLeafTrailer;
+  const size_t n = std::min(length, key.size());
+  // The key part of the entry: up to `prefix` bytes from the first entry,
+  // the rest from its own stored bytes.
+  const size_t head = std::min(n, prefix);
+  if (head > 0) {
+    int c = std::memcmp(area, key.data(), head);
+    if (c != 0) return c < 0 ? -1 : 1;
+  }
+  if (n > head) {
+    int c = std::memcmp(area + start, key.data() + head, n - head);
+    if (c != 0) return c < 0 ? -1 : 1;
+  }
+  if (length != key.size()) return length < key.size() ? -1 : 1;
+  return 0;
+}
+
+}  // namespace
+
+bool ReadLeafBytes(const PageData& bytes, const JetFormat& format, bool known, LeafBytes& leaf) {
+  const IndexPageAreas areas = IndexPageAreasFor(format);
+  if (bytes.size() <= areas.entries) return false;
+  const size_t area = bytes.size() - areas.entries;
+  leaf.ends.clear();
+  leaf.min_whole = SIZE_MAX;
+  leaf.prefix = areas.prefix_size == 2 ? Read16(bytes, areas.prefix) : bytes[areas.prefix];
+  leaf.next_page = Read32(bytes, areas.next);
+  for (size_t byte = 0; byte < areas.mask_size; ++byte) {
+    for (uint8_t bits = bytes[areas.mask + byte]; bits != 0; bits &= uint8_t(bits - 1)) {
+      const size_t bit = byte * 8 + size_t(std::countr_zero(bits));
+      const size_t start = leaf.ends.empty() ? 0 : leaf.ends.back();
+      if (bit > area || bit <= start) return false;
+      const size_t whole = bit - start + (leaf.ends.empty() ? 0 : leaf.prefix);
+      if (whole < kIndexLeafTrailer) return false;
+      leaf.min_whole = std::min(leaf.min_whole, whole);
+      leaf.ends.push_back(uint16_t(bit));
+    }
+  }
+  if (leaf.ends.empty() || leaf.prefix >= leaf.ends[0]) return false;
+  if (known) return true;
+
+  // The bytes are the encoder's when the entry area is the entries stored
+  // with the prefix it chooses, the header holds the free space it
+  // computes, and every byte it leaves zero is zero.
+  const size_t n = leaf.ends.size();
+  const size_t total = leaf.ends.back();
+  const uint8_t* entries = bytes.data() + areas.entries;
+  if (bytes[1] != 0x01 || bytes[areas.prefix + areas.prefix_size] != 0) return false;
+  const size_t free = area - total;
+  if (Read16(bytes, 2) != uint16_t(free)) return false;
+  for (size_t i = areas.unknown; i < areas.prev; ++i)
+    if (bytes[i] != 0) return false;
+  for (size_t i = total; i < area; ++i)
+    if (entries[i] != 0) return false;
+  // The first `prefix` bytes of every entry are the first entry's, so the
+  // stored prefix is the encoder's when it is at the limit or the next
+  // bytes differ.
+  if (n == 1) return leaf.prefix == 0;
+  const size_t limit = std::min((size_t(1) << (8 * areas.prefix_size)) - 1, leaf.min_whole - 1);
+  if (leaf.prefix > limit) return false;
+  return leaf.prefix == limit || entries[leaf.prefix] != entries[leaf.ends[n - 2]];
+}
+
+size_t LeafLowerBound(const LeafBytes& leaf, const uint8_t* area,
+                      const std::vector<uint8_t>& key, bool* equal) {
+  const size_t n = leaf.ends.size();
+  size_t low = 0, high = n;
+  while (low < high) {
+    size_t mid = (low + high) / 2;
+    if (CompareStored(leaf, area, mid, key) < 0) low = mid + 1;
+    else high = mid;
+  }
+  *equal = low < n && CompareStored(leaf, area, low, key) == 0;
+  return low;
+}
+
+bool PatchLeaf(PageWriteSet& pages, const JetFormat& format, uint32_t number, LeafBytes& leaf,
+               size_t position, const std::vector<uint8_t>& key, RowId row,
+               LeafPatchScratch& scratch) {
+  const size_t n = leaf.ends.size();
+  if (position == 0 || position > n) return false;
+  const IndexPageAreas areas = IndexPageAreasFor(format);
+  const uint8_t* area = pages.View(number).data() + areas.entries;
+  std::vector<uint8_t>& whole = scratch.whole;
+  whole.assign(key.begin(), key.end());
+  // The row pointer, big-endian so that entries sort as bytes.
+  const size_t key_size = key.size();
+  whole.resize(key_size + kIndexLeafTrailer);
+  Write24BE(whole, key_size, row.page);
+  whole[key_size + 3] = uint8_t(row.row);
+  // The prefix EncodeIndexPage would choose: what the first and last
+  // entries share, below the shortest entry's size.
+  WholeEntry(leaf, area, 0, scratch.first);
+  if (position < n) WholeEntry(leaf, area, n - 1, scratch.last);
+  const std::vector<uint8_t>& first = scratch.first;
+  const std::vector<uint8_t>& last = position < n ? scratch.last : whole;
+  size_t common = 0;
+  while (common < first.size() && common < last.size() && first[common] == last[common])
+    ++common;
+  size_t limit = std::min(leaf.min_whole, whole.size()) - 1;
+  if (std::min(common, limit) != leaf.prefix) return false;
+  const size_t stored = whole.size() - leaf.prefix;
+  const size_t total = leaf.ends[n - 1];
+  if (areas.entries + total + stored > format.page_size ||
+      total + stored >= areas.mask_size * 8)
+    return false;
+
+  PageData& page = pages.Modify(number);
+  uint8_t* entries = page.data() + areas.entries;
+  uint8_t* mask = page.data() + areas.mask;
+  const size_t start = leaf.ends[position - 1];
+  std::memmove(entries + start + stored, entries + start, total - start);
+  std::memcpy(entries + start, whole.data() + leaf.prefix, stored);
+  ShiftBitsAbove(mask, areas.mask_size, start, stored);
+  mask[(start + stored) / 8] |= uint8_t(1u << ((start + stored) % 8));
+  for (size_t i = position; i < n; ++i) leaf.ends[i] = uint16_t(leaf.ends[i] + stored);
+  leaf.ends.insert(leaf.ends.begin() + position, uint16_t(start + stored));
+  size_t free = format.page_size - areas.entries - (total + stored);
+  Write16(page, 2, uint16_t(free));
+  leaf.min_whole = std::min(leaf.min_whole, whole.size());
+  return true;
+}
+
+}  // namespace corvalin::engine

@@ -1,0 +1,106 @@
+// What the cache keeps of a page: the decoded page (intermediate pages for
+// as long as the cache has room, leaves for one save only, as they are big),
+// and for leaves the LeafBytes the in-place change needs, with whether the
+// bytes are known to be the encoder's (stored by this cache) or were found
+// to be (read and checked once).
+#include "db/engine/format/index_page_cache.h"
+
+namespace corvalin::engine {
+
+void IndexPageCache::Begin(PageFile& file) {
+  // A save touches a few pages per index. Appends in key order keep to the
+  // right edge of each tree; keys in no order visit every leaf, and when
+  // the leaves outgrow the cache they go, while the few intermediate pages
+  // every descent reads stay.
+  constexpr size_t kMaxPages = 4096;
+  // Decoded leaves are big (an entry and its key each) and only a page
+  // split or a changed prefix needs one; they go after every save, their
+  // leaf bytes stay.
+  for (uint32_t number : decoded_leaves_) {
+    auto it = slots_.find(number);
+    if (it == slots_.end() || !it->second.decoded || !it->second.page.leaf) continue;
+    it->second.decoded = false;
+    it->second.page = IndexPage{};
+  }
+  decoded_leaves_.clear();
+  if (file.write_count() != write_count_) {
+    slots_.clear();
+  } else if (slots_.size() >= kMaxPages) {
+    std::erase_if(slots_, [](const auto& slot) {
+      return !slot.second.decoded || slot.second.page.leaf;
+    });
+    if (slots_.size() >= kMaxPages / 2) slots_.clear();
+  }
+}
+
+IndexPage& IndexPageCache::Get(PageWriteSet& pages, const JetFormat& format,
+                               uint32_t number) {
+  Slot& slot = slots_[number];
+  if (!slot.decoded) {
+    slot.page = DecodeIndexPage(pages.View(number), format, pages.file().path(), number);
+    slot.decoded = true;
+    if (slot.page.leaf) decoded_leaves_.push_back(number);
+  }
+  return slot.page;
+}
+
+LeafBytes* IndexPageCache::Leaf(PageWriteSet& pages, const JetFormat& format,
+                                uint32_t number) {
+  auto it = slots_.find(number);
+  if (it != slots_.end()) {
+    LeafState state = it->second.leaf_state;
+    if (state == LeafState::kCanonical) return &it->second.leaf;
+    if (state == LeafState::kOther) return nullptr;
+  }
+  const PageData& bytes = pages.View(number);
+  if (bytes[0] != kIndexLeafPageType) return nullptr;
+  Slot& slot = it != slots_.end() ? it->second : slots_[number];
+  if (!ReadLeafBytes(bytes, format, slot.leaf_state == LeafState::kKnownCanonical, slot.leaf)) {
+    slot.leaf_state = LeafState::kOther;  // an empty leaf too: the general path
+    return nullptr;
+  }
+  slot.leaf_state = LeafState::kCanonical;
+  return &slot.leaf;
+}
+
+void IndexPageCache::Stored(uint32_t number, const IndexPage& page) {
+  Slot& slot = slots_[number];
+  if (&slot.page != &page) slot.page = page;
+  slot.decoded = true;
+  slot.leaf_state = page.leaf ? LeafState::kKnownCanonical : LeafState::kUnknown;
+  if (page.leaf) decoded_leaves_.push_back(number);
+}
+
+void IndexPageCache::Stored(uint32_t number, IndexPage&& page) {
+  Slot& slot = slots_[number];
+  slot.page = std::move(page);
+  slot.decoded = true;
+  slot.leaf_state = slot.page.leaf ? LeafState::kKnownCanonical : LeafState::kUnknown;
+  if (slot.page.leaf) decoded_leaves_.push_back(number);
+}
+
+int IndexPageCache::KnownLeaf(uint32_t number) const {
+  auto it = slots_.find(number);
+  if (it == slots_.end()) return -1;
+  const Slot& slot = it->second;
+  if (slot.decoded) return slot.page.leaf ? 1 : 0;
+  if (slot.leaf_state == LeafState::kCanonical || slot.leaf_state == LeafState::kKnownCanonical)
+    return 1;
+  return -1;
+}
+
+void IndexPageCache::NextChanged(uint32_t number, uint32_t next) {
+  auto it = slots_.find(number);
+  if (it == slots_.end()) return;
+  Slot& slot = it->second;
+  if (slot.decoded) slot.page.next_page = next;
+  slot.leaf.next_page = next;
+}
+
+void IndexPageCache::Patched(uint32_t number) {
+  Slot& slot = slots_[number];
+  slot.decoded = false;
+  slot.page = IndexPage{};
+}
+
+}  // namespace corvalin::engine

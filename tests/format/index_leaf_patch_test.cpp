@@ -1,0 +1,127 @@
+// The in-place leaf change on its own: over a leaf of mixed entry sizes
+// (so that entry ends cross the mask's words), every entry it adds gives
+// the bytes a re-encoding gives, and every one it declines leaves the page
+// as it was.
+#include "db/engine/format/index_leaf_patch.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "db/engine/format/database.h"
+#include "db/engine/format/index_page.h"
+#include "db/engine/format/page_write_set.h"
+#include "tests/support/fixture.h"
+
+namespace corvalin::engine {
+namespace {
+
+// Keys sharing the byte 'k'; number i has i % 4 bytes of padding, so the
+// entries' sizes differ.
+std::vector<uint8_t> Key(int i) {
+  std::vector<uint8_t> key{'k', uint8_t('0' + i / 10), uint8_t('0' + i % 10)};
+  key.insert(key.end(), size_t(i % 4), uint8_t('x'));
+  return key;
+}
+
+bool Before(const IndexEntry& a, const IndexEntry& b) {
+  return CompareIndexEntries(a.key, a.row, b.key, b.row) < 0;
+}
+
+class LeafPatch : public ::testing::TestWithParam<JetVersion> {
+ protected:
+  void SetUp() override {
+    const std::string file = GetParam() == JetVersion::kJet4 ? "leaf.mdb" : "leaf.accdb";
+    db_ = Database::Open(testing::OneTableFile(file), {});
+    pages_ = std::make_unique<PageWriteSet>(db_->file());
+    for (int i = 0; i < 80; i += 2) leaf_.entries.push_back({Key(i), RowId{300u + i, 1}, 0});
+  }
+
+  // A new page holding leaf_ as EncodeIndexPage writes it, and its bytes
+  // as the patcher reads them.
+  uint32_t Encoded(LeafBytes& bytes) {
+    pages_->Discard();
+    const uint32_t n = pages_->Allocate();
+    EXPECT_TRUE(EncodeIndexPage(leaf_, db_->format(), pages_->Modify(n)));
+    EXPECT_TRUE(ReadLeafBytes(pages_->View(n), db_->format(), false, bytes));
+    return n;
+  }
+
+  const uint8_t* Area(uint32_t n) {
+    return pages_->View(n).data() + IndexPageAreasFor(db_->format()).entries;
+  }
+
+  std::shared_ptr<Database> db_;
+  std::unique_ptr<PageWriteSet> pages_;
+  IndexPage leaf_;
+  LeafPatchScratch scratch_;
+};
+
+TEST_P(LeafPatch, EntriesAddedInPlaceGiveTheBytesOfAReencoding) {
+  const JetFormat& format = db_->format();
+  size_t patched = 0, declined = 0;
+  // Every odd key goes between two present ones; "z" goes last and changes
+  // the prefix every entry shares, so it cannot go in place.
+  std::vector<std::vector<uint8_t>> keys;
+  for (int i = 1; i < 80; i += 2) keys.push_back(Key(i));
+  keys.push_back({'z'});
+  for (const std::vector<uint8_t>& key : keys) {
+    SCOPED_TRACE(std::string(key.begin(), key.end()));
+    LeafBytes bytes;
+    const uint32_t n = Encoded(bytes);
+    const IndexEntry added{key, RowId{0x012345, 7}, 0};
+    const size_t expected = size_t(
+        std::lower_bound(leaf_.entries.begin(), leaf_.entries.end(), added, Before) -
+        leaf_.entries.begin());
+    bool equal = true;
+    const size_t at = LeafLowerBound(bytes, Area(n), key, &equal);
+    EXPECT_EQ(at, expected);
+    EXPECT_FALSE(equal);
+
+    IndexPage with = leaf_;
+    with.entries.insert(with.entries.begin() + at, added);
+    PageData reencoded(format.page_size);
+    ASSERT_TRUE(EncodeIndexPage(with, format, reencoded));
+    const PageData before = pages_->View(n);
+    if (PatchLeaf(*pages_, format, n, bytes, at, key, added.row, scratch_)) {
+      ++patched;
+      EXPECT_EQ(pages_->View(n), reencoded);
+      LeafBytes again;
+      ASSERT_TRUE(ReadLeafBytes(pages_->View(n), format, false, again));
+      EXPECT_EQ(again.ends, bytes.ends);
+      EXPECT_EQ(again.prefix, bytes.prefix);
+      EXPECT_EQ(again.min_whole, bytes.min_whole);
+    } else {
+      ++declined;
+      EXPECT_EQ(pages_->View(n), before);
+    }
+  }
+  EXPECT_GE(patched, 30u);
+  EXPECT_GE(declined, 1u);  // "z" at least
+}
+
+TEST_P(LeafPatch, KeysPresentAreFoundAndTheFirstPlaceIsNeverPatched) {
+  LeafBytes bytes;
+  const uint32_t n = Encoded(bytes);
+  for (size_t i = 0; i < leaf_.entries.size(); ++i) {
+    bool equal = false;
+    EXPECT_EQ(LeafLowerBound(bytes, Area(n), leaf_.entries[i].key, &equal), i);
+    EXPECT_TRUE(equal);
+  }
+  // Before every entry: the old first entry's stored form would change.
+  const std::vector<uint8_t> first{'k', '0'};
+  bool equal = true;
+  ASSERT_EQ(LeafLowerBound(bytes, Area(n), first, &equal), 0u);
+  EXPECT_FALSE(equal);
+  const PageData before = pages_->View(n);
+  EXPECT_FALSE(PatchLeaf(*pages_, db_->format(), n, bytes, 0, first, RowId{9, 1}, scratch_));
+  EXPECT_EQ(pages_->View(n), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, LeafPatch,
+                         ::testing::Values(JetVersion::kJet4, JetVersion::kAce12));
+
+}  // namespace
+}  // namespace corvalin::engine
