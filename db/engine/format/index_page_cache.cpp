@@ -11,8 +11,11 @@ void IndexPageCache::Begin(PageFile& file) {
   // A save touches a few pages per index. Appends in key order keep to the
   // right edge of each tree; keys in no order visit every leaf, and when
   // the leaves outgrow the cache they go, while the few intermediate pages
-  // every descent reads stay.
-  constexpr size_t kMaxPages = 4096;
+  // every descent reads stay. A leaf that is not decoded keeps only where
+  // its entries end (a few hundred bytes), so the cache can hold the leaves
+  // of a table of a million rows and two indexes in a few megabytes; a
+  // leaf that left it is read and checked again on its next visit.
+  constexpr size_t kMaxPages = 16384;
   // Decoded leaves are big (an entry and its key each) and only a page
   // split or a changed prefix needs one; they go after every save, their
   // leaf bytes stay.
