@@ -72,14 +72,14 @@ bool FindLongValueInPlace(PageFile& file, const JetFormat& format,
                           std::span<const uint8_t> header, PagePtr& page,
                           std::span<const uint8_t>& content) {
   if (header.size() < kLongValueHeaderSize) return false;
-  const uint32_t length = header[0] | header[1] << 8 | header[2] << 16;
+  const uint32_t length = Read24(header, 0);
   if (header[3] == kLongValueInline) {
     if (header.size() - kLongValueHeaderSize < length) return false;
     content = header.subspan(kLongValueHeaderSize, length);
     return true;
   }
   if (header[3] != kLongValueSingleRow) return false;
-  const RowPointer ptr = DecodeRowPointer(Get32(header, 4));
+  const RowPointer ptr = DecodeRowPointer(Read32(header, 4));
   if (ptr.page == 0 || ptr.page >= file.page_count()) return false;
   page = file.Read(ptr.page);
   try {
