@@ -180,7 +180,8 @@ bool PatchLeaf(PageWriteSet& pages, const JetFormat& format, uint32_t number, Le
   const size_t start = leaf.ends[position - 1];
   std::memmove(entries + start + stored, entries + start, total - start);
   std::memcpy(entries + start, whole.data() + leaf.prefix, stored);
-  ShiftBitsAbove(mask, areas.mask_size, start, stored);
+  // Only the mask bytes up to the new end of the entries hold set bits.
+  ShiftBitsAbove(mask, (total + stored) / 8 + 1, start, stored);
   mask[(start + stored) / 8] |= uint8_t(1u << ((start + stored) % 8));
   for (size_t i = position; i < n; ++i) leaf.ends[i] = uint16_t(leaf.ends[i] + stored);
   leaf.ends.insert(leaf.ends.begin() + position, uint16_t(start + stored));

@@ -42,14 +42,13 @@ constexpr size_t kChildPointerSize = 4;
 
 }  // namespace
 
-IndexPage DecodeIndexPage(std::span<const uint8_t> page, const JetFormat& format,
-                          const std::string& file, uint32_t page_number) {
+void DecodeIndexPage(std::span<const uint8_t> page, const JetFormat& format,
+                     const std::string& file, uint32_t page_number, IndexPage& out) {
   const IndexPageLayout& lay = *format.index_layout;
   if (page.size() <= lay.entries)
     throw DamagedPage(file, page_number, "index page too short");
   if (page[0] != kIndexNodePageType && page[0] != kIndexLeafPageType)
     throw DamagedPage(file, page_number, "not an index page");
-  IndexPage out;
   out.leaf = page[0] == kIndexLeafPageType;
   const DamagedAt where{.file = file, .page = page_number};
   out.owner = Read32(page, 4, where);
@@ -72,6 +71,7 @@ IndexPage DecodeIndexPage(std::span<const uint8_t> page, const JetFormat& format
     i += n;
   }
   out.entries.reserve(count + 1);  // room for the entry a writer adds
+  size_t used = 0;                 // entries of out filled so far
   size_t prefix = 0;
   size_t start = 0;
   // The set bits of the mask, lowest first.
@@ -82,8 +82,7 @@ IndexPage DecodeIndexPage(std::span<const uint8_t> page, const JetFormat& format
         throw DamagedPage(file, page_number, "index entry outside the page");
       std::span<const uint8_t> stored = data.subspan(start, bit - start);
       start = bit;
-      const bool first = out.entries.empty();
-      if (first) {
+      if (used == 0) {
         if (out.prefix_length > stored.size())
           throw DamagedPage(file, page_number, "index prefix longer than its entry");
       } else {
@@ -94,7 +93,9 @@ IndexPage DecodeIndexPage(std::span<const uint8_t> page, const JetFormat& format
       if (whole < trailer) throw DamagedPage(file, page_number, "index entry too short");
       auto byte_at = [&](size_t i) { return i < prefix ? data[i] : stored[i - prefix]; };
       const size_t key_size = whole - trailer;
-      IndexEntry& e = out.entries.emplace_back();
+      // An entry out already has keeps its key's room.
+      if (used == out.entries.size()) out.entries.emplace_back();
+      IndexEntry& e = out.entries[used++];
       e.key.resize(key_size);
       const size_t from_prefix = std::min(prefix, key_size);
       std::copy(data.begin(), data.begin() + from_prefix, e.key.begin());
@@ -104,9 +105,16 @@ IndexPage DecodeIndexPage(std::span<const uint8_t> page, const JetFormat& format
       for (size_t i = 0; i < trailer; ++i) t[i] = byte_at(key_size + i);
       e.row.page = Read24BE(t, 0);
       e.row.row = t[3];
-      if (!out.leaf) e.child_page = Read32BE(t, 4);
+      e.child_page = out.leaf ? 0 : Read32BE(t, 4);
     }
   }
+  out.entries.resize(used);
+}
+
+IndexPage DecodeIndexPage(std::span<const uint8_t> page, const JetFormat& format,
+                          const std::string& file, uint32_t page_number) {
+  IndexPage out;
+  DecodeIndexPage(page, format, file, page_number, out);
   return out;
 }
 

@@ -37,6 +37,10 @@ struct IndexPage {
 // is not an index page or an entry runs outside it.
 IndexPage DecodeIndexPage(std::span<const uint8_t> page, const JetFormat& format,
                           const std::string& file, uint32_t page_number);
+// The same into out, whose entries and their keys' room are reused (out's
+// content is unspecified after an Error).
+void DecodeIndexPage(std::span<const uint8_t> page, const JetFormat& format,
+                     const std::string& file, uint32_t page_number, IndexPage& out);
 
 // The order of entries: key bytes, then the row pointer.
 int CompareIndexEntries(const std::vector<uint8_t>& key_a, RowId row_a,

@@ -11,8 +11,11 @@ void IndexPageCache::Begin(PageFile& file) {
   // A save touches a few pages per index. Appends in key order keep to the
   // right edge of each tree; keys in no order visit every leaf, and when
   // the leaves outgrow the cache they go, while the few intermediate pages
-  // every descent reads stay.
-  constexpr size_t kMaxPages = 4096;
+  // every descent reads stay. A leaf that is not decoded keeps only where
+  // its entries end (a few hundred bytes), so the cache can hold the leaves
+  // of a table of a million rows and two indexes in a few megabytes; a
+  // leaf that left it is read and checked again on its next visit.
+  constexpr size_t kMaxPages = 16384;
   // Decoded leaves are big (an entry and its key each) and only a page
   // split or a changed prefix needs one; they go after every save, their
   // leaf bytes stay.
@@ -20,7 +23,7 @@ void IndexPageCache::Begin(PageFile& file) {
     auto it = slots_.find(number);
     if (it == slots_.end() || !it->second.decoded || !it->second.page.leaf) continue;
     it->second.decoded = false;
-    it->second.page = IndexPage{};
+    Release(it->second.page);
   }
   decoded_leaves_.clear();
   if (file.write_count() != write_count_) {
@@ -37,7 +40,13 @@ IndexPage& IndexPageCache::Get(PageWriteSet& pages, const JetFormat& format,
                                uint32_t number) {
   Slot& slot = slots_[number];
   if (!slot.decoded) {
-    slot.page = DecodeIndexPage(pages.View(number), format, pages.file().path(), number);
+    // A leaf decoded by an earlier save lends its entries (and their keys'
+    // room): decoding allocates nothing then.
+    if (!spare_.empty() && slot.page.entries.capacity() == 0) {
+      slot.page = std::move(spare_.back());
+      spare_.pop_back();
+    }
+    DecodeIndexPage(pages.View(number), format, pages.file().path(), number, slot.page);
     slot.decoded = true;
     if (slot.page.leaf) decoded_leaves_.push_back(number);
   }
@@ -100,7 +109,13 @@ void IndexPageCache::NextChanged(uint32_t number, uint32_t next) {
 void IndexPageCache::Patched(uint32_t number) {
   Slot& slot = slots_[number];
   slot.decoded = false;
-  slot.page = IndexPage{};
+  Release(slot.page);
+}
+
+void IndexPageCache::Release(IndexPage& page) {
+  constexpr size_t kSpare = 8;
+  if (page.entries.capacity() != 0 && spare_.size() < kSpare) spare_.push_back(std::move(page));
+  page = IndexPage{};
 }
 
 }  // namespace corvalin::engine

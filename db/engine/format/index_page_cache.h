@@ -60,7 +60,11 @@ class IndexPageCache {
     LeafState leaf_state = LeafState::kUnknown;
     LeafBytes leaf;
   };
+  // Leaves no longer decoded hand their page to spare_.
+  void Release(IndexPage& page);
+
   std::unordered_map<uint32_t, Slot> slots_;
+  std::vector<IndexPage> spare_;  // decoded pages whose room is reused
   std::vector<uint32_t> decoded_leaves_;  // this save's, released at the next Begin
   uint64_t write_count_ = UINT64_MAX;
 };

@@ -101,20 +101,53 @@ class Tree {
         return path;
       }
       const IndexPage& node = level.page();
-      if (node.entries.empty() && node.tail_page == 0)
-        throw DamagedPage(pages_.file().path(), number,
-                          "intermediate page of index " + index_.name + " has no children");
-      // The first child whose last entry is not below (key, row); past them
-      // all, the tail, or without one the last child.
-      auto it = std::lower_bound(node.entries.begin(), node.entries.end(), 0,
-                                 [&](const IndexEntry& e, int) {
-                                   return CompareIndexEntries(e.key, e.row, key, row) < 0;
-                                 });
-      size_t slot = size_t(it - node.entries.begin());
-      if (slot == node.entries.size() && node.tail_page == 0) --slot;
+      const size_t slot = ChildSlot(node, number, key, row);
       level.slot = slot;
       number = slot < node.entries.size() ? node.entries[slot].child_page : node.tail_page;
       path.push_back(std::move(level));
+    }
+  }
+
+  // The child of intermediate page `node` (page `number`) that (key, row)
+  // belongs under: the first whose last entry is not below it; past them
+  // all, the tail, or without one the last child. Returns its slot
+  // (entries.size() for the tail).
+  size_t ChildSlot(const IndexPage& node, uint32_t number, const std::vector<uint8_t>& key,
+                   RowId row) const {
+    if (node.entries.empty() && node.tail_page == 0)
+      throw DamagedPage(pages_.file().path(), number,
+                        "intermediate page of index " + index_.name + " has no children");
+    auto it = std::lower_bound(node.entries.begin(), node.entries.end(), 0,
+                               [&](const IndexEntry& e, int) {
+                                 return CompareIndexEntries(e.key, e.row, key, row) < 0;
+                               });
+    size_t slot = size_t(it - node.entries.begin());
+    if (slot == node.entries.size() && node.tail_page == 0) --slot;
+    return slot;
+  }
+
+  // The leaf where key belongs, as Descend(key, {0, 0}, true) finds it, for
+  // a lookup that needs of the levels above only whether the leaf's parent
+  // entry carries the leaf's last key (*parent_bounded): no path is built.
+  uint32_t LeafFor(const std::vector<uint8_t>& key, bool* parent_bounded) {
+    uint32_t seen[kMaxDepth + 1];
+    size_t depth = 0;
+    uint32_t number = index_.first_page;
+    *parent_bounded = false;
+    for (;;) {
+      if (depth > kMaxDepth || std::find(seen, seen + depth, number) != seen + depth)
+        throw DamagedPage(pages_.file().path(), number,
+                          "index " + index_.name + " forms a loop");
+      seen[depth++] = number;
+      CheckInFile(number);
+      const int known = cache_.KnownLeaf(number);
+      if (known == 1 || (known < 0 && pages_.View(number)[0] == kIndexLeafPageType))
+        return number;
+      const IndexPage& node = cache_.Get(pages_, format_, number);
+      if (node.leaf) return number;
+      const size_t slot = ChildSlot(node, number, key, RowId{0, 0});
+      *parent_bounded = slot < node.entries.size();
+      number = *parent_bounded ? node.entries[slot].child_page : node.tail_page;
     }
   }
 
@@ -407,8 +440,8 @@ class Tree {
 
   // One descent to the leaf where key belongs; see FindIndexSpot.
   IndexSpot Find(const std::vector<uint8_t>& key) {
-    std::vector<Level> path = Descend(key, RowId{0, 0}, true);
-    const uint32_t number = path.back().number;
+    bool parent_bounded = false;
+    const uint32_t number = LeafFor(key, &parent_bounded);
     LeafBytes* leaf = cache_.Leaf(pages_, format_, number);
     if (!leaf) return {HasKey(key), 0, 0};
     const IndexPageAreas areas = IndexPageAreasFor(format_);
@@ -421,8 +454,6 @@ class Tree {
     // The entry goes here unless it would be first (the stored form of the
     // old first entry changes) or last under a parent entry that carries
     // this leaf's last key (the parent changes).
-    bool parent_bounded = path.size() > 1 && path[path.size() - 2].slot <
-                                                 path[path.size() - 2].page().entries.size();
     if (!spot.has_key && low > 0 && (low < n || !parent_bounded)) {
       spot.leaf = number;
       spot.position = low;
