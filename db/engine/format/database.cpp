@@ -71,7 +71,7 @@ Database::~Database() {
   if (impl_->writable) {
     try {
       impl_->file->Sync();
-    } catch (const Error&) {
+    } catch (...) {
     }
   }
 }
