@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "db/engine/ado/connection.h"
 #include "db/engine/error.h"
 #include "db/engine/format/check.h"
 #include "db/engine/format/database.h"
@@ -50,8 +52,10 @@ class Device {
   }
 
   // Counts a write, or stops the process when it is write crash_after + 1.
-  void BeforeWrite() {
+  void BeforeWrite(int f) {
     if (crashed) throw Crash{};
+    if (f == 0 && fail_database_writes)
+      throw Error(kErrIo, "cannot write file crash.db: Input/output error");
     if (crash_after >= 0 && writes == crash_after) {
       crashed = true;
       throw Crash{};
@@ -90,6 +94,7 @@ class Device {
   int64_t writes = 0;
   int64_t syncs = 0;
   bool crashed = false;
+  bool fail_database_writes = false;  // as a failing disk does
 };
 
 class DeviceStorage : public Storage {
@@ -112,13 +117,13 @@ class DeviceStorage : public Storage {
     return done;
   }
   void Write(uint64_t offset, std::span<const uint8_t> data) override {
-    device_.BeforeWrite();
+    device_.BeforeWrite(f_);
     if (bytes().size() < offset + data.size()) bytes().resize(offset + data.size());
     std::copy(data.begin(), data.end(), bytes().begin() + offset);
     device_.files[f_].since_sync.push_back({false, offset, {data.begin(), data.end()}});
   }
   void Truncate(uint64_t size) override {
-    device_.BeforeWrite();
+    device_.BeforeWrite(f_);
     bytes().resize(size);
     device_.files[f_].since_sync.push_back({true, size, {}});
   }
@@ -354,6 +359,100 @@ TEST(CrashSafety, RandomCrashPointsOfLongAppends) {
               << counts.crash_points << " crash points, " << counts.power_losses
               << " power losses, " << device.writes << " writes\n";
   }
+}
+
+// The page seam: a database opened over a page file the test provides.
+TEST(PageSeam, FailedWriteIsTheEnginesErrorNamingFileAndPage) {
+  Scenario s = KeyedTable(JetVersion::kAce12, 5, 20, 20, 9);
+  Device device(s.base);
+  {
+    auto db = OpenOn(device);
+    TableWriter writer(db, db->ReadTableDef(s.table));
+    for (const auto& row : s.rows) writer.Insert(row);
+    device.fail_database_writes = true;
+    try {
+      db->file().Sync();
+      ADD_FAILURE() << "the sync point did not fail";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), kErrIo);
+      EXPECT_NE(e.description().find("cannot write page "), std::string::npos) << e.description();
+      EXPECT_NE(e.description().find("of file crash.db"), std::string::npos) << e.description();
+    }
+  }
+  // The saves stay in the log: the next open completes them.
+  device.fail_database_writes = false;
+  auto db = OpenOn(device);
+  EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>{});
+  EXPECT_EQ(db->ReadTableDef(s.table)->row_count, 25u);
+}
+
+TEST(PageSeam, ConnectionOverATestPageFileReportsAFailedSyncOnClose) {
+  Scenario s = KeyedTable(JetVersion::kAce12, 5, 0, 20, 9);
+  Device device(s.base);
+  ado::Connection connection;
+  connection.SetMode(ado::kModeReadWrite);
+  connection.Open("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=crash.db",
+                  PageFile::Over(std::make_unique<DeviceStorage>(device, 0, "crash.db"),
+                                 std::make_unique<DeviceStorage>(device, 1, "crash.db-log")));
+  {
+    TableWriter writer(connection.database(), connection.database()->ReadTableDef(s.table));
+    writer.Insert({int32_t(100), std::string("x"), std::string("y")});
+    const int64_t writes = device.writes;  // the first save starts the log too
+    writer.Insert({int32_t(101), std::string("x"), std::string("y")});
+    EXPECT_EQ(device.writes, writes + 1) << "a save is one write to the log";
+    EXPECT_EQ(device.files[0].now, s.base) << "the file waits for a sync point";
+  }
+  device.fail_database_writes = true;
+  try {
+    connection.Close();
+    ADD_FAILURE() << "the close did not fail";
+  } catch (const Error& e) {
+    EXPECT_NE(e.description().find("of file crash.db"), std::string::npos) << e.description();
+  }
+  EXPECT_FALSE(connection.IsOpen());
+}
+
+TEST(PageSeam, ReadOnlyFileThatNeedsRecoveryIsNotOpened) {
+  Scenario s = KeyedTable(JetVersion::kJet4, 5, 10, 20, 4);
+  Device device(s.base);
+  device.crash_after = 6;
+  Append(s, device);
+  ASSERT_TRUE(device.crashed);
+  Device after(device.files[0].now, device.files[1].now);
+  try {
+    OpenOn(after, false);
+    ADD_FAILURE() << "a torn file was opened";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), kErrReadOnly);
+    EXPECT_NE(e.description().find("file crash.db"), std::string::npos) << e.description();
+    EXPECT_NE(e.description().find("cannot be written"), std::string::npos) << e.description();
+  }
+  EXPECT_EQ(after.files[0].now, device.files[0].now) << "nothing may be written";
+}
+
+// Files on disk: a copy of a file and its log taken while a writer is
+// open is what a kill leaves; a reader's open completes it and removes the
+// log.
+TEST(CrashSafety, FileLeftByAKilledWriterIsCompletedByTheNextReader) {
+  namespace fs = std::filesystem;
+  Scenario s = KeyedTable(JetVersion::kAce12, 10, 300, 40, 6);
+  const std::string path = testing::MakeDatabase("killed.accdb", {});
+  { std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(s.base.data()),
+                                                std::streamsize(s.base.size())); }
+  const std::string copy = path + ".copy.accdb";
+  {
+    auto db = Database::Open(path, {"", true});
+    TableWriter writer(db, db->ReadTableDef(s.table));
+    for (const auto& row : s.rows) writer.Insert(row);
+    ASSERT_TRUE(fs::exists(LogPathFor(path)));
+    fs::copy_file(path, copy);
+    fs::copy_file(LogPathFor(path), LogPathFor(copy));
+  }
+  EXPECT_FALSE(fs::exists(LogPathFor(path))) << "the last close removes the log";
+  auto db = Database::Open(copy, {});
+  EXPECT_FALSE(fs::exists(LogPathFor(copy)));
+  EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>{});
+  EXPECT_EQ(Keys(*db, s.table, 0).size(), 310u);
 }
 
 }  // namespace
