@@ -361,6 +361,41 @@ TEST(CrashSafety, RandomCrashPointsOfLongAppends) {
   }
 }
 
+// The log of an encrypted file holds its pages encoded, never plain text,
+// and a file left with such a log opens complete with its password.
+TEST(CrashSafety, LogOfAnEncryptedFileHoldsNoPlainText) {
+  CORVALIN_REQUIRE_CORPUS();
+  namespace fs = std::filesystem;
+  for (const char* name : {"encrypted/V2010_with-password.accdb", "encrypted/db-enc.mdb"}) {
+    SCOPED_TRACE(name);
+    const std::string password = std::string(name).find("password") != std::string::npos
+                                     ? "password" : "";
+    const std::string path = testing::CopyOfCorpusFile(name);
+    const std::string copy = path + ".copy";
+    {
+      auto db = Database::Open(path, {password, true});
+      TableWriter writer(db, db->ReadTableDef("Table1"));
+      const size_t columns = writer.table().columns.size();
+      for (int i = 0; i < 40; ++i) {
+        std::vector<Value> row(columns, Null{});
+        row[1] = std::string("plainly visible ") + std::to_string(i);
+        writer.Insert(row);
+      }
+      fs::copy_file(path, copy);
+      fs::copy_file(LogPathFor(path), LogPathFor(copy));
+    }
+    std::vector<uint8_t> log = FileBytes(LogPathFor(copy));
+    ASSERT_GT(log.size(), PageLog::kHead);
+    for (const std::string& plain : {std::string("plainly"), std::string("p\0l\0a\0i\0n\0l\0y\0", 14)})
+      EXPECT_EQ(std::search(log.begin(), log.end(), plain.begin(), plain.end()), log.end())
+          << "the log holds plain text";
+    auto db = Database::Open(copy, {password, false});
+    EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>{});
+    auto table = db->ReadTableDef("Table1");
+    EXPECT_EQ(db->ReadRow(*table, db->ListRows(*table).back())[1], Value(std::string("plainly visible 39")));
+  }
+}
+
 // The page seam: a database opened over a page file the test provides.
 TEST(PageSeam, FailedWriteIsTheEnginesErrorNamingFileAndPage) {
   Scenario s = KeyedTable(JetVersion::kAce12, 5, 20, 20, 9);

@@ -116,7 +116,7 @@ class CachedPageFile : public PageFile {
     if (page_size != page_size_) {
       cache_.clear();
       lru_.clear();
-      changed_ = 0;
+      changed_pages_.clear();
     }
     page_size_ = page_size;
     codec_ = std::move(codec);
@@ -191,7 +191,7 @@ class CachedPageFile : public PageFile {
     if (!entry->changed) {
       entry->changed = true;
       lru_.erase(entry->lru);
-      ++changed_;
+      changed_pages_.push_back(page_number);
     }
     ++writes_;
   }
@@ -326,15 +326,38 @@ class CachedPageFile : public PageFile {
     undo_bytes_.clear();
     save_pages_ = pages_;
     // Rule 5: the next save starts with a checkpoint when one is due.
-    checkpoint_due_ = log_storage_ && (changed_ > kMaxChangedPages || log_->size() > kMaxLogBytes ||
+    checkpoint_due_ = log_storage_ && (changed_pages_.size() > kMaxChangedPages || log_->size() > kMaxLogBytes ||
                                        Clock::now() - last_checkpoint_ >= kCheckpointEvery);
   }
 
   // Saves without the log: the save's ranges go straight into the file.
   void WriteRangesToFile() {
-    log_->ForEachRange([&](uint32_t page, uint32_t offset, std::span<const uint8_t> bytes) {
-      WritePage(page, uint64_t(page) * page_size_ + offset, bytes);
+    // One write per page, from its first changed byte to its last, taken
+    // from the cache (which holds the plain bytes; an encoded page's one
+    // range holds all of it).
+    uint32_t page = UINT32_MAX, from = 0, to = 0;
+    auto flush = [&] {
+      if (page == UINT32_MAX) return;
+      if (codec_ && page != 0) {
+        encoded_ = *cache_.at(page).data;
+        codec_->Encode(page, encoded_);
+        WritePage(page, uint64_t(page) * page_size_, encoded_);
+      } else {
+        WritePage(page, uint64_t(page) * page_size_ + from,
+                  {cache_.at(page).data->data() + from, to - from});
+      }
+    };
+    log_->ForEachRange([&](uint32_t n, uint32_t offset, std::span<const uint8_t> bytes) {
+      if (n != page) {
+        flush();
+        page = n;
+        from = offset;
+        to = offset;
+      }
+      from = std::min(from, offset);
+      to = std::max(to, offset + uint32_t(bytes.size()));
     });
+    flush();
     if (pages_ > stored_pages_) {
       file_->Truncate(uint64_t(pages_) * page_size_);
       stored_pages_ = pages_;
@@ -357,8 +380,10 @@ class CachedPageFile : public PageFile {
     for (uint32_t n = save_pages_; n < pages_; ++n) {
       auto it = cache_.find(n);
       if (it == cache_.end()) continue;
-      if (it->second.changed) --changed_;
-      else lru_.erase(it->second.lru);
+      if (it->second.changed)
+        changed_pages_.erase(std::find(changed_pages_.begin(), changed_pages_.end(), n));
+      else
+        lru_.erase(it->second.lru);
       cache_.erase(it);
     }
     pages_ = save_pages_;
@@ -375,14 +400,10 @@ class CachedPageFile : public PageFile {
       file_->Sync();
       return;
     }
-    if (changed_ == 0 && (!log_ || log_->records() == 0)) return;
+    if (changed_pages_.empty() && (!log_ || log_->records() == 0)) return;
     if (log_) log_->Sync();
-    std::vector<uint32_t> order;
-    order.reserve(changed_);
-    for (const auto& [number, entry] : cache_)
-      if (entry.changed) order.push_back(number);
-    std::sort(order.begin(), order.end());
-    for (uint32_t n : order) {
+    std::sort(changed_pages_.begin(), changed_pages_.end());
+    for (uint32_t n : changed_pages_) {
       const PageData& page = *cache_.at(n).data;
       std::span<const uint8_t> out = page;
       if (codec_ && n != 0) {
@@ -410,14 +431,14 @@ class CachedPageFile : public PageFile {
   }
 
   void MarkAllStored() {
-    if (changed_ == 0) return;
-    for (auto& [number, entry] : cache_) {
-      if (!entry.changed) continue;
+    if (changed_pages_.empty()) return;
+    for (uint32_t n : changed_pages_) {
+      Entry& entry = cache_.at(n);
       entry.changed = false;
-      lru_.push_front(number);
+      lru_.push_front(n);
       entry.lru = lru_.begin();
     }
-    changed_ = 0;
+    changed_pages_.clear();
     TrimCache();
   }
 
@@ -461,7 +482,7 @@ class CachedPageFile : public PageFile {
   std::shared_ptr<PageCodec> codec_;
   std::list<uint32_t> lru_;  // the pages in the file, most recent first
   std::unordered_map<uint32_t, Entry> cache_;
-  size_t changed_ = 0;  // entries not yet in the file
+  std::vector<uint32_t> changed_pages_;  // entries not yet in the file
   std::vector<std::shared_ptr<PageData>> spare_;
   std::vector<std::shared_ptr<PageData>> read_ahead_;
   uint32_t last_miss_ = UINT32_MAX;  // the last page read from the file
