@@ -68,13 +68,17 @@ void Recover(Storage& file, Storage& log) {
   ReplayLog(log, file);
 }
 
+std::unique_ptr<Storage> MakeLogFile(const std::string& log_path, const std::string& path);
+
 class CachedPageFile : public PageFile {
  public:
-  CachedPageFile(std::string path, std::unique_ptr<Storage> file, std::unique_ptr<Storage> log,
-                 std::string log_path)
+  // With atomic saves, the log is log (a caller's storage) or the file at
+  // log_path, made by the first save.
+  CachedPageFile(std::string path, std::unique_ptr<Storage> file, bool atomic_saves,
+                 std::unique_ptr<Storage> log, std::string log_path)
       : path_(std::move(path)), file_(std::move(file)), log_path_(std::move(log_path)) {
     writable_ = file_->writable();
-    if (writable_) StartWriting(std::move(log));
+    if (writable_) StartWriting(atomic_saves, std::move(log));
   }
 
   ~CachedPageFile() override {
@@ -84,22 +88,25 @@ class CachedPageFile : public PageFile {
       CheckpointLocked();
       // Rule 5: the last close removes the log, now empty.
       log_.reset();
+      if (log_storage_ && !log_path_.empty()) ::unlink(log_path_.c_str());
       log_storage_.reset();
-      if (!log_path_.empty()) ::unlink(log_path_.c_str());
     } catch (...) {
       // The log stays: the next open completes what it holds.
     }
   }
 
   // Reopens the file for writing under the write lock.
-  void MakeWritable(std::unique_ptr<Storage> file, std::unique_ptr<Storage> log,
-                    std::string log_path) {
+  void MakeWritable(std::unique_ptr<Storage> file, bool atomic_saves, std::string log_path) {
     std::lock_guard lock(mutex_);
     if (writable_) return;
     file_ = std::move(file);
     log_path_ = std::move(log_path);
     writable_ = true;
-    StartWriting(std::move(log));
+    // Another process may have written the file since it was read.
+    cache_.clear();
+    lru_.clear();
+    ++writes_;
+    StartWriting(atomic_saves, nullptr);
   }
 
   const std::string& path() const override { return path_; }
@@ -155,7 +162,7 @@ class CachedPageFile : public PageFile {
       throw Error(kErrIo, "page " + std::to_string(page_number) +
                               " lies past the end of file " + path_);
     if (checkpoint_due_ && !InSave()) CheckpointLocked();
-    if (!log_) log_ = std::make_unique<PageLog>(log_storage_.get(), page_size_);
+    StartLog();
     if (!InSave()) save_pages_ = pages_;
 
     Entry* entry = nullptr;
@@ -227,10 +234,19 @@ class CachedPageFile : public PageFile {
     size_t at;  // in undo_bytes_
   };
 
-  void StartWriting(std::unique_ptr<Storage> log) {
+  void StartWriting(bool atomic_saves, std::unique_ptr<Storage> log) {
+    atomic_ = atomic_saves;
     log_storage_ = std::move(log);
     pages_ = stored_pages_ = save_pages_ = static_cast<uint32_t>(file_->Size() / page_size_);
     last_checkpoint_ = Clock::now();
+  }
+
+  // The log, made for the first save (a file opened for writing that takes
+  // no save leaves none).
+  void StartLog() {
+    if (log_) return;
+    if (atomic_ && !log_storage_) log_storage_ = MakeLogFile(log_path_, path_);
+    log_ = std::make_unique<PageLog>(log_storage_.get(), page_size_);
   }
 
   bool InSave() const { return !undo_.empty() || pages_ != save_pages_ || (log_ && log_->pending()); }
@@ -311,9 +327,9 @@ class CachedPageFile : public PageFile {
 
   void CommitLocked() {
     if (!InSave()) return;
-    if (!log_) log_ = std::make_unique<PageLog>(log_storage_.get(), page_size_);
+    StartLog();
     try {
-      if (log_storage_) {
+      if (atomic_) {
         log_->Append(pages_);  // rule 2
       } else {
         WriteRangesToFile();
@@ -326,7 +342,7 @@ class CachedPageFile : public PageFile {
     undo_bytes_.clear();
     save_pages_ = pages_;
     // Rule 5: the next save starts with a checkpoint when one is due.
-    checkpoint_due_ = log_storage_ && (changed_pages_.size() > kMaxChangedPages || log_->size() > kMaxLogBytes ||
+    checkpoint_due_ = atomic_ && (changed_pages_.size() > kMaxChangedPages || log_->size() > kMaxLogBytes ||
                                        Clock::now() - last_checkpoint_ >= kCheckpointEvery);
   }
 
@@ -396,7 +412,7 @@ class CachedPageFile : public PageFile {
   // Rule 4.
   void CheckpointLocked() {
     if (InSave()) CommitLocked();  // pages written outside a save
-    if (!log_storage_) {
+    if (!atomic_) {
       file_->Sync();
       return;
     }
@@ -490,7 +506,8 @@ class CachedPageFile : public PageFile {
   uint32_t pages_ = 0;         // with the saves since the last checkpoint
   uint32_t stored_pages_ = 0;  // in the file
   uint32_t save_pages_ = 0;    // before the save under way
-  std::unique_ptr<Storage> log_storage_;  // none: saves go straight into the file
+  bool atomic_ = true;  // false: saves go straight into the file
+  std::unique_ptr<Storage> log_storage_;
   std::unique_ptr<PageLog> log_;
   std::vector<UndoRange> undo_;
   std::vector<uint8_t> undo_bytes_;
@@ -536,25 +553,23 @@ void SyncFolderOf(const std::string& path) {
   ::close(fd);
 }
 
-// The log of a writable file: the one a crash left is applied to file, then
-// kept for the saves to come (atomic saves) or removed.
-std::unique_ptr<Storage> OpenLog(const std::string& path, Storage& file, bool atomic_saves) {
-  const std::string log_path = LogPathFor(path);
-  const bool existed = ::access(log_path.c_str(), F_OK) == 0;
-  if (!existed && !atomic_saves) return nullptr;
+std::unique_ptr<Storage> MakeLogFile(const std::string& log_path, const std::string& path) {
   int fd = ::open(log_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0)
     throw Error(kErrIo, "cannot make the log " + log_path + " of file " + path + ": " +
                             std::strerror(errno));
-  std::unique_ptr<Storage> log = PosixStorage(log_path, fd, true);
+  SyncFolderOf(log_path);  // rule 4 needs the log to be found after a power loss
+  return PosixStorage(log_path, fd, true);
+}
+
+// A writer's open: the log a crash left is applied to file and removed.
+void RecoverForWriting(const std::string& path, Storage& file) {
+  const std::string log_path = LogPathFor(path);
+  int fd = ::open(log_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  std::unique_ptr<Storage> log = PosixStorage(log_path, fd, false);
   Recover(file, *log);
-  if (!atomic_saves) {
-    log.reset();
-    ::unlink(log_path.c_str());
-    return nullptr;
-  }
-  if (!existed) SyncFolderOf(log_path);  // rule 4 needs the log to be found
-  return log;
+  ::unlink(log_path.c_str());
 }
 
 // A reader's open: a log a crash left is applied first, unless a live
@@ -603,21 +618,19 @@ std::shared_ptr<PageFile> PageFile::Get(const std::string& path, bool writable,
   if (existing && !writable) return existing;
   if (existing && existing->writable()) return existing;
   std::unique_ptr<Storage> file;
-  std::unique_ptr<Storage> log;
   if (writable) {
     file = PosixStorage(path, OpenLocked(path), true);
-    log = OpenLog(path, *file, atomic_saves);
+    RecoverForWriting(path, *file);
   } else {
     RecoverForReading(path);
     file = PosixStorage(path, OpenFile(path, false), false);
   }
-  std::string log_path = log ? LogPathFor(path) : "";
   if (existing) {
-    existing->MakeWritable(std::move(file), std::move(log), std::move(log_path));
+    existing->MakeWritable(std::move(file), atomic_saves, LogPathFor(path));
     return existing;
   }
-  auto made = std::make_shared<CachedPageFile>(path, std::move(file), std::move(log),
-                                               std::move(log_path));
+  auto made = std::make_shared<CachedPageFile>(path, std::move(file), atomic_saves, nullptr,
+                                               LogPathFor(path));
   slot = made;
   return made;
 }
@@ -627,7 +640,9 @@ std::shared_ptr<PageFile> PageFile::Over(std::unique_ptr<Storage> file,
   if (log) Recover(*file, *log);
   if (!file->writable()) log.reset();
   std::string path = file->path();
-  return std::make_shared<CachedPageFile>(std::move(path), std::move(file), std::move(log), "");
+  const bool atomic_saves = log != nullptr;
+  return std::make_shared<CachedPageFile>(std::move(path), std::move(file), atomic_saves,
+                                          std::move(log), "");
 }
 
 }  // namespace corvalin::engine
