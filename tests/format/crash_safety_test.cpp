@@ -7,8 +7,12 @@
 // exact prefix of the appended ones.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -104,6 +108,7 @@ class DeviceStorage : public Storage {
   const std::string& path() const override { return path_; }
   bool writable() const override { return writable_; }
   uint64_t Size() override { return bytes().size(); }
+  uint64_t Stamp() override { return LogChecksum(0, bytes()); }
   size_t Read(uint64_t offset, uint8_t* const* buffers, size_t count, size_t each) override {
     size_t done = 0;
     for (size_t k = 0; k < count; ++k) {
@@ -141,6 +146,26 @@ std::shared_ptr<Database> OpenOn(Device& device, bool writable = true) {
   auto file = PageFile::Over(std::make_unique<DeviceStorage>(device, 0, "crash.db", writable),
                              std::make_unique<DeviceStorage>(device, 1, "crash.db-log"));
   return Database::Open(file, {"", writable});
+}
+
+// Runs f in a child process, which f ends with _exit as a kill would end
+// it: no destructor runs, nothing is closed or synced.
+void InAProcessThatDies(const std::function<void()>& f) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    try {
+      f();
+    } catch (const Error& e) {
+      std::fprintf(stderr, "child: %s\n", e.description().c_str());
+      ::_exit(1);
+    } catch (...) {
+      ::_exit(1);
+    }
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 std::vector<uint8_t> FileBytes(const std::string& path) {
@@ -370,10 +395,9 @@ TEST(CrashSafety, LogOfAnEncryptedFileHoldsNoPlainText) {
     SCOPED_TRACE(name);
     const std::string password = std::string(name).find("password") != std::string::npos
                                      ? "password" : "";
-    const std::string path = testing::CopyOfCorpusFile(name);
-    const std::string copy = path + ".copy";
-    {
-      auto db = Database::Open(path, {password, true});
+    const std::string copy = testing::CopyOfCorpusFile(name);
+    InAProcessThatDies([&] {
+      auto db = Database::Open(copy, {password, true});
       TableWriter writer(db, db->ReadTableDef("Table1"));
       const size_t columns = writer.table().columns.size();
       for (int i = 0; i < 40; ++i) {
@@ -381,9 +405,8 @@ TEST(CrashSafety, LogOfAnEncryptedFileHoldsNoPlainText) {
         row[1] = std::string("plainly visible ") + std::to_string(i);
         writer.Insert(row);
       }
-      fs::copy_file(path, copy);
-      fs::copy_file(LogPathFor(path), LogPathFor(copy));
-    }
+      ::_exit(0);  // with the database open
+    });
     std::vector<uint8_t> log = FileBytes(LogPathFor(copy));
     ASSERT_GT(log.size(), PageLog::kHead);
     for (const std::string& plain : {std::string("plainly"), std::string("p\0l\0a\0i\0n\0l\0y\0", 14)})
@@ -465,29 +488,48 @@ TEST(PageSeam, ReadOnlyFileThatNeedsRecoveryIsNotOpened) {
   EXPECT_EQ(after.files[0].now, device.files[0].now) << "nothing may be written";
 }
 
-// Files on disk: a copy of a file and its log taken while a writer is
-// open is what a kill leaves; a reader's open completes it and removes the
-// log.
+// Files on disk: a writer's process ends in the middle of its run; a
+// reader's open completes the file and removes the log. The last close of
+// a writer removes its log.
 TEST(CrashSafety, FileLeftByAKilledWriterIsCompletedByTheNextReader) {
   namespace fs = std::filesystem;
   Scenario s = KeyedTable(JetVersion::kAce12, 10, 300, 40, 6);
   const std::string path = testing::MakeDatabase("killed.accdb", {});
   { std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(s.base.data()),
                                                 std::streamsize(s.base.size())); }
-  const std::string copy = path + ".copy.accdb";
-  {
+  const std::string copy = path;
+  InAProcessThatDies([&] {
     auto db = Database::Open(path, {"", true});
     TableWriter writer(db, db->ReadTableDef(s.table));
     for (const auto& row : s.rows) writer.Insert(row);
-    ASSERT_TRUE(fs::exists(LogPathFor(path)));
-    fs::copy_file(path, copy);
-    fs::copy_file(LogPathFor(path), LogPathFor(copy));
+    ::_exit(0);  // with the database open
+  });
+  ASSERT_TRUE(fs::exists(LogPathFor(path)));
+  // The same log beside another file put in the copy's place belongs to
+  // none of it: it is removed unread.
+  const std::string other = path + ".other.accdb";
+  fs::copy_file(copy, other);
+  fs::copy_file(LogPathFor(copy), LogPathFor(other));
+  { std::ofstream(other, std::ios::binary).write(reinterpret_cast<const char*>(s.base.data()),
+                                                 std::streamsize(s.base.size())); }
+  {
+    auto db = Database::Open(other, {"", true});
+    EXPECT_FALSE(fs::exists(LogPathFor(other)));
+    EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>{});
+    EXPECT_EQ(Keys(*db, s.table, 0).size(), 10u);
   }
-  EXPECT_FALSE(fs::exists(LogPathFor(path))) << "the last close removes the log";
-  auto db = Database::Open(copy, {});
-  EXPECT_FALSE(fs::exists(LogPathFor(copy)));
-  EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>{});
-  EXPECT_EQ(Keys(*db, s.table, 0).size(), 310u);
+  {
+    auto db = Database::Open(copy, {});
+    EXPECT_FALSE(fs::exists(LogPathFor(copy)));
+    EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>{});
+    EXPECT_EQ(Keys(*db, s.table, 0).size(), 310u);
+  }
+  {
+    auto writer = Database::Open(copy, {"", true});
+    TableWriter(writer, writer->ReadTableDef(s.table)).Insert({int32_t(9999), std::string("a"), std::string("b")});
+    EXPECT_TRUE(fs::exists(LogPathFor(copy)));
+  }
+  EXPECT_FALSE(fs::exists(LogPathFor(copy))) << "the last close removes the log";
 }
 
 }  // namespace

@@ -62,7 +62,8 @@ std::string ReadOnlyRecoveryMessage(const std::string& path, const std::string& 
 // Rule 6 (and 8): applies the saves a crash left in log to file, before
 // anything of file is read.
 void Recover(Storage& file, Storage& log) {
-  if (FindLoggedSaves(log).records == 0) return;
+  const LoggedSaves saves = FindLoggedSaves(log);
+  if (saves.records == 0 || !LogIsForFile(saves, file)) return;  // rule 9
   if (!file.writable())
     throw Error(kErrReadOnly, ReadOnlyRecoveryMessage(file.path(), "it is open for reading only"));
   ReplayLog(log, file);
@@ -246,7 +247,8 @@ class CachedPageFile : public PageFile {
   void StartLog() {
     if (log_) return;
     if (atomic_ && !log_storage_) log_storage_ = MakeLogFile(log_path_, path_);
-    log_ = std::make_unique<PageLog>(log_storage_.get(), page_size_);
+    log_ = std::make_unique<PageLog>(log_storage_.get(), page_size_,
+                                     log_storage_ ? file_->Stamp() : 0);
   }
 
   bool InSave() const { return !undo_.empty() || pages_ != save_pages_ || (log_ && log_->pending()); }
@@ -417,7 +419,7 @@ class CachedPageFile : public PageFile {
       return;
     }
     if (changed_pages_.empty() && (!log_ || log_->records() == 0)) return;
-    if (log_) log_->Sync();
+    if (log_) log_->SyncForWriting();
     std::sort(changed_pages_.begin(), changed_pages_.end());
     for (uint32_t n : changed_pages_) {
       const PageData& page = *cache_.at(n).data;
@@ -431,7 +433,7 @@ class CachedPageFile : public PageFile {
     }
     file_->Sync();
     stored_pages_ = std::max(stored_pages_, pages_);
-    if (log_) log_->Reset();
+    if (log_) log_->Reset(file_->Stamp());
     MarkAllStored();
     last_checkpoint_ = Clock::now();
     checkpoint_due_ = false;
@@ -565,9 +567,9 @@ std::unique_ptr<Storage> MakeLogFile(const std::string& log_path, const std::str
 // A writer's open: the log a crash left is applied to file and removed.
 void RecoverForWriting(const std::string& path, Storage& file) {
   const std::string log_path = LogPathFor(path);
-  int fd = ::open(log_path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(log_path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) return;
-  std::unique_ptr<Storage> log = PosixStorage(log_path, fd, false);
+  std::unique_ptr<Storage> log = PosixStorage(log_path, fd, true);
   Recover(file, *log);
   ::unlink(log_path.c_str());
 }
@@ -576,9 +578,14 @@ void RecoverForWriting(const std::string& path, Storage& file) {
 // writer holds the file (then the log is its own).
 void RecoverForReading(const std::string& path) {
   const std::string log_path = LogPathFor(path);
-  int log_fd = ::open(log_path.c_str(), O_RDONLY | O_CLOEXEC);
+  bool log_writable = true;
+  int log_fd = ::open(log_path.c_str(), O_RDWR | O_CLOEXEC);
+  if (log_fd < 0) {
+    log_writable = false;
+    log_fd = ::open(log_path.c_str(), O_RDONLY | O_CLOEXEC);
+  }
   if (log_fd < 0) return;
-  std::unique_ptr<Storage> log = PosixStorage(log_path, log_fd, false);
+  std::unique_ptr<Storage> log = PosixStorage(log_path, log_fd, log_writable);
   if (FindLoggedSaves(*log).records == 0) return;
   int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) throw Error(kErrReadOnly, ReadOnlyRecoveryMessage(path, std::strerror(errno)));

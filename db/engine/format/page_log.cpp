@@ -57,17 +57,32 @@ uint64_t NewSalt(uint64_t previous) {
 struct Head {
   bool valid = false;
   uint32_t page_size = 0;
+  bool writing = false;
   uint64_t salt = 0;
+  uint64_t stamp = 0;
 };
+
+void WriteHead(Storage& log, uint32_t page_size, bool writing, uint64_t salt, uint64_t stamp) {
+  uint8_t head[PageLog::kHead] = {};
+  std::memcpy(head, kMagic, 8);
+  Put32(head + 8, page_size);
+  Put32(head + 12, writing ? 1 : 0);
+  Put64(head + 16, salt);
+  Put64(head + 24, stamp);
+  Put64(head + 32, LogChecksum(0, {head, 32}));
+  log.Write(0, head);
+}
 
 Head ReadHead(Storage& log) {
   uint8_t bytes[PageLog::kHead];
   Head head;
   if (log.Read(0, bytes) < PageLog::kHead) return head;
   if (std::memcmp(bytes, kMagic, 8) != 0) return head;
-  if (Get64(bytes + 24) != LogChecksum(0, {bytes, 24})) return head;
+  if (Get64(bytes + 32) != LogChecksum(0, {bytes, 32})) return head;
   head.page_size = Get32(bytes + 8);
+  head.writing = Get32(bytes + 12) != 0;
   head.salt = Get64(bytes + 16);
+  head.stamp = Get64(bytes + 24);
   head.valid = head.page_size >= 512 && head.page_size <= 65536;
   return head;
 }
@@ -120,23 +135,24 @@ uint64_t LogChecksum(uint64_t seed, std::span<const uint8_t> bytes) {
   return Mix(h ^ last ^ (uint64_t(bytes.size()) << 56));
 }
 
-PageLog::PageLog(Storage* storage, uint32_t page_size)
+PageLog::PageLog(Storage* storage, uint32_t page_size, uint64_t stamp)
     : storage_(storage), page_size_(page_size) {
   record_.resize(kRecordHead);
   if (!storage_) return;
   salt_ = ReadHead(*storage_).salt;
-  Reset();
+  Reset(stamp);
 }
 
-void PageLog::Reset() {
+void PageLog::SyncForWriting() {
+  WriteHead(*storage_, page_size_, true, salt_, stamp_);
+  storage_->Sync();
+}
+
+void PageLog::Reset(uint64_t stamp) {
   salt_ = NewSalt(salt_);
-  uint8_t head[kHead] = {};
-  std::memcpy(head, kMagic, 8);
-  Put32(head + 8, page_size_);
-  Put64(head + 16, salt_);
-  Put64(head + 24, LogChecksum(0, {head, 24}));
+  stamp_ = stamp;
   storage_->Truncate(0);
-  storage_->Write(0, head);
+  WriteHead(*storage_, page_size_, false, salt_, stamp_);
   storage_->Sync();
   sequence_ = 0;
   end_ = kHead;
@@ -177,12 +193,21 @@ void PageLog::Append(uint32_t page_count) {
 LoggedSaves FindLoggedSaves(Storage& log) {
   const Head head = ReadHead(log);
   if (!head.valid) return {};
-  return {WalkRecords(log, head, [](std::span<const uint8_t>) {}), head.page_size};
+  return {WalkRecords(log, head, [](std::span<const uint8_t>) {}), head.page_size, head.writing,
+          head.stamp};
+}
+
+bool LogIsForFile(const LoggedSaves& saves, Storage& file) {
+  return saves.writing || saves.stamp == file.Stamp();
 }
 
 uint64_t ReplayLog(Storage& log, Storage& file) {
   const Head head = ReadHead(log);
   if (!head.valid) return 0;
+  if (!head.writing && log.writable()) {
+    WriteHead(log, head.page_size, true, head.salt, head.stamp);
+    log.Sync();
+  }
   const uint64_t page_size = head.page_size;
   uint64_t size = file.Size();
   const uint64_t applied = WalkRecords(log, head, [&](std::span<const uint8_t> record) {

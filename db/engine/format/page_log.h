@@ -20,9 +20,10 @@
 //  3. Until the next checkpoint the changed pages live only in the page
 //     cache, pinned there (a changed page is never evicted). The database
 //     file keeps the bytes of the last checkpoint.
-//  4. A checkpoint, in this order: sync the log; write every changed page
-//     into the database file, in page order; sync the database file; then
-//     empty the log (cut to its head, which gets a new salt) and sync it.
+//  4. A checkpoint, in this order: mark the log's head "writing the file";
+//     sync the log; write every changed page into the database file, in
+//     page order; sync the database file; then empty the log (cut to its
+//     head, which gets a new salt and the file's new stamp) and sync it.
 //     The database file is written only after the log that can redo it is
 //     on the device, and the log is emptied only after the database file
 //     holds all it redoes.
@@ -45,6 +46,12 @@
 //     one, whatever order the device wrote blocks in.
 //  8. A file that needs recovery and cannot be written is not opened: the
 //     error says so, and nothing is read from the torn file.
+//  9. A log applies only to the file it was written for: its head holds
+//     the file's stamp (size and modification time) as the last checkpoint
+//     left it, and a log whose stamp is not the file's (a file copied over,
+//     or changed by another program since) is removed unread, unless its
+//     head says the file was being written from it (rule 4; recovery marks
+//     it so too before it writes, so a recovery cut short is taken up).
 //
 // What this gives: after the end of the process at any instant, the file
 // holds every save whose log write returned; after a power loss, every save
@@ -57,10 +64,11 @@
 //   offset  size  contents
 //   0       8     "CrvlLog1"
 //   8       4     page size
-//   12      4     0
+//   12      4     1 while the file is being written from the log, else 0
 //   16      8     salt
-//   24      8     checksum of bytes 0..23 (seeded with 0)
-//   32      ...   records, one after another
+//   24      8     the file's stamp when the log was emptied (rule 9)
+//   32      8     checksum of bytes 0..31 (seeded with 0)
+//   40      ...   records, one after another
 //
 //   record  size  contents
 //   0       4     length of the ranges part in bytes
@@ -85,9 +93,10 @@ std::string LogPathFor(const std::string& database_path);
 class PageLog {
  public:
   // Takes over the log in storage: empties it and writes a new head for
-  // pages of page_size bytes (rule 7). Without storage the log only
-  // gathers a save's ranges (saves written straight into the file).
-  PageLog(Storage* storage, uint32_t page_size);
+  // pages of page_size bytes of a file with stamp (rule 7). Without
+  // storage the log only gathers a save's ranges (saves written straight
+  // into the file).
+  PageLog(Storage* storage, uint32_t page_size, uint64_t stamp);
 
   // The record being built: a range of the save's bytes.
   void Add(uint32_t page, uint32_t offset, std::span<const uint8_t> bytes);
@@ -106,11 +115,12 @@ class PageLog {
   uint64_t size() const { return end_; }
   uint64_t records() const { return sequence_; }
 
-  void Sync() { storage_->Sync(); }
-  // Empties the log (rule 4's last step, rule 7).
-  void Reset();
+  // Rule 4's first steps: marks the head and syncs the log.
+  void SyncForWriting();
+  // Empties the log for a file now of stamp (rule 4's last step, rule 7).
+  void Reset(uint64_t stamp);
 
-  static constexpr size_t kHead = 32;
+  static constexpr size_t kHead = 40;
   static constexpr size_t kRecordHead = 16;
   static constexpr size_t kRangeHead = 8;
 
@@ -118,6 +128,7 @@ class PageLog {
   Storage* storage_;
   uint32_t page_size_;
   uint64_t salt_ = 0;
+  uint64_t stamp_ = 0;
   uint64_t sequence_ = 0;
   uint64_t end_ = kHead;
   std::vector<uint8_t> record_;
@@ -128,11 +139,17 @@ class PageLog {
 struct LoggedSaves {
   uint64_t records = 0;
   uint32_t page_size = 0;
+  bool writing = false;  // the file was being written from the log
+  uint64_t stamp = 0;    // of the file, unless writing
 };
 LoggedSaves FindLoggedSaves(Storage& log);
 
-// Applies the complete records of log to file and syncs file (rule 6).
-// Returns the records applied. Throws Error kErrIo on a failed write.
+// Rule 9: whether the saves in log are to be applied to file.
+bool LogIsForFile(const LoggedSaves& saves, Storage& file);
+
+// Applies the complete records of log to file and syncs file (rule 6),
+// after marking the log's head (when the log can be written). Returns the
+// records applied. Throws Error kErrIo on a failed write.
 uint64_t ReplayLog(Storage& log, Storage& file);
 
 // A 64-bit checksum of bytes, chained through seed.

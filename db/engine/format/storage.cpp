@@ -28,6 +28,15 @@ class Posix : public Storage {
     return uint64_t(st.st_size);
   }
 
+  uint64_t Stamp() override {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) Fail("read");
+    uint64_t h = uint64_t(st.st_size) * 0x9E3779B97F4A7C15ull;
+    for (uint64_t v : {uint64_t(st.st_ino), uint64_t(st.st_mtim.tv_sec), uint64_t(st.st_mtim.tv_nsec)})
+      h = (h ^ v) * 0xBF58476D1CE4E5B9ull + (h >> 29);
+    return h;
+  }
+
   size_t Read(uint64_t offset, uint8_t* const* buffers, size_t count, size_t each) override {
     constexpr size_t kMaxParts = 64;
     iovec parts[kMaxParts];

@@ -21,6 +21,10 @@ class Storage {
   // Whether Write, Truncate and Sync may be called.
   virtual bool writable() const = 0;
   virtual uint64_t Size() = 0;
+  // A value that changes whenever anyone changes the file (its size and
+  // modification time): a log knows by it whether the file is still the
+  // one it was written for.
+  virtual uint64_t Stamp() = 0;
 
   // Reads `count` buffers of `each` bytes, one after another from offset.
   // Returns the bytes read: fewer at the end of the file.
