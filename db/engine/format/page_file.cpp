@@ -574,8 +574,8 @@ void RecoverForWriting(const std::string& path, Storage& file) {
   ::unlink(log_path.c_str());
 }
 
-// A reader's open: a log a crash left is applied first, unless a live
-// writer holds the file (then the log is its own).
+// A reader's open: a log a crash left is applied first and removed, unless
+// a live writer holds the file (then the log is its own).
 void RecoverForReading(const std::string& path) {
   const std::string log_path = LogPathFor(path);
   bool log_writable = true;
@@ -586,9 +586,15 @@ void RecoverForReading(const std::string& path) {
   }
   if (log_fd < 0) return;
   std::unique_ptr<Storage> log = PosixStorage(log_path, log_fd, log_writable);
-  if (FindLoggedSaves(*log).records == 0) return;
   int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) throw Error(kErrReadOnly, ReadOnlyRecoveryMessage(path, std::strerror(errno)));
+  if (fd < 0) {
+    const int why = errno;
+    const LoggedSaves saves = FindLoggedSaves(*log);
+    std::unique_ptr<Storage> file = PosixStorage(path, OpenFile(path, false), false);
+    if (saves.records > 0 && LogIsForFile(saves, *file))
+      throw Error(kErrReadOnly, ReadOnlyRecoveryMessage(path, std::strerror(why)));
+    return;
+  }
   std::unique_ptr<Storage> file = PosixStorage(path, fd, true);
   if (!TryWriteLock(fd)) return;
   Recover(*file, *log);
