@@ -419,6 +419,27 @@ TEST(CrashSafety, LogOfAnEncryptedFileHoldsNoPlainText) {
   }
 }
 
+// Every open of an encoded file configures its page file again: the pages
+// that saves added since the last sync point stay in it.
+TEST(CrashSafety, AnotherOpenOfAnEncodedFileKeepsThePagesSavesAdded) {
+  CORVALIN_REQUIRE_CORPUS();
+  const std::string path = testing::CopyOfCorpusFile("encrypted/db-enc.mdb");
+  {
+    auto db = Database::Open(path, {"", true});
+    TableWriter writer(db, db->ReadTableDef("Table1"));
+    const uint32_t pages = db->file().page_count();
+    std::vector<Value> row(writer.table().columns.size(), Null{});
+    for (int i = 0; writer.Insert(row), db->file().page_count() == pages; ++i) {
+      row[1] = std::string(i % 50 + 1, 'x');
+    }
+    auto reader = Database::Open(path, {});
+    EXPECT_GT(db->file().page_count(), pages);
+    for (int i = 0; i < 100; ++i) writer.Insert(row);
+    EXPECT_EQ(CheckDatabase(*reader), std::vector<std::string>{});
+  }
+  EXPECT_EQ(CheckDatabase(*Database::Open(path, {})), std::vector<std::string>{});
+}
+
 // The page seam: a database opened over a page file the test provides.
 TEST(PageSeam, FailedWriteIsTheEnginesErrorNamingFileAndPage) {
   Scenario s = KeyedTable(JetVersion::kAce12, 5, 20, 20, 9);

@@ -121,15 +121,17 @@ class CachedPageFile : public PageFile {
 
   void Configure(uint32_t page_size, std::shared_ptr<PageCodec> codec) override {
     std::lock_guard lock(mutex_);
+    // Every open of the file configures it; only the first (before any
+    // save) may change the page size.
     if (page_size != page_size_) {
       cache_.clear();
       lru_.clear();
       changed_pages_.clear();
+      page_size_ = page_size;
+      if (writable_)
+        pages_ = stored_pages_ = save_pages_ = static_cast<uint32_t>(file_->Size() / page_size_);
     }
-    page_size_ = page_size;
     codec_ = std::move(codec);
-    if (writable_)
-      pages_ = stored_pages_ = save_pages_ = static_cast<uint32_t>(file_->Size() / page_size_);
   }
 
   PagePtr Read(uint32_t page_number) override {
