@@ -284,7 +284,12 @@ class CachedPageFile : public PageFile {
   // with memcmp; stretches less than kJoin bytes apart become one range.
   void LogChanges(uint32_t page_number, uint8_t* cached, const uint8_t* now) {
     constexpr size_t kBlock = 128;  // page sizes are multiples of it
-    auto word_differs = [&](size_t at) { return std::memcmp(cached + at, now + at, 8) != 0; };
+    auto word_differs = [&](size_t at) {
+      uint64_t a, b;
+      std::memcpy(&a, cached + at, 8);
+      std::memcpy(&b, now + at, 8);
+      return a != b;
+    };
     size_t at = 0;
     while (at < page_size_) {
       if (at % kBlock == 0 && std::memcmp(cached + at, now + at, kBlock) == 0) {

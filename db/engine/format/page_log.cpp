@@ -151,7 +151,10 @@ void PageLog::SyncForWriting() {
 void PageLog::Reset(uint64_t stamp) {
   salt_ = NewSalt(salt_);
   stamp_ = stamp;
-  storage_->Truncate(0);
+  // The log keeps its length: the records of the next generation overwrite
+  // those of the last (no block is allocated and the size does not change
+  // while saves go on); what remains of the old ones fails its checksum
+  // under the new salt.
   WriteHead(*storage_, page_size_, false, salt_, stamp_);
   storage_->Sync();
   sequence_ = 0;

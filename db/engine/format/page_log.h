@@ -22,8 +22,9 @@
 //     file keeps the bytes of the last checkpoint.
 //  4. A checkpoint, in this order: mark the log's head "writing the file";
 //     sync the log; write every changed page into the database file, in
-//     page order; sync the database file; then empty the log (cut to its
-//     head, which gets a new salt and the file's new stamp) and sync it.
+//     page order; sync the database file; then empty the log (a new head
+//     with a new salt and the file's new stamp; the next records overwrite
+//     the old ones) and sync it.
 //     The database file is written only after the log that can redo it is
 //     on the device, and the log is emptied only after the database file
 //     holds all it redoes.
