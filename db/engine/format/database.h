@@ -52,8 +52,10 @@ struct JetFormat;
 
 class Database {
  public:
-  // Opens the file. Throws Error: file not found, locked by another process,
-  // unrecognised format, not a valid password, encrypted, damaged page N.
+  // Opens the file, completing first what a crash left in its log. Throws
+  // Error: file not found, locked by another process, needs that recovery
+  // but cannot be written, unrecognised format, not a valid password,
+  // encrypted, damaged page N.
   static std::shared_ptr<Database> Open(const std::string& path,
                                         const OpenOptions& options);
   // The same over a page file the caller provides (tests: a file that
