@@ -181,7 +181,7 @@ TEST(IndexWriter, RefusedRecordLeavesTheFileAsItWas) {
   EXPECT_EQ(FileBytes(path).size(), before.size());
 }
 
-TEST(PageFile, WrittenPagesAreInTheFileAtOnceAndItGrows) {
+TEST(PageFile, WrittenPagesAreInTheFileAtASyncPointAndItGrows) {
   std::string path = TestFile();
   auto file = PageFile::Get(path, true);
   const uint32_t count = file->page_count();
@@ -193,7 +193,8 @@ TEST(PageFile, WrittenPagesAreInTheFileAtOnceAndItGrows) {
   EXPECT_EQ(file->page_count(), count + 1);
   EXPECT_EQ(file->write_count(), writes + 2);
   page[0] = 0x5A;
-  file->Write(count, page);        // the new page again, now in the file
+  file->Write(count, page);        // the new page again
+  file->Sync();                    // now in the file
   std::vector<char> bytes = FileBytes(path);  // another reader, the file still open
   ASSERT_EQ(bytes.size(), size_t(count + 1) * size);
   EXPECT_EQ(uint8_t(bytes[size_t(3) * size]), 0xA5);

@@ -128,7 +128,7 @@ try {
       for (const row of table.getData({ columns: readable })) {
         lines.push("[" + columns.map((c) => formatValue(row[c.name], c)).join(",") + "]");
       }
-      out.push(...lines);
+      for (const line of lines) out.push(line);  // too many for one call's arguments
     } catch (error) {
       out.push("#error " + String(error && error.message).split("\n")[0]);
     }

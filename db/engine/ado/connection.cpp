@@ -11,6 +11,7 @@
 #include "db/engine/error.h"
 #include "db/engine/format/database.h"
 #include "db/engine/format/jet_format.h"
+#include "db/engine/format/page_file.h"
 
 namespace corvalin::ado {
 namespace {
@@ -70,7 +71,10 @@ std::set<int32_t> ParameterQueryIds(const engine::Database& database) {
 Connection::Connection() = default;
 Connection::~Connection() = default;
 
-void Connection::Open(const std::string& connection_string) {
+void Connection::Open(const std::string& connection_string) { Open(connection_string, nullptr); }
+
+void Connection::Open(const std::string& connection_string,
+                      std::shared_ptr<engine::PageFile> file) {
   if (database_) {
     throw engine::Error(engine::kErrInvalidArgument,
                         "Operation is not allowed when the connection is already open.");
@@ -81,7 +85,8 @@ void Connection::Open(const std::string& connection_string) {
   options.password = parsed.Get("jet oledb:database password").value_or("");
   options.writable = mode_ == kModeReadWrite;
   const std::string path = parsed.Get("data source").value_or("");
-  auto database = engine::Database::Open(path, options);
+  auto database = file ? engine::Database::Open(std::move(file), options)
+                       : engine::Database::Open(path, options);
   // The Jet 4.0 provider knows only the Jet 3 and Jet 4 formats.
   if (provider == Provider::kJet4 && !database->format().jet4_provider) {
     throw engine::Error(engine::kErrUnrecognisedFormat,
@@ -147,7 +152,8 @@ std::unique_ptr<Recordset> Connection::Execute(const std::string& statement) {
 
 void Connection::Close() {
   if (!database_) ThrowClosed();
-  database_.reset();
+  std::shared_ptr<engine::Database> database = std::move(database_);
+  if (database->file().writable()) database->file().Sync();
 }
 
 const std::shared_ptr<engine::Database>& Connection::database() const { return database_; }

@@ -9,6 +9,7 @@
 
 namespace corvalin::engine {
 class Database;
+class PageFile;
 }
 
 namespace corvalin::ado {
@@ -32,6 +33,9 @@ class Connection {
   // Opens the database the connection string names. Throws engine::Error:
   // 3706 for an unknown provider, and the engine's errors for the file.
   void Open(const std::string& connection_string);
+  // The same over a page file the caller provides in place of the file the
+  // connection string names (tests: a file that fails or counts writes).
+  void Open(const std::string& connection_string, std::shared_ptr<engine::PageFile> file);
 
   // The tables rowset (kSchemaTables) with the fields "TABLE_CATALOG",
   // "TABLE_SCHEMA", "TABLE_NAME", "TABLE_TYPE", ... as the Jet provider
@@ -43,6 +47,9 @@ class Connection {
   // error. The result is a static, read-only record set.
   std::unique_ptr<Recordset> Execute(const std::string& statement);
 
+  // A sync point: every save made through the connection reaches the
+  // storage device. Throws engine::Error when it cannot (the connection is
+  // closed all the same).
   void Close();
   bool IsOpen() const { return database_ != nullptr; }
 

@@ -52,6 +52,7 @@ std::string Text(const Value& v) {
 
 struct Database::Impl {
   std::shared_ptr<PageFile> file;
+  bool writable = false;
   const JetFormat* format = nullptr;
   HeaderPage header;
   std::vector<CatalogEntry> catalog;
@@ -63,7 +64,17 @@ struct Database::Impl {
 };
 
 Database::Database(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-Database::~Database() = default;
+Database::~Database() {
+  // A sync point: the close of a connection. A failure cannot be reported
+  // from here; the log then stays for the next open to complete (callers
+  // that can report it sync first, as Connection::Close does).
+  if (impl_->writable) {
+    try {
+      impl_->file->Sync();
+    } catch (...) {
+    }
+  }
+}
 
 const std::string& Database::path() const { return impl_->file->path(); }
 JetVersion Database::version() const { return impl_->header.version; }
@@ -74,8 +85,15 @@ const std::vector<CatalogEntry>& Database::Catalog() const { return impl_->catal
 
 std::shared_ptr<Database> Database::Open(const std::string& path,
                                          const OpenOptions& options) {
+  return Open(PageFile::Get(path, options.writable, options.atomic_saves), options);
+}
+
+std::shared_ptr<Database> Database::Open(std::shared_ptr<PageFile> file,
+                                         const OpenOptions& options) {
   auto impl = std::make_unique<Impl>();
-  impl->file = PageFile::Get(path, options.writable);
+  impl->file = std::move(file);
+  impl->writable = options.writable && impl->file->writable();
+  const std::string path = impl->file->path();
   impl->header = ParseHeaderPage(impl->file->ReadPrefix(kHeaderPrefixBytes), path);
   // An Office-encrypted file's password opens its page key instead; the
   // header's Jet password is not used.

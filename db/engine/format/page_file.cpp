@@ -1,31 +1,31 @@
-// PageFile over a POSIX file: one per (device, inode) in the process, an LRU
-// page cache of bounded size, and an advisory OFD lock once it is writable.
-// A file first opened for reading and then for writing keeps its one
-// PageFile: the descriptor is reopened for writing, so both connections of
-// a same-file append share one cache and see each other's pages.
+// PageFile over a Storage: one per (device, inode) in the process for files
+// on disk, an LRU page cache of bounded size, an advisory OFD lock once it is
+// writable, and the log of saves that makes each save atomic (page_log.h
+// holds its rules, cited here as "rule N"). A file first opened for reading
+// and then for writing keeps its one PageFile: the file is reopened for
+// writing, so both connections of a same-file append share one cache and
+// see each other's pages.
 //
 //   file offset            contents
 //   n * page_size          page n (decoded through the codec when set)
 //   0 .. page_size         page 0, the header (read raw with ReadPrefix)
 //
-// A writable file is also mapped shared: a page that is already in the file
-// is replaced by a copy into the mapping, which puts the bytes in the
-// kernel's page cache at once, as a pwrite would, without a system call per
-// page. A page that extends the file is written with pwrite, so its blocks
-// are allocated then (a later store into the mapping never needs new space).
-// Nothing else changes the file's size while we hold the write lock, so the
-// size kept here is the file's; the mapping reserves room beyond it and is
-// moved when the file outgrows it.
+// A changed page stays in the cache, pinned (off the LRU list), until a
+// checkpoint writes it into the file (rules 3 and 4). Pages added by saves
+// since the last checkpoint lie past the file's end until then: page_count
+// is the count the saves made.
+//
+// Saves without the log (benchmarks only) write their changed ranges
+// straight into the file when they end, as the log would have taken them.
 #include "db/engine/format/page_file.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <list>
 #include <map>
@@ -33,6 +33,8 @@
 #include <unordered_map>
 
 #include "db/engine/error.h"
+#include "db/engine/format/log_recovery.h"
+#include "db/engine/format/page_log.h"
 
 namespace corvalin::engine {
 namespace {
@@ -41,114 +43,95 @@ constexpr size_t kCachePages = 4096;
 constexpr size_t kSparePages = 16;
 // Pages read at once on a walk through consecutive pages.
 constexpr size_t kReadAhead = 16;
-// The mapping of a writable file reserves address space (not memory) past
-// the file's end, so that a growing file is rarely remapped.
-constexpr uint64_t kMinMapping = uint64_t(1) << 30;
+// Rule 5's bounds: changed pages held in memory, bytes in the log, and the
+// time between checkpoints while saves go on.
+constexpr size_t kMaxChangedPages = 8192;
+constexpr uint64_t kMaxLogBytes = uint64_t(64) << 20;
+constexpr auto kCheckpointEvery = std::chrono::seconds(1);
+// Two changed stretches closer than this are logged as one range (a range
+// costs its head of 8 bytes).
+constexpr size_t kJoin = 16;
 
-class PosixPageFile : public PageFile {
+using Clock = std::chrono::steady_clock;
+
+class CachedPageFile : public PageFile {
  public:
-  PosixPageFile(std::string path, int fd, bool writable)
-      : path_(std::move(path)), fd_(fd), writable_(writable) {
-    if (writable_) StartWriting();
+  // With atomic saves, the log is log (a caller's storage) or the file at
+  // log_path, made by the first save.
+  CachedPageFile(std::string path, std::unique_ptr<Storage> file, bool atomic_saves,
+                 std::unique_ptr<Storage> log, std::string log_path)
+      : path_(std::move(path)), file_(std::move(file)), log_path_(std::move(log_path)) {
+    writable_ = file_->writable();
+    if (writable_) StartWriting(atomic_saves, std::move(log));
   }
-  ~PosixPageFile() override {
-    Unmap();
-    if (writable_) ::fdatasync(fd_);
-    ::close(fd_);
+
+  ~CachedPageFile() override {
+    if (!writable_) return;
+    try {
+      std::lock_guard lock(mutex_);
+      CheckpointLocked();
+      // Rule 5: the last close removes the log, now empty.
+      log_.reset();
+      if (log_storage_ && !log_path_.empty()) ::unlink(log_path_.c_str());
+      log_storage_.reset();
+    } catch (...) {
+      // The log stays: the next open completes what it holds.
+    }
   }
 
   // Reopens the file for writing under the write lock.
-  void MakeWritable() {
+  void MakeWritable(std::unique_ptr<Storage> file, bool atomic_saves, std::string log_path) {
     std::lock_guard lock(mutex_);
     if (writable_) return;
-    int fd = OpenLocked(path_, true);
-    ::close(fd_);
-    fd_ = fd;
+    file_ = std::move(file);
+    log_path_ = std::move(log_path);
     writable_ = true;
-    StartWriting();
+    // Another process may have written the file since it was read.
+    cache_.clear();
+    lru_.clear();
+    ++writes_;
+    StartWriting(atomic_saves, nullptr);
   }
 
   const std::string& path() const override { return path_; }
   uint32_t page_size() const override { return page_size_; }
   uint32_t page_count() const override {
     if (page_size_ == 0) return 0;
-    if (writable_) return static_cast<uint32_t>(size_ / page_size_);
+    if (writable_) return pages_;
     // Read-only: another process may be adding pages.
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) return 0;
-    return static_cast<uint32_t>(st.st_size / page_size_);
+    return static_cast<uint32_t>(file_->Size() / page_size_);
   }
 
   void Configure(uint32_t page_size, std::shared_ptr<PageCodec> codec) override {
     std::lock_guard lock(mutex_);
+    // Every open of the file configures it; only the first (before any
+    // save) may change the page size.
     if (page_size != page_size_) {
       cache_.clear();
       lru_.clear();
+      changed_pages_.clear();
+      page_size_ = page_size;
+      if (writable_)
+        pages_ = stored_pages_ = save_pages_ = static_cast<uint32_t>(file_->Size() / page_size_);
     }
-    page_size_ = page_size;
     codec_ = std::move(codec);
   }
 
   PagePtr Read(uint32_t page_number) override {
     std::lock_guard lock(mutex_);
-    auto it = cache_.find(page_number);
-    if (it != cache_.end()) {
-      lru_.splice(lru_.begin(), lru_, it->second.second);
-      return it->second.first;
-    }
-    std::shared_ptr<PageData> data = FreshPage();
-    uint64_t offset = uint64_t(page_number) * page_size_;
-    if (map_ && offset + page_size_ <= size_) {
-      std::memcpy(data->data(), map_ + offset, page_size_);
-      if (codec_ && page_number != 0) codec_->Decode(page_number, *data);
-      Remember(page_number, data);
-      return data;
-    }
-    // A miss just after the previous one is taken for a walk through
-    // consecutive pages (a table's data pages): the pages after it are read
-    // in the same call and cached.
-    const bool onward = last_miss_ != UINT32_MAX && page_number > last_miss_ &&
-                        page_number - last_miss_ <= kReadAhead;
-    const size_t wanted = onward ? kReadAhead : 1;
-    std::vector<std::shared_ptr<PageData>>& pages = read_ahead_;
-    pages.clear();
-    pages.push_back(std::move(data));
-    while (pages.size() < wanted) pages.push_back(FreshPage());
-    iovec parts[kReadAhead];
-    for (size_t k = 0; k < pages.size(); ++k) parts[k] = {pages[k]->data(), page_size_};
-    ssize_t got = ::preadv(fd_, parts, int(pages.size()), off_t(offset));
-    if (got < 0) {
-      throw Error(kErrIo, "cannot read page " + std::to_string(page_number) +
-                              " of file " + path_ + ": " + std::strerror(errno));
-    }
-    const size_t whole = static_cast<size_t>(got) / page_size_;
-    if (whole == 0) {
-      throw Error(kErrDamagedFile, "damaged page " + std::to_string(page_number) +
-                                       " of file " + path_);
-    }
-    last_miss_ = page_number + uint32_t(whole) - 1;
-    for (size_t k = 0; k < whole; ++k) {
-      const uint32_t number = page_number + uint32_t(k);
-      if (k > 0 && cache_.count(number)) continue;  // the cache's copy may be newer
-      if (codec_ && number != 0) codec_->Decode(number, *pages[k]);
-      Remember(number, pages[k]);
-    }
-    data = std::move(pages.front());
-    for (auto& unused : pages)
-      if (unused && unused.use_count() == 1 && spare_.size() < kSparePages)
-        spare_.push_back(std::move(unused));
-    pages.clear();
-    return data;
+    return ReadLocked(page_number);
   }
 
   std::vector<uint8_t> ReadPrefix(size_t length) override {
+    std::lock_guard lock(mutex_);
     std::vector<uint8_t> bytes(length);
-    ssize_t got = ::pread(fd_, bytes.data(), length, 0);
-    if (got < 0) {
-      throw Error(kErrIo, "cannot read file " + path_ + ": " +
-                              std::strerror(errno));
+    bytes.resize(file_->Read(0, bytes));
+    auto it = cache_.find(0);
+    if (it != cache_.end() && it->second.changed) {
+      const size_t n = std::min(length, it->second.data->size());
+      if (bytes.size() < n) bytes.resize(n);
+      std::memcpy(bytes.data(), it->second.data->data(), n);
     }
-    bytes.resize(static_cast<size_t>(got));
     return bytes;
   }
 
@@ -161,165 +144,328 @@ class PosixPageFile : public PageFile {
     if (page.size() != page_size_)
       throw Error(kErrIo, "page " + std::to_string(page_number) +
                               " has the wrong size for file " + path_);
-    uint64_t offset = uint64_t(page_number) * page_size_;
-    if (offset > size_)
+    if (page_number > pages_)
       throw Error(kErrIo, "page " + std::to_string(page_number) +
                               " lies past the end of file " + path_);
-    auto it = cache_.find(page_number);
-    if (map_ && !codec_ && offset + page_size_ <= size_ && it != cache_.end() &&
-        it->second.first.use_count() == 1) {
-      // The cache holds the page's bytes in the file, and nobody else holds
-      // them: only the blocks that differ are stored, in both.
-      auto& cached = const_cast<PageData&>(*it->second.first);
-      StoreChangedBlocks(page.data(), cached.data(), map_ + offset);
-      ++writes_;
-      lru_.splice(lru_.begin(), lru_, it->second.second);
-      return;
+    if (checkpoint_due_ && !InSave()) CheckpointLocked();
+    StartLog();
+    if (!InSave()) save_pages_ = pages_;
+
+    Entry* entry = nullptr;
+    if (page_number == pages_) {
+      entry = &Remember(page_number, FreshPage(), false);
+      std::fill(entry->data->begin(), entry->data->end(), uint8_t(0));
+      ++pages_;
+    } else {
+      auto it = cache_.find(page_number);
+      if (it == cache_.end()) {
+        ReadLocked(page_number);
+        it = cache_.find(page_number);
+      }
+      entry = &it->second;
     }
-    const uint8_t* out = page.data();
+    // Holders keep what they read: the cache takes a copy to change.
+    if (entry->data.use_count() > 1) {
+      std::shared_ptr<PageData> copy = FreshPage();
+      std::memcpy(copy->data(), entry->data->data(), page_size_);
+      entry->data = std::move(copy);
+    }
+    PageData& cached = *entry->data;
     if (codec_ && page_number != 0) {
+      // Rule 1: an encrypted page is logged whole, encoded.
       encoded_.assign(page.begin(), page.end());
       codec_->Encode(page_number, encoded_);
-      out = encoded_.data();
-    }
-    if (map_ && offset + page_size_ <= size_) {
-      std::memcpy(map_ + offset, out, page_size_);
+      Undo(page_number, 0, cached.data(), page_size_);
+      std::memcpy(cached.data(), page.data(), page_size_);
+      log_->Add(page_number, 0, encoded_);
     } else {
-      WriteAt(out, offset, page_number);
-      size_ = std::max(size_, offset + page_size_);
-      if (map_ && size_ > map_length_) Map();
+      LogChanges(page_number, cached.data(), page.data());
+    }
+    if (!entry->changed) {
+      entry->changed = true;
+      lru_.erase(entry->lru);
+      changed_pages_.push_back(page_number);
     }
     ++writes_;
-    // The cache takes the new bytes: in place when nobody else holds the
-    // old ones, else as a new page (holders keep what they read).
-    if (it != cache_.end()) {
-      if (it->second.first.use_count() == 1) {
-        auto& bytes = const_cast<PageData&>(*it->second.first);
-        std::memcpy(bytes.data(), page.data(), page_size_);
-      } else {
-        std::shared_ptr<PageData> copy = FreshPage();
-        std::memcpy(copy->data(), page.data(), page_size_);
-        it->second.first = std::move(copy);
-      }
-      lru_.splice(lru_.begin(), lru_, it->second.second);
-    } else {
-      std::shared_ptr<PageData> copy = FreshPage();
-      std::memcpy(copy->data(), page.data(), page_size_);
-      Remember(page_number, std::move(copy));
-    }
-  }
-
-  void WriteTaking(uint32_t page_number, PageData& page) override {
-    {
-      std::lock_guard lock(mutex_);
-      const uint64_t offset = uint64_t(page_number) * page_size_;
-      auto it = cache_.find(page_number);
-      if (writable_ && map_ && !codec_ && page.size() == page_size_ &&
-          offset + page_size_ <= size_ && it != cache_.end() &&
-          it->second.first.use_count() == 1) {
-        // The new bytes go to the file and become the cache's copy; the old
-        // copy's buffer goes back to the caller.
-        std::memcpy(map_ + offset, page.data(), page_size_);
-        std::swap(const_cast<PageData&>(*it->second.first), page);
-        ++writes_;
-        lru_.splice(lru_.begin(), lru_, it->second.second);
-        return;
-      }
-    }
-    Write(page_number, page);
   }
 
   uint64_t write_count() const override { return writes_; }
 
-  void Sync() override {
+  void Commit() override {
     std::lock_guard lock(mutex_);
-    // fdatasync also writes back the pages stored through the mapping.
-    if (writable_ && ::fdatasync(fd_) != 0)
-      throw Error(kErrIo, "cannot flush file " + path_ + ": " + std::strerror(errno));
+    CommitLocked();
   }
 
-  static int OpenLocked(const std::string& path, bool writable) {
-    int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-    if (fd < 0) {
-      if (errno == ENOENT) throw Error(kErrFileNotFound, "could not find file " + path);
-      throw Error(kErrIo, "cannot open file " + path + ": " + std::strerror(errno));
-    }
-    if (writable) {
-      struct flock fl {};
-      fl.l_type = F_WRLCK;
-      fl.l_whence = SEEK_SET;
-      if (::fcntl(fd, F_OFD_SETLK, &fl) != 0) {
-        ::close(fd);
-        throw Error(kErrFileLocked, "file locked by another process: " + path);
-      }
-    }
-    return fd;
+  void Rollback() override {
+    std::lock_guard lock(mutex_);
+    RollbackLocked();
+  }
+
+  void Sync() override {
+    std::lock_guard lock(mutex_);
+    if (writable_) CheckpointLocked();
   }
 
  private:
-  void StartWriting() {
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0)
-      throw Error(kErrIo, "cannot open file " + path_ + ": " + std::strerror(errno));
-    size_ = uint64_t(st.st_size);
-    Map();
+  struct Entry {
+    std::shared_ptr<PageData> data;
+    std::list<uint32_t>::iterator lru;  // unused while changed
+    bool changed = false;               // not yet in the file
+  };
+  // The old bytes of a range a save changed, to give the save up.
+  struct UndoRange {
+    uint32_t page;
+    uint32_t offset;
+    uint32_t length;
+    size_t at;  // in undo_bytes_
+  };
+
+  void StartWriting(bool atomic_saves, std::unique_ptr<Storage> log) {
+    atomic_ = atomic_saves;
+    log_storage_ = std::move(log);
+    pages_ = stored_pages_ = save_pages_ = static_cast<uint32_t>(file_->Size() / page_size_);
+    last_checkpoint_ = Clock::now();
   }
 
-  // Maps the file with room to grow. Without a mapping (a file system that
-  // has none) every page is written with pwrite.
-  void Map() {
-    Unmap();
-    uint64_t length = std::max(kMinMapping, size_ * 2);
-    void* at = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
-    if (at == MAP_FAILED) return;
-    map_ = static_cast<uint8_t*>(at);
-    map_length_ = length;
+  // The log, made for the first save (a file opened for writing that takes
+  // no save leaves none).
+  void StartLog() {
+    if (log_) return;
+    if (atomic_ && !log_storage_) log_storage_ = MakeLogFile(log_path_, path_);
+    log_ = std::make_unique<PageLog>(log_storage_.get(), page_size_,
+                                     log_storage_ ? file_->Stamp() : 0);
   }
 
-  void Unmap() {
-    if (map_) ::munmap(map_, map_length_);
-    map_ = nullptr;
-    map_length_ = 0;
-  }
+  bool InSave() const { return !undo_.empty() || pages_ != save_pages_ || (log_ && log_->pending()); }
 
-  void WriteAt(const uint8_t* out, uint64_t offset, uint32_t page_number) {
-    size_t done = 0;
-    while (done < page_size_) {
-      ssize_t put = ::pwrite(fd_, out + done, page_size_ - done, off_t(offset + done));
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0)
-        throw Error(kErrIo, "cannot write page " + std::to_string(page_number) +
-                                " of file " + path_ + ": " + std::strerror(errno));
-      done += static_cast<size_t>(put);
+  PagePtr ReadLocked(uint32_t page_number) {
+    auto it = cache_.find(page_number);
+    if (it != cache_.end()) {
+      if (!it->second.changed) lru_.splice(lru_.begin(), lru_, it->second.lru);
+      return it->second.data;
     }
+    // A miss just after the previous one is taken for a walk through
+    // consecutive pages (a table's data pages): the pages after it are read
+    // in the same call and cached.
+    const bool onward = last_miss_ != UINT32_MAX && page_number > last_miss_ &&
+                        page_number - last_miss_ <= kReadAhead;
+    const size_t wanted = onward ? kReadAhead : 1;
+    std::vector<std::shared_ptr<PageData>>& pages = read_ahead_;
+    pages.clear();
+    uint8_t* buffers[kReadAhead];
+    for (size_t k = 0; k < wanted; ++k) {
+      pages.push_back(FreshPage());
+      buffers[k] = pages[k]->data();
+    }
+    const size_t got = file_->Read(uint64_t(page_number) * page_size_, buffers, wanted, page_size_);
+    const size_t whole = got / page_size_;
+    if (whole == 0) {
+      pages.clear();
+      throw Error(kErrDamagedFile, "damaged page " + std::to_string(page_number) +
+                                       " of file " + path_);
+    }
+    last_miss_ = page_number + uint32_t(whole) - 1;
+    for (size_t k = 0; k < whole; ++k) {
+      const uint32_t number = page_number + uint32_t(k);
+      if (k > 0 && cache_.count(number)) continue;  // the cache's copy may be newer
+      if (codec_ && number != 0) codec_->Decode(number, *pages[k]);
+      Remember(number, pages[k], true);
+    }
+    PagePtr data = pages.front();
+    for (auto& unused : pages)
+      if (unused && unused.use_count() == 1 && spare_.size() < kSparePages)
+        spare_.push_back(std::move(unused));
+    pages.clear();
+    return data;
   }
 
-  // Copies the blocks of `page` that differ from `cached` into cached and
-  // into `mapped`, the page in the mapping (equal to cached).
-  void StoreChangedBlocks(const uint8_t* page, uint8_t* cached, uint8_t* mapped) {
-    constexpr size_t kBlock = 256;  // page sizes are multiples of it
-    for (size_t at = 0; at < page_size_;) {
-      if (std::memcmp(page + at, cached + at, kBlock) == 0) {
+  // Rule 1: logs the stretches where `now` differs from `cached`, in 8-byte
+  // words, and takes them into cached. Blocks that are equal are skipped
+  // with memcmp; stretches less than kJoin bytes apart become one range.
+  void LogChanges(uint32_t page_number, uint8_t* cached, const uint8_t* now) {
+    constexpr size_t kBlock = 128;  // page sizes are multiples of it
+    auto word_differs = [&](size_t at) {
+      uint64_t a, b;
+      std::memcpy(&a, cached + at, 8);
+      std::memcpy(&b, now + at, 8);
+      return a != b;
+    };
+    size_t at = 0;
+    while (at < page_size_) {
+      if (at % kBlock == 0 && std::memcmp(cached + at, now + at, kBlock) == 0) {
         at += kBlock;
         continue;
       }
-      size_t end = at + kBlock;
-      while (end < page_size_ && std::memcmp(page + end, cached + end, kBlock) != 0)
-        end += kBlock;
-      std::memcpy(cached + at, page + at, end - at);
-      std::memcpy(mapped + at, page + at, end - at);
+      if (!word_differs(at)) {
+        at += 8;
+        continue;
+      }
+      const size_t start = at;
+      size_t end = at + 8;  // past the last differing word
+      for (size_t next = end; next < page_size_ && next < end + kJoin; next += 8) {
+        if (word_differs(next)) end = next + 8;
+      }
+      Undo(page_number, start, cached + start, end - start);
+      std::memcpy(cached + start, now + start, end - start);
+      log_->Add(page_number, uint32_t(start), {now + start, end - start});
       at = end;
     }
   }
 
-  void Remember(uint32_t page_number, PagePtr data) {
+  void Undo(uint32_t page_number, size_t offset, const uint8_t* old, size_t length) {
+    undo_.push_back({page_number, uint32_t(offset), uint32_t(length), undo_bytes_.size()});
+    undo_bytes_.insert(undo_bytes_.end(), old, old + length);
+  }
+
+  void CommitLocked() {
+    if (!InSave()) return;
+    StartLog();
+    try {
+      if (atomic_) {
+        log_->Append(pages_);  // rule 2
+      } else {
+        WriteRangesToFile();
+      }
+    } catch (...) {
+      RollbackLocked();
+      throw;
+    }
+    undo_.clear();
+    undo_bytes_.clear();
+    save_pages_ = pages_;
+    // Rule 5: the next save starts with a checkpoint when one is due.
+    checkpoint_due_ = atomic_ && (changed_pages_.size() > kMaxChangedPages || log_->size() > kMaxLogBytes ||
+                                       Clock::now() - last_checkpoint_ >= kCheckpointEvery);
+  }
+
+  // Saves without the log: the save's ranges go straight into the file.
+  void WriteRangesToFile() {
+    // One write per page, from its first changed byte to its last, taken
+    // from the cache (which holds the plain bytes; an encoded page's one
+    // range holds all of it).
+    uint32_t page = UINT32_MAX, from = 0, to = 0;
+    auto flush = [&] {
+      if (page == UINT32_MAX) return;
+      if (codec_ && page != 0) {
+        encoded_ = *cache_.at(page).data;
+        codec_->Encode(page, encoded_);
+        WritePage(page, uint64_t(page) * page_size_, encoded_);
+      } else {
+        WritePage(page, uint64_t(page) * page_size_ + from,
+                  {cache_.at(page).data->data() + from, to - from});
+      }
+    };
+    log_->ForEachRange([&](uint32_t n, uint32_t offset, std::span<const uint8_t> bytes) {
+      if (n != page) {
+        flush();
+        page = n;
+        from = offset;
+        to = offset;
+      }
+      from = std::min(from, offset);
+      to = std::max(to, offset + uint32_t(bytes.size()));
+    });
+    flush();
+    if (pages_ > stored_pages_) {
+      file_->Truncate(uint64_t(pages_) * page_size_);
+      stored_pages_ = pages_;
+    }
+    log_->Drop();
+    MarkAllStored();
+  }
+
+  void RollbackLocked() {
+    for (auto u = undo_.rbegin(); u != undo_.rend(); ++u) {
+      auto it = cache_.find(u->page);
+      if (it == cache_.end()) continue;
+      if (it->second.data.use_count() > 1) {
+        std::shared_ptr<PageData> copy = FreshPage();
+        std::memcpy(copy->data(), it->second.data->data(), page_size_);
+        it->second.data = std::move(copy);
+      }
+      std::memcpy(it->second.data->data() + u->offset, undo_bytes_.data() + u->at, u->length);
+    }
+    for (uint32_t n = save_pages_; n < pages_; ++n) {
+      auto it = cache_.find(n);
+      if (it == cache_.end()) continue;
+      if (it->second.changed)
+        changed_pages_.erase(std::find(changed_pages_.begin(), changed_pages_.end(), n));
+      else
+        lru_.erase(it->second.lru);
+      cache_.erase(it);
+    }
+    pages_ = save_pages_;
+    undo_.clear();
+    undo_bytes_.clear();
+    if (log_) log_->Drop();
+    ++writes_;  // decoded copies of the pages are stale
+  }
+
+  // Rule 4.
+  void CheckpointLocked() {
+    if (InSave()) CommitLocked();  // pages written outside a save
+    if (!atomic_) {
+      file_->Sync();
+      return;
+    }
+    if (changed_pages_.empty() && (!log_ || log_->records() == 0)) return;
+    if (log_) log_->SyncForWriting();
+    std::sort(changed_pages_.begin(), changed_pages_.end());
+    for (uint32_t n : changed_pages_) {
+      const PageData& page = *cache_.at(n).data;
+      std::span<const uint8_t> out = page;
+      if (codec_ && n != 0) {
+        encoded_.assign(page.begin(), page.end());
+        codec_->Encode(n, encoded_);
+        out = encoded_;
+      }
+      WritePage(n, uint64_t(n) * page_size_, out);
+    }
+    file_->Sync();
+    stored_pages_ = std::max(stored_pages_, pages_);
+    if (log_) log_->Reset(file_->Stamp());
+    MarkAllStored();
+    last_checkpoint_ = Clock::now();
+    checkpoint_due_ = false;
+  }
+
+  void WritePage(uint32_t page_number, uint64_t offset, std::span<const uint8_t> bytes) {
+    try {
+      file_->Write(offset, bytes);
+    } catch (const Error& e) {
+      throw Error(kErrIo, "cannot write page " + std::to_string(page_number) + " of file " +
+                              path_ + ": " + e.what());
+    }
+  }
+
+  void MarkAllStored() {
+    if (changed_pages_.empty()) return;
+    for (uint32_t n : changed_pages_) {
+      Entry& entry = cache_.at(n);
+      entry.changed = false;
+      lru_.push_front(n);
+      entry.lru = lru_.begin();
+    }
+    changed_pages_.clear();
+    TrimCache();
+  }
+
+  Entry& Remember(uint32_t page_number, std::shared_ptr<PageData> data, bool trim) {
     lru_.push_front(page_number);
-    cache_[page_number] = {std::move(data), lru_.begin()};
-    if (cache_.size() > kCachePages) {
+    Entry& entry = cache_[page_number];
+    entry.data = std::move(data);
+    entry.lru = lru_.begin();
+    entry.changed = false;
+    if (trim) TrimCache();
+    return entry;
+  }
+
+  void TrimCache() {
+    while (lru_.size() > kCachePages) {
       auto old = cache_.find(lru_.back());
       // A page nobody holds any more lends its buffer to the next one.
-      if (old->second.first.use_count() == 1 && spare_.size() < kSparePages)
-        spare_.push_back(std::const_pointer_cast<PageData>(std::move(old->second.first)));
+      if (old->second.data.use_count() == 1 && spare_.size() < kSparePages)
+        spare_.push_back(std::move(old->second.data));
       cache_.erase(old);
       lru_.pop_back();
     }
@@ -327,7 +473,7 @@ class PosixPageFile : public PageFile {
 
   // A page-sized buffer for the cache, of an evicted page when there is one.
   std::shared_ptr<PageData> FreshPage() {
-    if (!spare_.empty()) {
+    while (!spare_.empty()) {
       std::shared_ptr<PageData> page = std::move(spare_.back());
       spare_.pop_back();
       if (page->size() == page_size_) return page;
@@ -336,21 +482,29 @@ class PosixPageFile : public PageFile {
   }
 
   std::string path_;
-  int fd_;
-  bool writable_;
+  std::unique_ptr<Storage> file_;
+  std::string log_path_;  // removed on the last close; empty for a caller's storage
+  bool writable_ = false;
   std::mutex mutex_;
   uint32_t page_size_ = 4096;
   std::shared_ptr<PageCodec> codec_;
-  std::list<uint32_t> lru_;
-  std::unordered_map<uint32_t,
-                     std::pair<PagePtr, std::list<uint32_t>::iterator>> cache_;
+  std::list<uint32_t> lru_;  // the pages in the file, most recent first
+  std::unordered_map<uint32_t, Entry> cache_;
+  std::vector<uint32_t> changed_pages_;  // entries not yet in the file
   std::vector<std::shared_ptr<PageData>> spare_;
   std::vector<std::shared_ptr<PageData>> read_ahead_;
   uint32_t last_miss_ = UINT32_MAX;  // the last page read from the file
-  // Writable files: the file's size, its mapping, the pages written so far.
-  uint64_t size_ = 0;
-  uint8_t* map_ = nullptr;
-  uint64_t map_length_ = 0;
+  // Writable files: the page counts, the log, the save under way.
+  uint32_t pages_ = 0;         // with the saves since the last checkpoint
+  uint32_t stored_pages_ = 0;  // in the file
+  uint32_t save_pages_ = 0;    // before the save under way
+  bool atomic_ = true;  // false: saves go straight into the file
+  std::unique_ptr<Storage> log_storage_;
+  std::unique_ptr<PageLog> log_;
+  std::vector<UndoRange> undo_;
+  std::vector<uint8_t> undo_bytes_;
+  Clock::time_point last_checkpoint_;
+  bool checkpoint_due_ = false;
   uint64_t writes_ = 0;
   PageData encoded_;
 };
@@ -365,25 +519,27 @@ struct FileKey {
 };
 
 std::mutex registry_mutex;
-std::map<FileKey, std::weak_ptr<PosixPageFile>>& Registry() {
-  static auto* registry = new std::map<FileKey, std::weak_ptr<PosixPageFile>>();
+std::map<FileKey, std::weak_ptr<CachedPageFile>>& Registry() {
+  static auto* registry = new std::map<FileKey, std::weak_ptr<CachedPageFile>>();
   return *registry;
 }
 
 }  // namespace
 
-std::shared_ptr<PageFile> PageFile::Get(const std::string& path, bool writable) {
+std::shared_ptr<PageFile> PageFile::Get(const std::string& path, bool writable,
+                                        bool atomic_saves) {
   // Only a regular file can be a database. A folder, a device, a pipe (whose
   // open would wait for a writer) or a link to nothing is refused as what it
   // is; "could not find file" is kept for a name with nothing behind it.
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
+    const int error = errno;
     struct stat link {};
-    if (errno == ENOENT && ::lstat(path.c_str(), &link) != 0)
+    if (error == ENOENT && ::lstat(path.c_str(), &link) != 0)
       throw Error(kErrFileNotFound, "could not find file " + path);
-    if (errno == ENOENT)
+    if (error == ENOENT)
       throw Error(kErrUnrecognisedFormat, path + " is not a database file (a link to nothing)");
-    throw Error(kErrIo, "cannot open file " + path + ": " + std::strerror(errno));
+    throw Error(kErrIo, "cannot open file " + path + ": " + std::strerror(error));
   }
   if (!S_ISREG(st.st_mode)) {
     const char* what = S_ISDIR(st.st_mode)                          ? "a folder"
@@ -395,14 +551,35 @@ std::shared_ptr<PageFile> PageFile::Get(const std::string& path, bool writable) 
   std::lock_guard lock(registry_mutex);
   FileKey key{st.st_dev, st.st_ino};
   auto& slot = Registry()[key];
-  if (auto existing = slot.lock()) {
-    if (writable) existing->MakeWritable();
+  std::shared_ptr<CachedPageFile> existing = slot.lock();
+  if (existing && !writable) return existing;
+  if (existing && existing->writable()) return existing;
+  std::unique_ptr<Storage> file;
+  if (writable) {
+    file = PosixStorage(path, OpenLocked(path), true);
+    RecoverForWriting(path, *file);
+  } else {
+    RecoverForReading(path);
+    file = PosixStorage(path, OpenFile(path, false), false);
+  }
+  if (existing) {
+    existing->MakeWritable(std::move(file), atomic_saves, LogPathFor(path));
     return existing;
   }
-  int fd = PosixPageFile::OpenLocked(path, writable);
-  auto file = std::make_shared<PosixPageFile>(path, fd, writable);
-  slot = file;
-  return file;
+  auto made = std::make_shared<CachedPageFile>(path, std::move(file), atomic_saves, nullptr,
+                                               LogPathFor(path));
+  slot = made;
+  return made;
+}
+
+std::shared_ptr<PageFile> PageFile::Over(std::unique_ptr<Storage> file,
+                                         std::unique_ptr<Storage> log) {
+  if (log) Recover(*file, *log);
+  if (!file->writable()) log.reset();
+  std::string path = file->path();
+  const bool atomic_saves = log != nullptr;
+  return std::make_shared<CachedPageFile>(std::move(path), std::move(file), atomic_saves,
+                                          std::move(log), "");
 }
 
 }  // namespace corvalin::engine

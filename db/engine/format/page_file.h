@@ -2,7 +2,10 @@
 // written. One PageFile exists per open file in the process (looked up by
 // device and inode), so that every connection to the same file shares its
 // page cache and sees the others' writes. Encryption (a page codec) and
-// crash safety are layered here and nowhere else.
+// crash safety are layered here and nowhere else: a save's pages go to the
+// log beside the file as one record and reach the file itself only at a
+// checkpoint (page_log.h holds the rules), and an open finds and completes
+// the saves a crash left in the log before anything is read.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +13,8 @@
 #include <span>
 #include <string>
 #include <vector>
+
+#include "db/engine/format/storage.h"
 
 namespace corvalin::engine {
 
@@ -30,8 +35,20 @@ class PageCodec {
 class PageFile {
  public:
   // The process-wide PageFile of the file at path (opened on first use).
-  // Throws Error: file not found, locked by another process, I/O error.
-  static std::shared_ptr<PageFile> Get(const std::string& path, bool writable);
+  // A log left beside the file by a crash is applied first (page_log.h,
+  // rule 6), for readers too; when the file cannot be written then, the
+  // open fails with kErrReadOnly. atomic_saves = false (benchmarks only)
+  // writes each save straight into the file, without the log; the first
+  // writable open of a file decides. Throws Error: file not found, locked
+  // by another process, needs recovery but is read-only, I/O error.
+  static std::shared_ptr<PageFile> Get(const std::string& path, bool writable,
+                                       bool atomic_saves = true);
+
+  // A PageFile over storage a caller provides (tests put files of their own
+  // under it). With a log, saves are atomic and a log holding saves is
+  // applied first, as Get does. Writable when file is.
+  static std::shared_ptr<PageFile> Over(std::unique_ptr<Storage> file,
+                                        std::unique_ptr<Storage> log);
   virtual ~PageFile() = default;
 
   virtual const std::string& path() const = 0;
@@ -54,21 +71,24 @@ class PageFile {
   virtual bool writable() const = 0;
 
   // Replaces page n (n <= page_count(): n == page_count() extends the file
-  // by one page). The bytes go to the file (the kernel's page cache) before
-  // Write returns, so a process that ends right afterwards loses nothing;
-  // the cache keeps the new bytes. Throws Error on an I/O failure.
+  // by one page). The cache takes the new bytes at once, and every reader
+  // of this PageFile sees them; they are part of the save that the next
+  // Commit ends. Throws Error on an I/O failure.
   virtual void Write(uint32_t page_number, std::span<const uint8_t> page) = 0;
-
-  // As Write, for a caller that gives up its buffer: the file may keep
-  // `page` (as its cached copy) and hand back another buffer of the page
-  // size in its place, whose bytes are then unspecified.
-  virtual void WriteTaking(uint32_t page_number, PageData& page) { Write(page_number, page); }
 
   // Counts the Write calls so far: a holder of something decoded from
   // pages knows nobody wrote in between when the count has not moved.
   virtual uint64_t write_count() const = 0;
 
-  // Forces written pages to the storage device (on close).
+  // Ends a save: the pages written since the last Commit reach the file
+  // together or not at all. When Commit returns, the save survives the end
+  // of the process. Throws Error on an I/O failure, after a Rollback.
+  virtual void Commit() {}
+  // Forgets the pages written since the last Commit (a save given up).
+  virtual void Rollback() {}
+
+  // A sync point: every committed save reaches the storage device and the
+  // file itself (a checkpoint). Done on close too.
   virtual void Sync() = 0;
 };
 

@@ -33,9 +33,9 @@ PageData& PageWriteSet::Modify(uint32_t page_number) {
 
 uint32_t PageWriteSet::Allocate() {
   uint32_t number = file_.page_count() + static_cast<uint32_t>(allocated_.size());
-  // Access files end at 2 GB; 4 KB pages give 524,288 of them.
-  if (number >= (1u << 24) - 1)
-    throw Error(kErrIo, "file " + file_.path() + " is at its largest size");
+  // Access files end at 2 GB: 524,288 pages of 4 KB, 1,048,576 of 2 KB.
+  if ((uint64_t(number) + 1) * file_.page_size() > kLargestFile)
+    throw Error(kErrIo, "file " + file_.path() + " is at its largest size (2 GB)");
   allocated_.push_back(number);
   if (used_ == slots_.size()) slots_.push_back(std::make_unique<Slot>());
   Slot& slot = *slots_[used_++];
@@ -53,11 +53,15 @@ void PageWriteSet::Commit() {
   // Nothing here holds the file's pages any more, so the file's cache can
   // take the new bytes in place.
   viewed_.clear();
-  for (uint32_t n : allocated_) file_.Write(n, Find(n)->bytes);
-  // The slots' buffers are refilled by the next save, so the file may take
-  // them.
-  for (size_t i = 0; i < used_; ++i)
-    if (!IsNew(slots_[i]->number)) file_.WriteTaking(slots_[i]->number, slots_[i]->bytes);
+  try {
+    for (uint32_t n : allocated_) file_.Write(n, Find(n)->bytes);
+    for (size_t i = 0; i < used_; ++i)
+      if (!IsNew(slots_[i]->number)) file_.Write(slots_[i]->number, slots_[i]->bytes);
+    file_.Commit();
+  } catch (...) {
+    file_.Rollback();
+    throw;
+  }
   Discard();
 }
 

@@ -1,5 +1,7 @@
 // The pages one save changes, held until the save is complete and then
-// written in an order that keeps the file readable at every step: new pages
+// handed to the page file as one save, which its log makes atomic
+// (page_log.h). They go in an order that would keep the file readable at
+// every step even without the log (benchmarks switch it off): new pages
 // first (nothing points to them yet), then the changed pages in the order
 // they were first changed, so the caller decides what goes last (the table
 // definition with its row count).
@@ -18,6 +20,9 @@
 
 namespace corvalin::engine {
 
+// The largest Access file, in bytes: no save makes a file grow past it.
+inline constexpr uint64_t kLargestFile = uint64_t(1) << 31;
+
 class PageWriteSet {
  public:
   explicit PageWriteSet(PageFile& file) : file_(file) {}
@@ -31,13 +36,15 @@ class PageWriteSet {
   PageData& Modify(uint32_t page_number);
 
   // A new zero-filled page after the last page of the file (or after the
-  // pages this save already added).
+  // pages this save already added). Throws Error when the file would grow
+  // past kLargestFile.
   uint32_t Allocate();
   // The pages allocated by this save, in order.
   const std::vector<uint32_t>& allocated() const { return allocated_; }
   bool IsNew(uint32_t page_number) const;
 
-  // Writes every page. After Commit the set is empty and can be reused.
+  // Writes every page as one save (all or nothing). After Commit the set
+  // is empty and can be reused; after a failure the file is as it was.
   void Commit();
   // Forgets every change (nothing has been written).
   void Discard();

@@ -63,7 +63,8 @@ class TableWriter {
   // given one is taken as it is and the next number moves past it. Refused
   // rows (a Null where a value is required, a text longer than its column,
   // a duplicate in a unique index, ...) throw Error and leave the file as
-  // it was (rule 1). When Insert returns, the row is in the file.
+  // it was (rule 1). When Insert returns, the row is saved: it survives the
+  // end of the process, and reaches the file itself at the next sync point.
   RowId Insert(std::vector<Value> values);
 
  private:

@@ -1,0 +1,237 @@
+#include "db/engine/format/page_log.h"
+
+#include <chrono>
+#include <cstring>
+#include <random>
+
+#include "db/engine/error.h"
+
+namespace corvalin::engine {
+namespace {
+
+constexpr char kMagic[8] = {'C', 'r', 'v', 'l', 'L', 'o', 'g', '1'};
+// A record longer than this is taken for damage: the page file checkpoints
+// long before its log grows near it.
+constexpr uint32_t kLongestRecord = 1u << 28;
+
+void Put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+void Put64(uint8_t* p, uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+uint32_t Get32(const uint8_t* p) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | p[i];
+  return v;
+}
+uint64_t Get64(const uint8_t* p) {
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
+  return v;
+}
+
+uint64_t Word(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+uint64_t Mix(uint64_t h) {
+  h ^= h >> 31;
+  h *= 0x7FB5D329728EA185ull;
+  h ^= h >> 27;
+  h *= 0x81DADEF4BC2DD44Dull;
+  h ^= h >> 33;
+  return h;
+}
+
+uint64_t NewSalt(uint64_t previous) {
+  std::random_device device;
+  const uint64_t now = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
+  uint64_t salt = Mix(previous + 0x9E3779B97F4A7C15ull) ^ Mix(now) ^
+                  (uint64_t(device()) << 32 | device());
+  return salt == previous ? salt + 1 : salt;
+}
+
+struct Head {
+  bool valid = false;
+  uint32_t page_size = 0;
+  bool writing = false;
+  uint64_t salt = 0;
+  uint64_t stamp = 0;
+};
+
+void WriteHead(Storage& log, uint32_t page_size, bool writing, uint64_t salt, uint64_t stamp) {
+  uint8_t head[PageLog::kHead] = {};
+  std::memcpy(head, kMagic, 8);
+  Put32(head + 8, page_size);
+  Put32(head + 12, writing ? 1 : 0);
+  Put64(head + 16, salt);
+  Put64(head + 24, stamp);
+  Put64(head + 32, LogChecksum(0, {head, 32}));
+  log.Write(0, head);
+}
+
+Head ReadHead(Storage& log) {
+  uint8_t bytes[PageLog::kHead];
+  Head head;
+  if (log.Read(0, bytes) < PageLog::kHead) return head;
+  if (std::memcmp(bytes, kMagic, 8) != 0) return head;
+  if (Get64(bytes + 32) != LogChecksum(0, {bytes, 32})) return head;
+  head.page_size = Get32(bytes + 8);
+  head.writing = Get32(bytes + 12) != 0;
+  head.salt = Get64(bytes + 16);
+  head.stamp = Get64(bytes + 24);
+  head.valid = head.page_size >= 512 && head.page_size <= 65536;
+  return head;
+}
+
+// Walks the complete records of log in order, calling f(record bytes) for
+// each; returns how many there were.
+template <typename F>
+uint64_t WalkRecords(Storage& log, const Head& head, F&& f) {
+  std::vector<uint8_t> record;
+  uint64_t at = PageLog::kHead;
+  uint64_t count = 0;
+  for (;;) {
+    uint8_t start[PageLog::kRecordHead];
+    if (log.Read(at, start) < sizeof start) break;
+    const uint32_t length = Get32(start);
+    if (length > kLongestRecord || Get64(start + 8) != count + 1) break;
+    record.resize(PageLog::kRecordHead + length + 8);
+    if (log.Read(at, record) < record.size()) break;
+    const size_t body = PageLog::kRecordHead + length;
+    if (Get64(record.data() + body) != LogChecksum(head.salt, {record.data(), body})) break;
+    f(std::span<const uint8_t>(record.data(), body));
+    ++count;
+    at += record.size();
+  }
+  return count;
+}
+
+}  // namespace
+
+std::string LogPathFor(const std::string& database_path) { return database_path + "-log"; }
+
+uint64_t LogChecksum(uint64_t seed, std::span<const uint8_t> bytes) {
+  // Four lanes over 32-byte blocks, then the rest word by word: a torn or
+  // stale record differs from what the checksum covers somewhere.
+  uint64_t lane[4] = {seed ^ 0x243F6A8885A308D3ull, seed ^ 0x13198A2E03707344ull,
+                      seed ^ 0xA4093822299F31D0ull, seed ^ 0x082EFA98EC4E6C89ull};
+  const uint8_t* p = bytes.data();
+  size_t n = bytes.size();
+  constexpr uint64_t kPrime = 0x9E3779B97F4A7C15ull;
+  for (; n >= 32; p += 32, n -= 32) {
+    for (int k = 0; k < 4; ++k) {
+      lane[k] = (lane[k] ^ Word(p + 8 * k)) * kPrime;
+      lane[k] ^= lane[k] >> 29;
+    }
+  }
+  uint64_t h = Mix(lane[0]) ^ Mix(lane[1] + 1) ^ Mix(lane[2] + 2) ^ Mix(lane[3] + 3);
+  for (; n >= 8; p += 8, n -= 8) h = Mix(h ^ Word(p));
+  uint64_t last = 0;
+  for (size_t i = 0; i < n; ++i) last |= uint64_t(p[i]) << (8 * i);
+  return Mix(h ^ last ^ (uint64_t(bytes.size()) << 56));
+}
+
+PageLog::PageLog(Storage* storage, uint32_t page_size, uint64_t stamp)
+    : storage_(storage), page_size_(page_size) {
+  record_.resize(kRecordHead);
+  if (!storage_) return;
+  salt_ = ReadHead(*storage_).salt;
+  Reset(stamp);
+}
+
+void PageLog::SyncForWriting() {
+  WriteHead(*storage_, page_size_, true, salt_, stamp_);
+  storage_->Sync();
+}
+
+void PageLog::Reset(uint64_t stamp) {
+  salt_ = NewSalt(salt_);
+  stamp_ = stamp;
+  // The log keeps its length: the records of the next generation overwrite
+  // those of the last (no block is allocated and the size does not change
+  // while saves go on); what remains of the old ones fails its checksum
+  // under the new salt.
+  WriteHead(*storage_, page_size_, false, salt_, stamp_);
+  storage_->Sync();
+  sequence_ = 0;
+  end_ = kHead;
+}
+
+void PageLog::Add(uint32_t page, uint32_t offset, std::span<const uint8_t> bytes) {
+  const size_t at = record_.size();
+  record_.resize(at + kRangeHead + bytes.size());
+  uint8_t* p = record_.data() + at;
+  Put32(p, page);
+  p[4] = uint8_t(offset);
+  p[5] = uint8_t(offset >> 8);
+  p[6] = uint8_t(bytes.size());
+  p[7] = uint8_t(bytes.size() >> 8);
+  std::memcpy(p + kRangeHead, bytes.data(), bytes.size());
+}
+
+void PageLog::Append(uint32_t page_count) {
+  const size_t body = record_.size();
+  Put32(record_.data(), uint32_t(body - kRecordHead));
+  Put32(record_.data() + 4, page_count);
+  Put64(record_.data() + 8, sequence_ + 1);
+  record_.resize(body + 8);
+  Put64(record_.data() + body, LogChecksum(salt_, {record_.data(), body}));
+  try {
+    storage_->Write(end_, record_);
+  } catch (...) {
+    // A part of the record may be in the log: the next record goes in its
+    // place, and whatever stays of it after that fails its checksum.
+    record_.resize(body);
+    throw;
+  }
+  ++sequence_;
+  end_ += record_.size();
+  record_.resize(kRecordHead);
+}
+
+LoggedSaves FindLoggedSaves(Storage& log) {
+  const Head head = ReadHead(log);
+  if (!head.valid) return {};
+  return {WalkRecords(log, head, [](std::span<const uint8_t>) {}), head.page_size, head.writing,
+          head.stamp};
+}
+
+bool LogIsForFile(const LoggedSaves& saves, Storage& file) {
+  return saves.writing || saves.stamp == file.Stamp();
+}
+
+uint64_t ReplayLog(Storage& log, Storage& file) {
+  const Head head = ReadHead(log);
+  if (!head.valid) return 0;
+  if (!head.writing && log.writable()) {
+    WriteHead(log, head.page_size, true, head.salt, head.stamp);
+    log.Sync();
+  }
+  const uint64_t page_size = head.page_size;
+  uint64_t size = file.Size();
+  const uint64_t applied = WalkRecords(log, head, [&](std::span<const uint8_t> record) {
+    const uint64_t pages = Get32(record.data() + 4);
+    if (pages * page_size > size) {
+      file.Truncate(pages * page_size);
+      size = pages * page_size;
+    }
+    for (size_t at = PageLog::kRecordHead; at + PageLog::kRangeHead <= record.size();) {
+      const uint8_t* p = record.data() + at;
+      const uint32_t page = Get32(p);
+      const uint32_t offset = uint32_t(p[4]) | uint32_t(p[5]) << 8;
+      const uint32_t length = uint32_t(p[6]) | uint32_t(p[7]) << 8;
+      if (at + PageLog::kRangeHead + length > record.size() || offset + length > page_size)
+        break;  // cannot happen in a record whose checksum holds
+      file.Write(page * page_size + offset, {p + PageLog::kRangeHead, length});
+      at += PageLog::kRangeHead + length;
+    }
+  });
+  if (applied > 0) file.Sync();
+  return applied;
+}
+
+}  // namespace corvalin::engine

@@ -1,0 +1,48 @@
+// The bytes of one file as the page file reaches them: the database file
+// and the log of saves beside it. The page file's cache, its log and its
+// recovery are written against this interface, so that a test can put a
+// file of its own underneath (one that fails a write, counts writes and
+// syncs, or stops after write k and forgets what a power loss would).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace corvalin::engine {
+
+class Storage {
+ public:
+  virtual ~Storage() = default;
+
+  virtual const std::string& path() const = 0;
+  // Whether Write, Truncate and Sync may be called.
+  virtual bool writable() const = 0;
+  virtual uint64_t Size() = 0;
+  // A value that changes whenever anyone changes the file (its size and
+  // modification time): a log knows by it whether the file is still the
+  // one it was written for.
+  virtual uint64_t Stamp() = 0;
+
+  // Reads `count` buffers of `each` bytes, one after another from offset.
+  // Returns the bytes read: fewer at the end of the file.
+  virtual size_t Read(uint64_t offset, uint8_t* const* buffers, size_t count, size_t each) = 0;
+  size_t Read(uint64_t offset, std::span<uint8_t> bytes) {
+    uint8_t* buffer = bytes.data();
+    return Read(offset, &buffer, 1, bytes.size());
+  }
+
+  // The bytes reach the operating system before Write returns (a process
+  // that ends afterwards loses nothing); only Sync makes them survive a
+  // power loss. Each throws Error kErrIo naming the file.
+  virtual void Write(uint64_t offset, std::span<const uint8_t> bytes) = 0;
+  virtual void Truncate(uint64_t size) = 0;
+  virtual void Sync() = 0;
+};
+
+// A file opened with open(2): reading, or reading and writing. Takes fd.
+std::unique_ptr<Storage> PosixStorage(std::string path, int fd, bool writable);
+
+}  // namespace corvalin::engine

@@ -1,0 +1,559 @@
+// Saves cut short: a simulated device under the page file and its log
+// records every write and sync and stops the process after write k. The
+// state it leaves is then taken two ways: as the end of the process (the
+// kernel keeps every write) and as a power loss (the device keeps what was
+// synced, a random part of the writes since, and a torn last write). After
+// the next open the file must pass the check and hold its old rows plus an
+// exact prefix of the appended ones.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "db/engine/ado/connection.h"
+#include "db/engine/error.h"
+#include "db/engine/format/check.h"
+#include "db/engine/format/database.h"
+#include "db/engine/format/index_page.h"
+#include "db/engine/format/page_file.h"
+#include "db/engine/format/page_log.h"
+#include "db/engine/format/table_writer.h"
+#include "tests/support/corpus.h"
+#include "tests/support/fixture.h"
+
+namespace corvalin::engine {
+namespace {
+
+struct Crash {};
+
+// The device: the database file (0) and its log (1).
+class Device {
+ public:
+  struct Op {
+    bool truncate = false;
+    uint64_t offset = 0;  // the new size for a truncate
+    std::vector<uint8_t> bytes;
+  };
+  struct File {
+    std::vector<uint8_t> now;      // what the kernel holds
+    std::vector<uint8_t> durable;  // on the device at the last sync
+    std::vector<Op> since_sync;
+  };
+
+  Device(std::vector<uint8_t> database, std::vector<uint8_t> log = {}) {
+    files[0].now = files[0].durable = std::move(database);
+    files[1].now = files[1].durable = std::move(log);
+  }
+
+  // Counts a write, or stops the process when it is write crash_after + 1.
+  void BeforeWrite(int f) {
+    if (crashed) throw Crash{};
+    if (f == 0 && fail_database_writes)
+      throw Error(kErrIo, "cannot write file crash.db: Input/output error");
+    if (crash_after >= 0 && writes == crash_after) {
+      crashed = true;
+      throw Crash{};
+    }
+    ++writes;
+  }
+  void Sync(int f) {
+    if (crashed) throw Crash{};
+    ++syncs;
+    files[f].durable = files[f].now;
+    files[f].since_sync.clear();
+  }
+
+  // File f after a power loss: each write since its last sync kept or not
+  // at random, the last one kept only in part.
+  std::vector<uint8_t> AfterPowerLoss(int f, std::mt19937& random) const {
+    const File& file = files[f];
+    std::vector<uint8_t> out = file.durable;
+    for (size_t i = 0; i < file.since_sync.size(); ++i) {
+      const Op& op = file.since_sync[i];
+      if (random() % 2 == 0) continue;
+      if (op.truncate) {
+        out.resize(op.offset);
+        continue;
+      }
+      size_t length = op.bytes.size();
+      if (i + 1 == file.since_sync.size()) length = random() % (length + 1);
+      if (out.size() < op.offset + length) out.resize(op.offset + length);
+      std::copy_n(op.bytes.begin(), length, out.begin() + op.offset);
+    }
+    return out;
+  }
+
+  File files[2];
+  int64_t crash_after = -1;
+  int64_t writes = 0;
+  int64_t syncs = 0;
+  bool crashed = false;
+  bool fail_database_writes = false;  // as a failing disk does
+};
+
+class DeviceStorage : public Storage {
+ public:
+  DeviceStorage(Device& device, int f, std::string path, bool writable = true)
+      : device_(device), f_(f), path_(std::move(path)), writable_(writable) {}
+  const std::string& path() const override { return path_; }
+  bool writable() const override { return writable_; }
+  uint64_t Size() override { return bytes().size(); }
+  uint64_t Stamp() override { return LogChecksum(0, bytes()); }
+  size_t Read(uint64_t offset, uint8_t* const* buffers, size_t count, size_t each) override {
+    size_t done = 0;
+    for (size_t k = 0; k < count; ++k) {
+      const uint64_t at = offset + k * each;
+      if (at >= bytes().size()) break;
+      const size_t n = std::min<uint64_t>(each, bytes().size() - at);
+      std::copy_n(bytes().begin() + at, n, buffers[k]);
+      done += n;
+      if (n < each) break;
+    }
+    return done;
+  }
+  void Write(uint64_t offset, std::span<const uint8_t> data) override {
+    device_.BeforeWrite(f_);
+    if (bytes().size() < offset + data.size()) bytes().resize(offset + data.size());
+    std::copy(data.begin(), data.end(), bytes().begin() + offset);
+    device_.files[f_].since_sync.push_back({false, offset, {data.begin(), data.end()}});
+  }
+  void Truncate(uint64_t size) override {
+    device_.BeforeWrite(f_);
+    bytes().resize(size);
+    device_.files[f_].since_sync.push_back({true, size, {}});
+  }
+  void Sync() override { device_.Sync(f_); }
+
+ private:
+  std::vector<uint8_t>& bytes() { return device_.files[f_].now; }
+  Device& device_;
+  int f_;
+  std::string path_;
+  bool writable_;
+};
+
+std::shared_ptr<Database> OpenOn(Device& device, bool writable = true) {
+  auto file = PageFile::Over(std::make_unique<DeviceStorage>(device, 0, "crash.db", writable),
+                             std::make_unique<DeviceStorage>(device, 1, "crash.db-log"));
+  return Database::Open(file, {"", writable});
+}
+
+// Runs f in a child process, which f ends with _exit as a kill would end
+// it: no destructor runs, nothing is closed or synced.
+void InAProcessThatDies(const std::function<void()>& f) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    try {
+      f();
+    } catch (const Error& e) {
+      std::fprintf(stderr, "child: %s\n", e.description().c_str());
+      ::_exit(1);
+    } catch (...) {
+      ::_exit(1);
+    }
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+std::vector<uint8_t> FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string Key(const Value& v) {
+  if (const auto* s = std::get_if<std::string>(&v)) return *s;
+  if (const auto* n = std::get_if<int32_t>(&v)) return std::to_string(*n);
+  return "?";
+}
+
+struct Scenario {
+  std::vector<uint8_t> base;  // the database before the run
+  std::string table;
+  size_t key_column = 0;      // unique per row
+  std::vector<std::vector<Value>> rows;  // appended in order
+  size_t sync_every = 25;     // saves between sync points (more after a split)
+};
+
+struct Run {
+  size_t returned = 0;  // saves that returned
+  std::vector<std::pair<int64_t, int64_t>> split_writes;  // saves that added pages, and their sync
+  int depth_before = 0, depth_after = 0;  // of the deepest index
+};
+
+int Depth(Database& db, const IndexDef& index) {
+  int depth = 1;
+  for (uint32_t p = index.first_page;; ++depth) {
+    IndexPage page = DecodeIndexPage(*db.file().Read(p), db.format(), db.path(), p);
+    if (page.leaf) return depth;
+    p = page.entries.empty() ? page.tail_page : page.entries.front().child_page;
+  }
+}
+
+int DeepestIndex(Database& db, const TableDef& table) {
+  int depth = 0;
+  for (const IndexDef& index : table.indexes) depth = std::max(depth, Depth(db, index));
+  return depth;
+}
+
+// Appends the scenario's rows until the device stops the process.
+Run Append(const Scenario& s, Device& device) {
+  Run run;
+  try {
+    auto db = OpenOn(device);
+    auto table = db->ReadTableDef(s.table);
+    run.depth_before = DeepestIndex(*db, *table);
+    TableWriter writer(db, table);
+    size_t since_sync = 0;
+    for (const auto& row : s.rows) {
+      const uint32_t pages = db->file().page_count();
+      const int64_t before = device.writes;
+      writer.Insert(row);
+      ++run.returned;
+      const bool split = db->file().page_count() > pages;
+      // A sync point after each save that added pages, so that crashes
+      // fall into the checkpoints that carry them too.
+      if (split || ++since_sync == s.sync_every) {
+        db->file().Sync();
+        since_sync = 0;
+      }
+      if (split) run.split_writes.emplace_back(before, device.writes);
+    }
+    run.depth_after = DeepestIndex(*db, *db->ReadTableDef(s.table));
+  } catch (const Crash&) {
+  }
+  return run;
+}
+
+// The keys of the table's rows.
+std::multiset<std::string> Keys(Database& db, const std::string& table_name, size_t column) {
+  auto table = db.ReadTableDef(table_name);
+  std::multiset<std::string> keys;
+  for (RowId row : db.ListRows(*table)) keys.insert(Key(db.ReadRow(*table, row)[column]));
+  return keys;
+}
+
+// Opens what the crash left (recovery), checks it, and returns how many of
+// the appended rows it holds, or -1 when they are not old rows plus an
+// exact prefix.
+int Recovered(const Scenario& s, const std::multiset<std::string>& old_keys,
+              std::vector<uint8_t> database, std::vector<uint8_t> log, const std::string& what) {
+  Device device(std::move(database), std::move(log));
+  auto db = OpenOn(device);
+  EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>{}) << what;
+  std::multiset<std::string> keys = Keys(*db, s.table, s.key_column);
+  std::multiset<std::string> expected = old_keys;
+  for (size_t m = 0; m <= s.rows.size(); ++m) {
+    if (keys.size() == expected.size()) return keys == expected ? int(m) : -1;
+    if (m < s.rows.size()) expected.insert(Key(s.rows[m][s.key_column]));
+  }
+  return -1;
+}
+
+struct Counts {
+  size_t crash_points = 0;
+  size_t power_losses = 0;
+};
+
+// Crashes the scenario after each write k in ks, both ways.
+void CrashAt(const Scenario& s, const std::vector<int64_t>& ks, Counts& counts) {
+  std::multiset<std::string> old_keys;
+  {
+    Device device(s.base);
+    old_keys = Keys(*OpenOn(device, false), s.table, s.key_column);
+  }
+  for (int64_t k : ks) {
+    Device device(s.base);
+    device.crash_after = k;
+    const Run run = Append(s, device);
+    const std::string what = "crash after write " + std::to_string(k) + ", " +
+                             std::to_string(run.returned) + " saves returned";
+    const int kept = Recovered(s, old_keys, device.files[0].now, device.files[1].now,
+                               what + ", process ended");
+    // The end of the process keeps every save that returned.
+    EXPECT_GE(kept, int(run.returned)) << what;
+    EXPECT_LE(kept, int(run.returned) + 1) << what;
+    ++counts.crash_points;
+    std::mt19937 random(uint32_t(k) * 7919u + 17u);
+    for (int loss = 0; loss < 2; ++loss) {
+      const int after_loss = Recovered(s, old_keys, device.AfterPowerLoss(0, random),
+                                       device.AfterPowerLoss(1, random), what + ", power lost");
+      EXPECT_GE(after_loss, 0) << what << ", power lost";
+      EXPECT_LE(after_loss, int(run.returned) + 1) << what;
+      ++counts.power_losses;
+    }
+    if (::testing::Test::HasFailure()) return;
+  }
+}
+
+// Every crash point of the saves that split index pages or add a level.
+void CrashEverySplittingSave(const Scenario& s, const char* name) {
+  Device device(s.base);
+  const Run full = Append(s, device);
+  ASSERT_EQ(full.returned, s.rows.size());
+  EXPECT_GT(full.depth_after, full.depth_before) << "no save added a level";
+  std::set<int64_t> ks;
+  for (const auto& [from, to] : full.split_writes)
+    for (int64_t k = from; k <= to; ++k) ks.insert(k);
+  Counts counts;
+  CrashAt(s, {ks.begin(), ks.end()}, counts);
+  std::cout << "[ counts   ] " << name << ": " << full.split_writes.size()
+            << " saves that add pages, " << counts.crash_points << " crash points, "
+            << counts.power_losses << " power losses, " << device.writes << " writes, "
+            << device.syncs << " syncs in the whole run\n";
+}
+
+// Letters whose keys are known in every sort order (no ß before an accent,
+// which the key encoder refuses where Access's rule is not known).
+std::string Letters(std::mt19937& random, size_t n) {
+  static const char* const kPieces[] = {"a", "B", "k", "z", " ", "\xC3\xA9", "\xC3\xB1",
+                                        "\xC3\xB6", "s", "q", "M"};
+  std::string s;
+  for (size_t i = 0; i < n; ++i) s += kPieces[random() % std::size(kPieces)];
+  return s;
+}
+
+// A table with a Long primary key, a long indexed text (keys land anywhere
+// and fill pages fast) and a memo, some of whose values need pages of
+// their own; `old` rows are in it before the run.
+Scenario KeyedTable(JetVersion version, size_t old, size_t added, size_t text_length,
+                    uint32_t seed) {
+  using testing::Column;
+  std::mt19937 random(seed);
+  auto row = [&](int32_t id) -> std::vector<Value> {
+    const size_t body = id % 9 == 0 ? 2500 : 40 + random() % 200;
+    return {id, Letters(random, text_length), Letters(random, body)};
+  };
+  testing::TableData t{{"Items",
+                        {Column("ID", DataType::kLong), testing::TextColumn("Name", 255),
+                         Column("Body", DataType::kMemo)},
+                        {testing::Index("PrimaryKey", {"ID"}, true), testing::Index("Name", {"Name"})}},
+                       {}};
+  for (size_t i = 1; i <= old; ++i) t.rows.push_back(row(int32_t(i)));
+  Scenario s;
+  s.base = FileBytes(testing::MakeDatabase("crash.accdb", version, {t}));
+  s.table = "Items";
+  for (size_t i = old + 1; i <= old + added; ++i) s.rows.push_back(row(int32_t(i)));
+  return s;
+}
+
+TEST(CrashSafety, EverySaveThatSplitsPagesOrAddsALevelJet4) {
+  CrashEverySplittingSave(KeyedTable(JetVersion::kJet4, 10, 120, 120, 1), "Jet4");
+}
+
+TEST(CrashSafety, EverySaveThatSplitsPagesOrAddsALevelAce) {
+  CrashEverySplittingSave(KeyedTable(JetVersion::kAce12, 10, 120, 120, 2), "ACE12");
+}
+
+TEST(CrashSafety, EverySaveThatSplitsPagesOrAddsALevelJet3) {
+  CORVALIN_REQUIRE_CORPUS();
+  // Table14: a text key, and a 255-character text in an index of its own:
+  // a few keys fill a page of 2 KB.
+  Scenario s;
+  s.base = FileBytes(testing::CopyOfCorpusFile("V1997/testIndexCodesV1997.mdb"));
+  s.table = "Table14";
+  std::mt19937 random(3);
+  for (int i = 0; i < 60; ++i)
+    s.rows.push_back({"crash " + std::to_string(i), Letters(random, 120 + random() % 100)});
+  CrashEverySplittingSave(s, "Jet3");
+}
+
+// Crashes at random writes of appends of a few thousand rows.
+TEST(CrashSafety, RandomCrashPointsOfLongAppends) {
+  for (JetVersion version : {JetVersion::kJet4, JetVersion::kAce12}) {
+    Scenario s = KeyedTable(version, 100, 2000, 30, 5);
+    s.sync_every = 400;
+    Device device(s.base);
+    ASSERT_EQ(Append(s, device).returned, s.rows.size());
+    std::mt19937 random(11);
+    std::vector<int64_t> ks;
+    for (int i = 0; i < 12; ++i) ks.push_back(int64_t(random() % uint64_t(device.writes)));
+    Counts counts;
+    CrashAt(s, ks, counts);
+    std::cout << "[ counts   ] " << JetVersionName(version) << ", 2,000 rows: "
+              << counts.crash_points << " crash points, " << counts.power_losses
+              << " power losses, " << device.writes << " writes\n";
+  }
+}
+
+// The log of an encrypted file holds its pages encoded, never plain text,
+// and a file left with such a log opens complete with its password.
+TEST(CrashSafety, LogOfAnEncryptedFileHoldsNoPlainText) {
+  CORVALIN_REQUIRE_CORPUS();
+  namespace fs = std::filesystem;
+  for (const char* name : {"encrypted/V2010_with-password.accdb", "encrypted/db-enc.mdb"}) {
+    SCOPED_TRACE(name);
+    const std::string password = std::string(name).find("password") != std::string::npos
+                                     ? "password" : "";
+    const std::string copy = testing::CopyOfCorpusFile(name);
+    InAProcessThatDies([&] {
+      auto db = Database::Open(copy, {password, true});
+      TableWriter writer(db, db->ReadTableDef("Table1"));
+      const size_t columns = writer.table().columns.size();
+      for (int i = 0; i < 40; ++i) {
+        std::vector<Value> row(columns, Null{});
+        row[1] = std::string("plainly visible ") + std::to_string(i);
+        writer.Insert(row);
+      }
+      ::_exit(0);  // with the database open
+    });
+    std::vector<uint8_t> log = FileBytes(LogPathFor(copy));
+    ASSERT_GT(log.size(), PageLog::kHead);
+    for (const std::string& plain : {std::string("plainly"), std::string("p\0l\0a\0i\0n\0l\0y\0", 14)})
+      EXPECT_EQ(std::search(log.begin(), log.end(), plain.begin(), plain.end()), log.end())
+          << "the log holds plain text";
+    auto db = Database::Open(copy, {password, false});
+    EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>{});
+    auto table = db->ReadTableDef("Table1");
+    EXPECT_EQ(db->ReadRow(*table, db->ListRows(*table).back())[1], Value(std::string("plainly visible 39")));
+  }
+}
+
+// Every open of an encoded file configures its page file again: the pages
+// that saves added since the last sync point stay in it.
+TEST(CrashSafety, AnotherOpenOfAnEncodedFileKeepsThePagesSavesAdded) {
+  CORVALIN_REQUIRE_CORPUS();
+  const std::string path = testing::CopyOfCorpusFile("encrypted/db-enc.mdb");
+  {
+    auto db = Database::Open(path, {"", true});
+    TableWriter writer(db, db->ReadTableDef("Table1"));
+    const uint32_t pages = db->file().page_count();
+    std::vector<Value> row(writer.table().columns.size(), Null{});
+    for (int i = 0; writer.Insert(row), db->file().page_count() == pages; ++i) {
+      row[1] = std::string(i % 50 + 1, 'x');
+    }
+    auto reader = Database::Open(path, {});
+    EXPECT_GT(db->file().page_count(), pages);
+    for (int i = 0; i < 100; ++i) writer.Insert(row);
+    EXPECT_EQ(CheckDatabase(*reader), std::vector<std::string>{});
+  }
+  EXPECT_EQ(CheckDatabase(*Database::Open(path, {})), std::vector<std::string>{});
+}
+
+// The page seam: a database opened over a page file the test provides.
+TEST(PageSeam, FailedWriteIsTheEnginesErrorNamingFileAndPage) {
+  Scenario s = KeyedTable(JetVersion::kAce12, 5, 20, 20, 9);
+  Device device(s.base);
+  {
+    auto db = OpenOn(device);
+    TableWriter writer(db, db->ReadTableDef(s.table));
+    for (const auto& row : s.rows) writer.Insert(row);
+    device.fail_database_writes = true;
+    try {
+      db->file().Sync();
+      ADD_FAILURE() << "the sync point did not fail";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), kErrIo);
+      EXPECT_NE(e.description().find("cannot write page "), std::string::npos) << e.description();
+      EXPECT_NE(e.description().find("of file crash.db"), std::string::npos) << e.description();
+    }
+  }
+  // The saves stay in the log: the next open completes them.
+  device.fail_database_writes = false;
+  auto db = OpenOn(device);
+  EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>{});
+  EXPECT_EQ(db->ReadTableDef(s.table)->row_count, 25u);
+}
+
+TEST(PageSeam, ConnectionOverATestPageFileReportsAFailedSyncOnClose) {
+  Scenario s = KeyedTable(JetVersion::kAce12, 5, 0, 20, 9);
+  Device device(s.base);
+  ado::Connection connection;
+  connection.SetMode(ado::kModeReadWrite);
+  connection.Open("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=crash.db",
+                  PageFile::Over(std::make_unique<DeviceStorage>(device, 0, "crash.db"),
+                                 std::make_unique<DeviceStorage>(device, 1, "crash.db-log")));
+  {
+    TableWriter writer(connection.database(), connection.database()->ReadTableDef(s.table));
+    writer.Insert({int32_t(100), std::string("x"), std::string("y")});
+    const int64_t writes = device.writes;  // the first save starts the log too
+    writer.Insert({int32_t(101), std::string("x"), std::string("y")});
+    EXPECT_EQ(device.writes, writes + 1) << "a save is one write to the log";
+    EXPECT_EQ(device.files[0].now, s.base) << "the file waits for a sync point";
+  }
+  device.fail_database_writes = true;
+  try {
+    connection.Close();
+    ADD_FAILURE() << "the close did not fail";
+  } catch (const Error& e) {
+    EXPECT_NE(e.description().find("of file crash.db"), std::string::npos) << e.description();
+  }
+  EXPECT_FALSE(connection.IsOpen());
+}
+
+TEST(PageSeam, ReadOnlyFileThatNeedsRecoveryIsNotOpened) {
+  Scenario s = KeyedTable(JetVersion::kJet4, 5, 10, 20, 4);
+  Device device(s.base);
+  device.crash_after = 6;
+  Append(s, device);
+  ASSERT_TRUE(device.crashed);
+  Device after(device.files[0].now, device.files[1].now);
+  try {
+    OpenOn(after, false);
+    ADD_FAILURE() << "a torn file was opened";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), kErrReadOnly);
+    EXPECT_NE(e.description().find("file crash.db"), std::string::npos) << e.description();
+    EXPECT_NE(e.description().find("cannot be written"), std::string::npos) << e.description();
+  }
+  EXPECT_EQ(after.files[0].now, device.files[0].now) << "nothing may be written";
+}
+
+// Files on disk: a writer's process ends in the middle of its run; a
+// reader's open completes the file and removes the log. The last close of
+// a writer removes its log.
+TEST(CrashSafety, FileLeftByAKilledWriterIsCompletedByTheNextReader) {
+  namespace fs = std::filesystem;
+  Scenario s = KeyedTable(JetVersion::kAce12, 10, 300, 40, 6);
+  const std::string path = testing::MakeDatabase("killed.accdb", {});
+  { std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(s.base.data()),
+                                                std::streamsize(s.base.size())); }
+  const std::string copy = path;
+  InAProcessThatDies([&] {
+    auto db = Database::Open(path, {"", true});
+    TableWriter writer(db, db->ReadTableDef(s.table));
+    for (const auto& row : s.rows) writer.Insert(row);
+    ::_exit(0);  // with the database open
+  });
+  ASSERT_TRUE(fs::exists(LogPathFor(path)));
+  // The same log beside another file put in the copy's place belongs to
+  // none of it: it is removed unread.
+  const std::string other = path + ".other.accdb";
+  fs::copy_file(copy, other);
+  fs::copy_file(LogPathFor(copy), LogPathFor(other));
+  { std::ofstream(other, std::ios::binary).write(reinterpret_cast<const char*>(s.base.data()),
+                                                 std::streamsize(s.base.size())); }
+  {
+    auto db = Database::Open(other, {"", true});
+    EXPECT_FALSE(fs::exists(LogPathFor(other)));
+    EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>{});
+    EXPECT_EQ(Keys(*db, s.table, 0).size(), 10u);
+  }
+  {
+    auto db = Database::Open(copy, {});
+    EXPECT_FALSE(fs::exists(LogPathFor(copy)));
+    EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>{});
+    EXPECT_EQ(Keys(*db, s.table, 0).size(), 310u);
+  }
+  {
+    auto writer = Database::Open(copy, {"", true});
+    TableWriter(writer, writer->ReadTableDef(s.table)).Insert({int32_t(9999), std::string("a"), std::string("b")});
+    EXPECT_TRUE(fs::exists(LogPathFor(copy)));
+  }
+  EXPECT_FALSE(fs::exists(LogPathFor(copy))) << "the last close removes the log";
+}
+
+}  // namespace
+}  // namespace corvalin::engine
