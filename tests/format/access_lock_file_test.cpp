@@ -9,10 +9,14 @@
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
 
 #include "db/engine/error.h"
 #include "db/engine/format/access_lock_file.h"
+#include "db/engine/format/database.h"
+#include "db/engine/format/table_writer.h"
 #include "tests/support/corpus.h"
+#include "tests/support/fixture.h"
 
 namespace corvalin::engine {
 namespace {
@@ -105,6 +109,38 @@ TEST(AccessLockFile, HeldLockFileRefusesAndNamesTheComputers) {
     EXPECT_EQ(e.number(), kErrFileLocked);
     EXPECT_NE(e.description().find(lock), std::string::npos) << e.description();
     EXPECT_NE(e.description().find("OFFICE-PC, LAPTOP?7"), std::string::npos) << e.description();
+  }
+}
+
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A save into a database that Access has open is refused before anything
+// is written; with the lock file left stale, the same save goes through.
+TEST(AccessLockFile, HeldLockFileStopsASaveAndLeavesTheFileAsItWas) {
+  for (const char* name : {"open.mdb", "open.accdb"}) {
+    SCOPED_TRACE(name);
+    const std::string db = testing::OneTableFile(name);
+    const std::string lock = AccessLockFilePath(db);
+    WriteLockFile(lock, {"FRONT-DESK"});
+    const std::string before = FileBytes(db);
+    {
+      LockHolder holder(lock);
+      auto database = Database::Open(db, {"", true});
+      TableWriter writer(database, database->ReadTableDef("Table"));
+      try {
+        writer.Insert({std::string("x"), std::string("y")});
+        ADD_FAILURE() << "the save went through";
+      } catch (const Error& e) {
+        EXPECT_EQ(e.number(), kErrFileLocked);
+        EXPECT_NE(e.description().find("FRONT-DESK"), std::string::npos) << e.description();
+      }
+    }
+    EXPECT_EQ(FileBytes(db), before);
+    auto database = Database::Open(db, {"", true});
+    TableWriter(database, database->ReadTableDef("Table")).Insert({std::string("x"), std::string("y")});
   }
 }
 

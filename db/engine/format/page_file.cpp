@@ -33,6 +33,7 @@
 #include <unordered_map>
 
 #include "db/engine/error.h"
+#include "db/engine/format/access_lock_file.h"
 #include "db/engine/format/log_recovery.h"
 #include "db/engine/format/page_log.h"
 
@@ -231,6 +232,9 @@ class CachedPageFile : public PageFile {
   // no save leaves none).
   void StartLog() {
     if (log_) return;
+    // Nothing is written while Access has the database open (its lock file
+    // held): our saves would not be seen by it, nor its by us.
+    RefuseWhenOpenInAccess(path_);
     if (atomic_ && !log_storage_) log_storage_ = MakeLogFile(log_path_, path_);
     log_ = std::make_unique<PageLog>(log_storage_.get(), page_size_,
                                      log_storage_ ? file_->Stamp() : 0);
