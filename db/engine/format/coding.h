@@ -314,6 +314,11 @@ inline void Append32BE(std::vector<uint8_t>& out, uint32_t v) {
 inline void Append64BE(std::vector<uint8_t>& out, uint64_t v) {
   for (int i = 7; i >= 0; --i) out.push_back(uint8_t(v >> (8 * i)));
 }
+// The low `size` bytes of v, most significant first (index keys of the
+// integer and floating-point types, whose size is the column's).
+inline void AppendBE(std::vector<uint8_t>& out, uint64_t v, size_t size) {
+  for (size_t i = size; i-- > 0;) out.push_back(uint8_t(v >> (8 * i)));
+}
 
 // Appends a number of an arithmetic type as stored (see ReadAs).
 template <typename T>

@@ -39,6 +39,7 @@
 #include <string>
 
 #include "db/engine/error.h"
+#include "db/engine/format/coding.h"
 #include "db/engine/format/text_index_codes.h"
 
 namespace corvalin::engine {
@@ -78,10 +79,6 @@ void Flip(std::vector<uint8_t>& out, size_t from) {
   for (size_t i = from; i < out.size(); ++i) out[i] = uint8_t(~out[i]);
 }
 
-void AppendBigEndian(std::vector<uint8_t>& out, uint64_t v, size_t size) {
-  for (size_t i = size; i-- > 0;) out.push_back(uint8_t(v >> (8 * i)));
-}
-
 std::optional<int64_t> AsInteger(const Value& v) {
   if (auto x = std::get_if<uint8_t>(&v)) return *x;
   if (auto x = std::get_if<int16_t>(&v)) return *x;
@@ -94,13 +91,13 @@ std::optional<int64_t> AsInteger(const Value& v) {
 // the sign bit flipped sorts as unsigned bytes.
 void AppendSigned(std::vector<uint8_t>& out, int64_t v, size_t size) {
   size_t at = out.size();
-  AppendBigEndian(out, static_cast<uint64_t>(v), size);
+  AppendBE(out, static_cast<uint64_t>(v), size);
   out[at] ^= 0x80;
 }
 
 void AppendFloating(std::vector<uint8_t>& out, uint64_t bits, size_t size) {
   size_t at = out.size();
-  AppendBigEndian(out, bits, size);
+  AppendBE(out, bits, size);
   if (out[at] & 0x80)
     Flip(out, at);
   else
@@ -156,10 +153,10 @@ void AppendDecimal(std::vector<uint8_t>& out, const JetFormat& format,
   bool negative = d.negative && !zero;
   size_t at = out.size();
   out.push_back(0xFF);
-  for (int w = 3; w >= 0; --w) AppendBigEndian(out, d.magnitude[w], 4);
+  for (int w = 3; w >= 0; --w) AppendBE(out, d.magnitude[w], 4);
   // Jet3 and Jet4 files keep the older order, in which a descending column
   // restores the sign byte after flipping.
-  bool legacy = format.version == JetVersion::kJet3 || format.version == JetVersion::kJet4;
+  bool legacy = format.legacy_decimal_keys;
   if (negative == ascending) Flip(out, at);
   if (legacy) out[at] = negative ? 0x00 : 0xFF;
 }

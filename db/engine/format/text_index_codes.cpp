@@ -437,9 +437,8 @@ std::optional<TextSortOrder> TextSortOrderOf(const JetFormat& format,
   // The General sort order is locale 1033; its version tells the tables
   // apart. A column written without one takes the format's own.
   constexpr uint16_t kGeneralLocale = 1033;
-  const bool jet3 = format.version == JetVersion::kJet3;
-  const bool legacy_default =
-      format.version == JetVersion::kJet4 || format.version == JetVersion::kAce12;
+  const bool jet3 = format.general97_text_keys;
+  const bool legacy_default = format.legacy_text_sort_default;
   if (column.sort_order == 0 || jet3) {
     if (column.sort_order != 0 && column.sort_order != kGeneralLocale)
       return std::nullopt;
