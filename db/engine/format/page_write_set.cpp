@@ -1,6 +1,7 @@
 #include "db/engine/format/page_write_set.h"
 
 #include <algorithm>
+#include <string>
 
 #include "db/engine/error.h"
 
@@ -33,9 +34,12 @@ PageData& PageWriteSet::Modify(uint32_t page_number) {
 
 uint32_t PageWriteSet::Allocate() {
   uint32_t number = file_.page_count() + static_cast<uint32_t>(allocated_.size());
-  // Access files end at 2 GB: 524,288 pages of 4 KB, 1,048,576 of 2 KB.
-  if ((uint64_t(number) + 1) * file_.page_size() > kLargestFile)
-    throw Error(kErrIo, "file " + file_.path() + " is at its largest size (2 GB)");
+  if (number >= kMostPages) {
+    const uint64_t limit_gb = uint64_t(kMostPages) * file_.page_size() >> 30;
+    throw Error(kErrDatabaseFull, "this record cannot be saved: " + file_.path() +
+                                      " would grow past the " + std::to_string(limit_gb) +
+                                      " GB that an Access database can hold");
+  }
   allocated_.push_back(number);
   if (used_ == slots_.size()) slots_.push_back(std::make_unique<Slot>());
   Slot& slot = *slots_[used_++];

@@ -20,8 +20,10 @@
 
 namespace corvalin::engine {
 
-// The largest Access file, in bytes: no save makes a file grow past it.
-inline constexpr uint64_t kLargestFile = uint64_t(1) << 31;
+// The most pages an Access file may have, whatever its page size: 2 GB of
+// 4 KB pages (Jet4, ACE), 1 GB of 2 KB pages (Access 97). Access cannot open
+// a larger file, so no save makes a file grow past it.
+inline constexpr uint32_t kMostPages = 524288;
 
 class PageWriteSet {
  public:
@@ -36,8 +38,8 @@ class PageWriteSet {
   PageData& Modify(uint32_t page_number);
 
   // A new zero-filled page after the last page of the file (or after the
-  // pages this save already added). Throws Error when the file would grow
-  // past kLargestFile.
+  // pages this save already added). Throws Error kErrDatabaseFull, naming
+  // the file and the limit, when the file would grow past kMostPages.
   uint32_t Allocate();
   // The pages allocated by this save, in order.
   const std::vector<uint32_t>& allocated() const { return allocated_; }
