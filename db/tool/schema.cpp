@@ -9,7 +9,6 @@
 namespace corvalin::tool {
 namespace {
 
-using ado::JsonValue;
 using engine::DataType;
 using Kind = JsonValue::Kind;
 
@@ -44,7 +43,7 @@ class Reader {
     text << in.rdbuf();
     JsonValue document;
     try {
-      document = ado::ParseJson(text.str());
+      document = ParseJson(text.str());
     } catch (const engine::Error& e) {
       Fail(e.description());
     }
@@ -69,8 +68,8 @@ class Reader {
 
   void Expect(const JsonValue& v, Kind kind, const std::string& what) const {
     if (v.kind != kind) {
-      Fail(what + " (line " + std::to_string(v.line) + ") must be " + ado::JsonKindName(kind) +
-           ", not " + ado::JsonKindName(v.kind));
+      Fail(what + " (line " + std::to_string(v.line) + ") must be " + JsonKindName(kind) +
+           ", not " + JsonKindName(v.kind));
     }
   }
 

@@ -14,14 +14,14 @@
 #include <string>
 #include <vector>
 
-#include "db/engine/ado/json_reader.h"
+#include "db/tool/json_reader.h"
 #include "db/engine/format/new_database.h"
 
 namespace corvalin::tool {
 
 struct SchemaTable {
   engine::NewTable table;
-  std::vector<ado::JsonValue> rows;  // each an array, one value per column
+  std::vector<JsonValue> rows;  // each an array, one value per column
 };
 
 // Reads and checks a schema for a database of the given version. Throws

@@ -21,8 +21,6 @@ using ado::FormatDecimal;
 using ado::FormatExtDateTime;
 using ado::FormatGuid;
 using ado::FormatOleDate;
-using ado::JsonKindName;
-using ado::JsonValue;
 using ado::ParseOleDate;
 
 namespace {

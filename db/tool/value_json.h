@@ -22,7 +22,7 @@
 #include <string>
 #include <string_view>
 
-#include "db/engine/ado/json_reader.h"
+#include "db/tool/json_reader.h"
 #include "db/engine/format/table_def.h"
 #include "db/engine/value.h"
 
@@ -40,7 +40,7 @@ void AppendJsonString(std::string& out, std::string_view text);
 // The value that one of the forms above stands for in a column of the given
 // type: what an export printed reads back as the same value. Throws
 // engine::Error (kErrTypeMismatch, kErrTooLong) naming the column and table.
-engine::Value FromJson(const ado::JsonValue& json, const engine::ColumnDef& column,
+engine::Value FromJson(const JsonValue& json, const engine::ColumnDef& column,
                        const std::string& table);
 
 }  // namespace corvalin::tool

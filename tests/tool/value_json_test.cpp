@@ -9,8 +9,6 @@ namespace corvalin::tool {
 namespace {
 
 using ado::FormatOleDate;
-using ado::JsonValue;
-using ado::ParseJson;
 using engine::Value;
 
 TEST(ValueJsonTest, ScalarForms) {

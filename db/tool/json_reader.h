@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace corvalin::ado {
+namespace corvalin::tool {
 
 struct JsonMember;
 
@@ -38,4 +38,4 @@ const char* JsonKindName(JsonValue::Kind kind);
 // deeper than 64 levels are refused.
 JsonValue ParseJson(const std::string& text);
 
-}  // namespace corvalin::ado
+}  // namespace corvalin::tool

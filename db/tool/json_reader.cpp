@@ -1,10 +1,10 @@
-#include "db/engine/ado/json_reader.h"
+#include "db/tool/json_reader.h"
 
 #include <cstdint>
 
 #include "db/engine/error.h"
 
-namespace corvalin::ado {
+namespace corvalin::tool {
 namespace {
 
 // Deeper documents are refused rather than recursed into.
@@ -259,4 +259,4 @@ const char* JsonKindName(JsonValue::Kind kind) {
 
 JsonValue ParseJson(const std::string& text) { return Parser(text).Document(); }
 
-}  // namespace corvalin::ado
+}  // namespace corvalin::tool
