@@ -91,6 +91,85 @@ std::vector<uint8_t> LoadChain(PageFile& file, uint32_t first_page,
   return out;
 }
 
+// One column's entry at offset e of the definition (its name comes later).
+ColumnDef ReadColumnEntry(const ByteReader& r, const ColumnLayout& lay, size_t e) {
+  ColumnDef c;
+  c.type = static_cast<DataType>(r.U8(e));
+  c.column_id = r.U16(e + lay.number);
+  c.var_index = r.U16(e + lay.var_index);
+  c.column_index = r.U16(e + lay.column_index);
+  c.flags = r.U8(e + lay.flags);
+  c.fixed_offset = r.U16(e + lay.fixed_offset);
+  c.length = r.U16(e + lay.length);
+  c.fixed = (c.flags & 0x01) != 0;
+  c.autonumber = (c.flags & 0x04) != 0;
+  c.guid_autonumber = (c.flags & 0x40) != 0;
+  c.hyperlink = (c.flags & 0x80) != 0 && c.type == DataType::kMemo;
+  if (c.type == DataType::kDecimal) {
+    c.precision = r.U8(e + lay.precision);
+    c.scale = r.U8(e + lay.scale);
+  }
+  if (c.type == DataType::kText || c.type == DataType::kMemo) {
+    c.sort_order = r.U16(e + lay.sort_order);
+    if (lay.code_page != SIZE_MAX) c.code_page = r.U16(e + lay.code_page);
+    if (lay.sort_version != SIZE_MAX) c.sort_version = r.U8(e + lay.sort_version);
+  }
+  if (lay.ext_flags != SIZE_MAX) {
+    uint8_t ext = r.U8(e + lay.ext_flags);
+    c.compressed_unicode = (ext & 0x01) != 0;
+    c.calculated = (ext & 0xC0) != 0;
+  }
+  return c;
+}
+
+// The real indexes (the b-trees) and then the logical ones (the names and
+// kinds that point at them), from offset at; at ends past both.
+std::vector<IndexDef> ReadIndexEntries(const ByteReader& r, const JetFormat& format,
+                                       uint32_t real_count, uint32_t logical_count, size_t& at) {
+  const ColumnLayout& lay = *format.tdef_column_layout;
+  struct RealIndex {
+    std::vector<IndexColumn> columns;
+    uint32_t used_pages = 0, first_page = 0;
+    uint8_t flags = 0;
+  };
+  std::vector<RealIndex> reals(real_count);
+  for (RealIndex& ri : reals) {
+    at += lay.index_skip;
+    for (int s = 0; s < kIndexColumnSlots; ++s) {
+      uint16_t col = r.U16(at);
+      uint8_t order = r.U8(at + 2);
+      at += 3;
+      if (col != kUnusedColumn) ri.columns.push_back({col, (order & 0x01) != 0});
+    }
+    ri.used_pages = r.U32(at);
+    ri.first_page = r.U32(at + 4);
+    at += 8 + lay.index_skip;
+    ri.flags = r.U8(at);
+    at += 1 + format.tdef_real_index_tail;
+  }
+  std::vector<IndexDef> indexes;
+  for (uint32_t i = 0; i < logical_count; ++i) {
+    at += lay.index_skip;
+    IndexDef x;
+    x.index_number = static_cast<int32_t>(r.U32(at));
+    x.real_index_number = static_cast<int32_t>(r.U32(at + 4));
+    x.index_type = r.U8(at + 19);
+    at += 20 + lay.index_skip;
+    if (x.real_index_number < 0 || uint32_t(x.real_index_number) >= real_count)
+      throw DamagedPage(r.where(), "index " + std::to_string(i) + " names no real index");
+    const RealIndex& ri = reals[x.real_index_number];
+    x.columns = ri.columns;
+    x.first_page = ri.first_page;
+    x.used_pages = ri.used_pages;
+    x.flags = ri.flags;
+    x.primary = x.index_type == 1;
+    x.foreign = x.index_type == 2;
+    x.unique = x.primary || (ri.flags & 0x01) != 0;
+    indexes.push_back(std::move(x));
+  }
+  return indexes;
+}
+
 }  // namespace
 
 TableDef ReadTableDefinition(PageFile& file, const JetFormat& format,
@@ -100,7 +179,6 @@ TableDef ReadTableDefinition(PageFile& file, const JetFormat& format,
                             .page = first_page,
                             .table = name,
                             .part = "definition"});
-  const ColumnLayout& lay = *format.tdef_column_layout;
 
   TableDef t;
   t.name = name;
@@ -130,83 +208,17 @@ TableDef ReadTableDefinition(PageFile& file, const JetFormat& format,
     return format.unicode_text ? DecodeUnicodeText(text) : DecodeCodePageText(text, 1252);
   };
 
-  size_t col_at = at;
+  for (uint16_t i = 0; i < column_count; ++i)
+    t.columns.push_back(ReadColumnEntry(r, *format.tdef_column_layout,
+                                        at + size_t(i) * format.tdef_column_entry_size));
   at += size_t(column_count) * format.tdef_column_entry_size;
-  for (uint16_t i = 0; i < column_count; ++i) {
-    size_t e = col_at + size_t(i) * format.tdef_column_entry_size;
-    ColumnDef c;
-    c.type = static_cast<DataType>(r.U8(e));
-    c.column_id = r.U16(e + lay.number);
-    c.var_index = r.U16(e + lay.var_index);
-    c.column_index = r.U16(e + lay.column_index);
-    c.flags = r.U8(e + lay.flags);
-    c.fixed_offset = r.U16(e + lay.fixed_offset);
-    c.length = r.U16(e + lay.length);
-    c.fixed = (c.flags & 0x01) != 0;
-    c.autonumber = (c.flags & 0x04) != 0;
-    c.guid_autonumber = (c.flags & 0x40) != 0;
-    c.hyperlink = (c.flags & 0x80) != 0 && c.type == DataType::kMemo;
-    if (c.type == DataType::kDecimal) {
-      c.precision = r.U8(e + lay.precision);
-      c.scale = r.U8(e + lay.scale);
-    }
-    if (c.type == DataType::kText || c.type == DataType::kMemo) {
-      c.sort_order = r.U16(e + lay.sort_order);
-      if (lay.code_page != SIZE_MAX) c.code_page = r.U16(e + lay.code_page);
-      if (lay.sort_version != SIZE_MAX) c.sort_version = r.U8(e + lay.sort_version);
-    }
-    if (lay.ext_flags != SIZE_MAX) {
-      uint8_t ext = r.U8(e + lay.ext_flags);
-      c.compressed_unicode = (ext & 0x01) != 0;
-      c.calculated = (ext & 0xC0) != 0;
-    }
-    t.columns.push_back(std::move(c));
-  }
   for (ColumnDef& c : t.columns) c.name = read_name();
   std::stable_sort(t.columns.begin(), t.columns.end(),
                    [](const ColumnDef& a, const ColumnDef& b) {
                      return a.column_index < b.column_index;
                    });
 
-  struct RealIndex {
-    std::vector<IndexColumn> columns;
-    uint32_t used_pages = 0, first_page = 0;
-    uint8_t flags = 0;
-  };
-  std::vector<RealIndex> reals(real_count);
-  for (RealIndex& ri : reals) {
-    at += lay.index_skip;
-    for (int s = 0; s < kIndexColumnSlots; ++s) {
-      uint16_t col = r.U16(at);
-      uint8_t order = r.U8(at + 2);
-      at += 3;
-      if (col != kUnusedColumn) ri.columns.push_back({col, (order & 0x01) != 0});
-    }
-    ri.used_pages = r.U32(at);
-    ri.first_page = r.U32(at + 4);
-    at += 8 + lay.index_skip;
-    ri.flags = r.U8(at);
-    at += 1 + format.tdef_real_index_tail;
-  }
-  for (uint32_t i = 0; i < logical_count; ++i) {
-    at += lay.index_skip;
-    IndexDef x;
-    x.index_number = static_cast<int32_t>(r.U32(at));
-    x.real_index_number = static_cast<int32_t>(r.U32(at + 4));
-    x.index_type = r.U8(at + 19);
-    at += 20 + lay.index_skip;
-    if (x.real_index_number < 0 || uint32_t(x.real_index_number) >= real_count)
-      throw DamagedPage(r.where(), "index " + std::to_string(i) + " names no real index");
-    const RealIndex& ri = reals[x.real_index_number];
-    x.columns = ri.columns;
-    x.first_page = ri.first_page;
-    x.used_pages = ri.used_pages;
-    x.flags = ri.flags;
-    x.primary = x.index_type == 1;
-    x.foreign = x.index_type == 2;
-    x.unique = x.primary || (ri.flags & 0x01) != 0;
-    t.indexes.push_back(std::move(x));
-  }
+  t.indexes = ReadIndexEntries(r, format, real_count, logical_count, at);
   for (IndexDef& x : t.indexes) x.name = read_name();
   // Jet4+: the usage maps of long value columns, until a column number of
   // 0xFFFF (or the end of the definition).
