@@ -98,15 +98,11 @@ void LayOutColumns(const JetFormat& format, std::vector<ColumnDef>& columns) {
   }
 }
 
-void WriteTableDefinition(PageWriteSet& pages, const JetFormat& format, TableDef& table) {
-  if (!format.unicode_text)
-    throw Error(kErrNotSupported, "making tables in Access 97 files is not supported (file " +
-                                      pages.file().path() + ")");
-  const ColumnLayout& lay = *format.tdef_column_layout;
-  const size_t first_allocated = pages.allocated().size();
-  table.page = pages.Allocate();
+namespace {
 
-  // The usage maps and the index roots.
+// The usage maps of a new table (owned and free pages, one per index, two
+// per long-value column) and the empty root page of each index.
+void MakeMapsAndRoots(PageWriteSet& pages, const JetFormat& format, TableDef& table) {
   MapRows maps(pages, format);
   table.owned_pages_map = maps.Add(NewInlineUsageMap(0, {}));
   table.free_pages_map = maps.Add(NewInlineUsageMap(0, {}));
@@ -126,8 +122,70 @@ void WriteTableDefinition(PageWriteSet& pages, const JetFormat& format, TableDef
     uint32_t free = maps.Add(NewInlineUsageMap(0, {}));
     table.long_value_maps.push_back({c.column_id, owned, free});
   }
+}
 
-  // The definition bytes, as if on one page.
+// The column entries, in the column layout of the format.
+void AppendColumnEntries(std::vector<uint8_t>& b, const JetFormat& format,
+                         const std::vector<ColumnDef>& columns) {
+  const ColumnLayout& lay = *format.tdef_column_layout;
+  for (const ColumnDef& c : columns) {
+    const size_t e = b.size();
+    b.resize(e + format.tdef_column_entry_size, 0);
+    b[e] = uint8_t(c.type);
+    Write32(b, e + kColumnMagicOffset, kTableMagic);
+    Write16(b, e + lay.number, c.column_id);
+    Write16(b, e + lay.var_index, c.var_index);
+    Write16(b, e + lay.column_index, c.column_index);
+    if (c.type == DataType::kText || c.type == DataType::kMemo) {
+      Write16(b, e + lay.sort_order, c.sort_order);
+      b[e + lay.sort_version] = c.sort_version;
+    } else if (c.type == DataType::kDecimal) {
+      b[e + lay.precision] = c.precision;
+      b[e + lay.scale] = c.scale;
+    }
+    b[e + lay.flags] = c.flags;
+    b[e + lay.ext_flags] = c.compressed_unicode ? kExtCompressedUnicode : 0;
+    Write16(b, e + lay.fixed_offset, c.fixed_offset);
+    Write16(b, e + lay.length, c.length);
+  }
+}
+
+// The real index entries (columns, usage map, root page, flags) and then
+// the logical ones, one real index per logical index.
+void AppendIndexEntries(std::vector<uint8_t>& b, const std::vector<IndexDef>& indexes) {
+  for (const IndexDef& x : indexes) {
+    const size_t e = b.size();
+    b.resize(e + kJet4RealIndexBlockSize, 0);
+    Write32(b, e, kIndexMagic);
+    for (int s = 0; s < kIndexColumnSlots; ++s) {
+      size_t at = e + 4 + size_t(s) * 3;
+      if (size_t(s) < x.columns.size()) {
+        Write16(b, at, x.columns[s].column_id);
+        b[at + 2] = x.columns[s].ascending ? kColumnAscending : 0;
+      } else {
+        Write16(b, at, kUnusedColumn);
+      }
+    }
+    Write32(b, e + 4 + kIndexColumnSlots * 3, x.used_pages);
+    Write32(b, e + 8 + kIndexColumnSlots * 3, x.first_page);
+    b[e + kJet4IndexFlagsOffset] = x.flags;
+  }
+  for (const IndexDef& x : indexes) {
+    Append32(b, kTableMagic);
+    Append32(b, uint32_t(x.index_number));
+    Append32(b, uint32_t(x.real_index_number));
+    b.push_back(0);                  // related table type
+    Append32(b, kNoRelatedIndex);    // related index
+    Append32(b, 0);                  // related table
+    b.push_back(0);                  // cascade updates
+    b.push_back(0);                  // cascade deletes
+    b.push_back(x.index_type);
+    Append32(b, 0);
+  }
+}
+
+// The definition bytes, as if on one page.
+std::vector<uint8_t> DefinitionBytes(const JetFormat& format, TableDef& table) {
   std::vector<uint8_t> b(format.tdef_index_entries_offset, 0);
   b[0] = kPageType;
   b[1] = 0x01;
@@ -150,57 +208,10 @@ void WriteTableDefinition(PageWriteSet& pages, const JetFormat& format, TableDef
   // Per real index: 4 unknown, distinct keys, 4 unknown; all 0 when empty.
   b.resize(b.size() + table.indexes.size() * format.tdef_real_index_entry_size, 0);
 
-  for (const ColumnDef& c : table.columns) {
-    const size_t e = b.size();
-    b.resize(e + format.tdef_column_entry_size, 0);
-    b[e] = uint8_t(c.type);
-    Write32(b, e + kColumnMagicOffset, kTableMagic);
-    Write16(b, e + lay.number, c.column_id);
-    Write16(b, e + lay.var_index, c.var_index);
-    Write16(b, e + lay.column_index, c.column_index);
-    if (c.type == DataType::kText || c.type == DataType::kMemo) {
-      Write16(b, e + lay.sort_order, c.sort_order);
-      b[e + lay.sort_version] = c.sort_version;
-    } else if (c.type == DataType::kDecimal) {
-      b[e + lay.precision] = c.precision;
-      b[e + lay.scale] = c.scale;
-    }
-    b[e + lay.flags] = c.flags;
-    b[e + lay.ext_flags] = c.compressed_unicode ? kExtCompressedUnicode : 0;
-    Write16(b, e + lay.fixed_offset, c.fixed_offset);
-    Write16(b, e + lay.length, c.length);
-  }
+  AppendColumnEntries(b, format, table.columns);
   for (const ColumnDef& c : table.columns) AppendName(b, c.name);
 
-  for (const IndexDef& x : table.indexes) {
-    const size_t e = b.size();
-    b.resize(e + kJet4RealIndexBlockSize, 0);
-    Write32(b, e, kIndexMagic);
-    for (int s = 0; s < kIndexColumnSlots; ++s) {
-      size_t at = e + 4 + size_t(s) * 3;
-      if (size_t(s) < x.columns.size()) {
-        Write16(b, at, x.columns[s].column_id);
-        b[at + 2] = x.columns[s].ascending ? kColumnAscending : 0;
-      } else {
-        Write16(b, at, kUnusedColumn);
-      }
-    }
-    Write32(b, e + 4 + kIndexColumnSlots * 3, x.used_pages);
-    Write32(b, e + 8 + kIndexColumnSlots * 3, x.first_page);
-    b[e + kJet4IndexFlagsOffset] = x.flags;
-  }
-  for (const IndexDef& x : table.indexes) {
-    Append32(b, kTableMagic);
-    Append32(b, uint32_t(x.index_number));
-    Append32(b, uint32_t(x.real_index_number));
-    b.push_back(0);                  // related table type
-    Append32(b, kNoRelatedIndex);    // related index
-    Append32(b, 0);                  // related table
-    b.push_back(0);                  // cascade updates
-    b.push_back(0);                  // cascade deletes
-    b.push_back(x.index_type);
-    Append32(b, 0);
-  }
+  AppendIndexEntries(b, table.indexes);
   for (const IndexDef& x : table.indexes) AppendName(b, x.name);
   for (const LongValueMaps& m : table.long_value_maps) {
     Append16(b, m.column_id);
@@ -209,12 +220,16 @@ void WriteTableDefinition(PageWriteSet& pages, const JetFormat& format, TableDef
   }
   Append16(b, kUnusedColumn);
   Write32(b, kLengthOffset, uint32_t(b.size()));
+  return b;
+}
 
-  // Onto the chain: the first page holds page_size bytes, each next one
-  // page_size - 8 after its own header.
+// Onto the chain: the first page holds page_size bytes, each next one
+// page_size - 8 after its own header.
+void WriteChain(PageWriteSet& pages, const JetFormat& format, uint32_t first,
+                const std::vector<uint8_t>& b) {
   const size_t page_size = format.page_size;
   size_t at = 0;
-  uint32_t page = table.page;
+  uint32_t page = first;
   while (true) {
     PageData& out = pages.Modify(page);
     std::fill(out.begin(), out.end(), 0);
@@ -234,6 +249,18 @@ void WriteTableDefinition(PageWriteSet& pages, const JetFormat& format, TableDef
     Write32(again, kNextPageOffset, next);
     page = next;
   }
+}
+
+}  // namespace
+
+void WriteTableDefinition(PageWriteSet& pages, const JetFormat& format, TableDef& table) {
+  if (!format.unicode_text)
+    throw Error(kErrNotSupported, "making tables in Access 97 files is not supported (file " +
+                                      pages.file().path() + ")");
+  const size_t first_allocated = pages.allocated().size();
+  table.page = pages.Allocate();
+  MakeMapsAndRoots(pages, format, table);
+  WriteChain(pages, format, table.page, DefinitionBytes(format, table));
 
   const std::vector<uint32_t>& mine = pages.allocated();
   for (size_t i = first_allocated; i < mine.size(); ++i)
