@@ -84,6 +84,13 @@ class Database {
   // order the catalog holds them.
   const std::vector<CatalogEntry>& Catalog() const;
 
+  // The step before a save reads what it will change: takes write access
+  // to the file (PageFile::BeginWrite). Throws Error kErrReadOnly when the
+  // database was not opened for writing, kErrFileLocked when another
+  // process writes the file or changed it since this database read it
+  // (what was decoded from it is stale: it is to be opened again).
+  void BeginWrite();
+
   // Reads the catalog again, after a table was added to it.
   void ReloadCatalog();
 
