@@ -192,7 +192,9 @@ bool RecoverForWriting(const std::string& path, Storage& file, int fd) {
     ::unlink(LogPathFor(path).c_str());
     return false;
   }
-  WaitLock(fd, LockByte::kRead, true);
+  if (!WaitLockFor(fd, LockByte::kRead, true, std::chrono::seconds(60)))
+    throw Error(kErrFileLocked, "file " + path + " is being read by another process, which keeps "
+                                "the saves its log holds out of it");
   bool changed = false;
   try {
     changed = ApplyLog(path, file);

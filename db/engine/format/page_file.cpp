@@ -53,6 +53,10 @@ constexpr auto kCheckpointEvery = std::chrono::seconds(1);
 // Rule 11: how long a close (or a Sync) waits for readers to let a
 // checkpoint in before leaving the synced log for the next open.
 constexpr auto kCloseWait = std::chrono::milliseconds(3000);
+// Past a bound, how long a writer waits for readers before it refuses the
+// save (two runs each reading the file the other writes would otherwise
+// wait for each other for ever).
+constexpr auto kBoundWait = std::chrono::seconds(60);
 // Two changed stretches closer than this are logged as one range (a range
 // costs its head of 8 bytes).
 constexpr size_t kJoin = 16;
@@ -299,8 +303,11 @@ class CachedPageFile : public PageFile {
     if (wait == Wait::kAtBounds) {
       if (changed_pages_.size() <= kMaxChangedPages && (!log_ || log_->size() <= kMaxLogBytes))
         return false;
-      WaitLock(lock_fd_, LockByte::kRead, true);
-      return true;
+      if (WaitLockFor(lock_fd_, LockByte::kRead, true, kBoundWait)) return true;
+      DeferCheckpoint();
+      throw Error(kErrFileLocked, "file " + path_ + " is being read by another process, which "
+                                  "kept the saves so far out of the file for " +
+                                  std::to_string(kBoundWait.count()) + " seconds");
     }
     // A close waits once for what it has to write; a later Sync or close
     // with nothing new does not wait again.
