@@ -252,6 +252,35 @@ TEST(Sharing, WriterClosingWhileReadIsCompletedByTheNextOpen) {
   EXPECT_EQ(ToolExport(target, "T"), ToolExport(source, "T"));
 }
 
+// A connection that may write, opened before another process appended to
+// the file (whose close, kept out by this reader, left its log): the first
+// write applies that log, finds the file changed since it was read and
+// refuses the save; opened again, it adds after the other process's rows.
+TEST(Sharing, FirstWriteAfterAnotherProcessWroteAsksForANewOpen) {
+  const std::string source = NumberedFile("changed-source.accdb", 50);
+  const std::string target = EmptyFile("changed-target.accdb");
+  {
+    auto db = Database::Open(target, {"", true});
+    TableWriter rows(db, db->ReadTableDef("T"));
+    auto run = RunCommand(AppendCommand(source, target));
+    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_TRUE(fs::exists(LogPathFor(target)));
+    try {
+      rows.Insert({int32_t(51), std::string("fifty-one")});
+      ADD_FAILURE() << "a save went in on what the file held before";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), kErrFileLocked);
+      EXPECT_NE(e.description().find("changed by another program"), std::string::npos)
+          << e.description();
+    }
+    EXPECT_FALSE(fs::exists(LogPathFor(target)));
+    auto again = Database::Open(target, {"", true});
+    TableWriter(again, again->ReadTableDef("T")).Insert({int32_t(51), std::string("fifty-one")});
+    EXPECT_EQ(again->ListRows(*again->ReadTableDef("T")).size(), 51u);
+  }
+  EXPECT_EQ(ToolCheck(target), "");
+}
+
 // In one process a reader and a writer of one file share it without
 // locking each other out; another process that writes the file is refused
 // at its first write, not at its open, naming the file.

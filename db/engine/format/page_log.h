@@ -29,7 +29,8 @@
 //     on the device, and the log is emptied only after the database file
 //     holds all it redoes.
 //  5. Checkpoints are the sync points: the close of a file by its last
-//     connection (which then removes the log), a Sync call, and the first
+//     connection (which then removes the log; readers may put a checkpoint
+//     off, rule 11), a Sync call, and the first
 //     save after one second since the last checkpoint, or after the log or
 //     the set of changed pages grew past its bound (memory stays flat).
 //  6. Recovery, before anything of the file is read, whenever a log with
@@ -73,7 +74,9 @@
 //     synced instead (the saves are then as lasting as after a checkpoint:
 //     a recovery redoes them) and saves go on into the log. Only past the
 //     bounds of rule 5 (changed pages held, log size) does the writer wait
-//     for readers to leave. A close (or Sync) waits for them a few
+//     for readers to leave: a minute at most, then the save is refused
+//     (two processes each reading what the other writes would otherwise
+//     wait for each other for ever). A close (or Sync) waits for them a few
 //     seconds, then leaves the synced log for the next open to apply.
 // 12. A reader's open: when the log holds saves and nobody holds the WRITER
 //     byte, it recovers the file first (taking the WRITER byte and the READ
