@@ -53,10 +53,11 @@ struct JetFormat;
 
 class Database {
  public:
-  // Opens the file, completing first what a crash left in its log. Throws
-  // Error: file not found, locked by another process, needs that recovery
-  // but cannot be written, unrecognised format, not a valid password,
-  // encrypted, damaged page N.
+  // Opens the file, completing first what a crash left in its log. The
+  // file is opened for reading even when options.writable: write access
+  // waits for the first save (BeginWrite). Throws Error: file not found,
+  // needs that recovery but cannot be written, unrecognised format, not a
+  // valid password, encrypted, damaged page N.
   static std::shared_ptr<Database> Open(const std::string& path,
                                         const OpenOptions& options);
   // The same over a page file the caller provides (tests: a file that

@@ -294,7 +294,7 @@ class CachedPageFile : public PageFile {
   // Rule 11: a checkpoint writes the file only while it holds the readers'
   // byte alone.
   enum class Wait {
-    kAtBounds,  // past a bound of rule 5, as long as it takes; else not at all
+    kAtBounds,  // past a bound of rule 5, up to kBoundWait; else not at all
     kClose,     // at a close or Sync: a few seconds
   };
   bool TakeReadersByte(Wait wait) {

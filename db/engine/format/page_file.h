@@ -51,7 +51,8 @@ class PageFile {
 
   // A PageFile over storage a caller provides (tests put files of their own
   // under it). With a log, saves are atomic and a log holding saves is
-  // applied first, as Get does. Writable when file is.
+  // applied first, as Get does. Writable when file is. It takes no locks
+  // (page_log.h, rule 13).
   static std::shared_ptr<PageFile> Over(std::unique_ptr<Storage> file,
                                         std::unique_ptr<Storage> log);
   virtual ~PageFile() = default;
