@@ -75,7 +75,7 @@ bool RecoverForReader(const std::string& path, bool torn) {
   std::unique_ptr<Storage> file = PosixStorage(path, fd, true);
   if (!TryLock(fd, LockByte::kWriter, true)) return false;
   if (torn) {
-    WaitLock(fd, LockByte::kRead, true);
+    if (!WaitLock(fd, LockByte::kRead, true)) return false;
   } else if (!TryLock(fd, LockByte::kRead, true)) {
     return false;  // the file as of the last checkpoint is whole: read that
   }
@@ -121,11 +121,12 @@ bool TryLock(int fd, LockByte byte, bool exclusive) {
   return ::fcntl(fd, F_OFD_SETLK, &fl) == 0;
 }
 
-void WaitLock(int fd, LockByte byte, bool exclusive) {
+bool WaitLock(int fd, LockByte byte, bool exclusive) {
   struct flock fl = LockOf(byte, exclusive ? F_WRLCK : F_RDLCK);
   while (::fcntl(fd, F_OFD_SETLKW, &fl) != 0) {
-    if (errno != EINTR) throw Error(kErrIo, std::string("cannot lock a file: ") + std::strerror(errno));
+    if (errno != EINTR) return false;
   }
+  return true;
 }
 
 bool WaitLockFor(int fd, LockByte byte, bool exclusive, std::chrono::milliseconds limit) {
@@ -161,7 +162,7 @@ int OpenForReading(const std::string& path) {
     } else if (log.present && !log.saves && !HeldElsewhere(fd, LockByte::kWriter)) {
       RemoveStaleLog(path);
     }
-    WaitLock(fd, LockByte::kRead, false);
+    if (!WaitLock(fd, LockByte::kRead, false)) break;  // no locks here: read as it is
     // Holding the readers' byte, no checkpoint is under way; a log still
     // marked "writing the file" was left by one cut short.
     log = LogStateOf(path, *file);

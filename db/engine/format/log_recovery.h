@@ -27,8 +27,9 @@ enum class LockByte { kWriter, kRead };
 // Without waiting: whether the lock was taken (or changed to exclusive or
 // shared when fd already held it).
 bool TryLock(int fd, LockByte byte, bool exclusive);
-// Waits for the lock as long as it takes.
-void WaitLock(int fd, LockByte byte, bool exclusive);
+// Waits for the lock as long as it takes. False when the file system
+// keeps no such locks (a reader then reads without them).
+bool WaitLock(int fd, LockByte byte, bool exclusive);
 // Waits for the lock at most `limit`.
 bool WaitLockFor(int fd, LockByte byte, bool exclusive, std::chrono::milliseconds limit);
 void Unlock(int fd, LockByte byte);
