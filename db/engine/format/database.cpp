@@ -61,6 +61,7 @@ struct Database::Impl {
   std::vector<RowId> catalog_rows;
   TableDef objects;
   int properties_column = -1;
+  uint64_t reloads = 0;  // the file's when the catalog was read
 };
 
 Database::Database(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -117,9 +118,21 @@ std::shared_ptr<Database> Database::Open(std::shared_ptr<PageFile> file,
                                      " of file " + path);
   }
 
+  impl->reloads = impl->file->reloads();
   std::shared_ptr<Database> db(new Database(std::move(impl)));
   db->ReloadCatalog();
   return db;
+}
+
+void Database::BeginWrite() {
+  Impl& d = *impl_;
+  if (!d.writable) throw Error(kErrReadOnly, "file " + path() + " is open for reading only");
+  d.file->BeginWrite();
+  // Write access found the file changed by another program since it was
+  // read: the table definitions and counters decoded from it are stale.
+  if (d.file->reloads() != d.reloads)
+    throw Error(kErrFileLocked, "file " + path() + " was changed by another program since it "
+                                "was opened; open it again to add to it");
 }
 
 void Database::ReloadCatalog() {

@@ -53,10 +53,11 @@ struct JetFormat;
 
 class Database {
  public:
-  // Opens the file, completing first what a crash left in its log. Throws
-  // Error: file not found, locked by another process, needs that recovery
-  // but cannot be written, unrecognised format, not a valid password,
-  // encrypted, damaged page N.
+  // Opens the file, completing first what a crash left in its log. The
+  // file is opened for reading even when options.writable: write access
+  // waits for the first save (BeginWrite). Throws Error: file not found,
+  // needs that recovery but cannot be written, unrecognised format, not a
+  // valid password, encrypted, damaged page N.
   static std::shared_ptr<Database> Open(const std::string& path,
                                         const OpenOptions& options);
   // The same over a page file the caller provides (tests: a file that
@@ -83,6 +84,13 @@ class Database {
   // Every catalog row of type table, link or query (and the others), in the
   // order the catalog holds them.
   const std::vector<CatalogEntry>& Catalog() const;
+
+  // The step before a save reads what it will change: takes write access
+  // to the file (PageFile::BeginWrite). Throws Error kErrReadOnly when the
+  // database was not opened for writing, kErrFileLocked when another
+  // process writes the file or changed it since this database read it
+  // (what was decoded from it is stale: it is to be opened again).
+  void BeginWrite();
 
   // Reads the catalog again, after a table was added to it.
   void ReloadCatalog();

@@ -164,6 +164,7 @@ void CreateTable(Database& database, const NewTable& table) {
   if (!database.format().unicode_text)
     throw Error(kErrNotSupported, "making tables in Access 97 files is not supported (" +
                                       file + ")");
+  database.BeginWrite();
   TableDef t = UserTableDef(table, database.format(), file);
   for (const CatalogEntry& e : database.Catalog()) {
     if (e.parent_id == kTablesContainerId && LowerName(e.name) == LowerName(t.name))

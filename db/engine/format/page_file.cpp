@@ -1,10 +1,11 @@
 // PageFile over a Storage: one per (device, inode) in the process for files
-// on disk, an LRU page cache of bounded size, an advisory OFD lock once it is
-// writable, and the log of saves that makes each save atomic (page_log.h
-// holds its rules, cited here as "rule N"). A file first opened for reading
-// and then for writing keeps its one PageFile: the file is reopened for
-// writing, so both connections of a same-file append share one cache and
-// see each other's pages.
+// on disk, an LRU page cache of bounded size, the lock bytes that let one
+// writer and many readers share the file, and the log of saves that makes
+// each save atomic (page_log.h holds its rules, cited here as "rule N"). A
+// file is opened for reading, even by a connection that may write it; the
+// first write reopens it for writing under the writer's lock (rule 11), so
+// a source that is only read can be read-only, and every connection of the
+// process to the file shares one cache and sees the others' pages.
 //
 //   file offset            contents
 //   n * page_size          page n (decoded through the codec when set)
@@ -49,6 +50,13 @@ constexpr size_t kReadAhead = 16;
 constexpr size_t kMaxChangedPages = 8192;
 constexpr uint64_t kMaxLogBytes = uint64_t(64) << 20;
 constexpr auto kCheckpointEvery = std::chrono::seconds(1);
+// Rule 11: how long a close (or a Sync) waits for readers to let a
+// checkpoint in before leaving the synced log for the next open.
+constexpr auto kCloseWait = std::chrono::milliseconds(3000);
+// Past a bound, how long a writer waits for readers before it refuses the
+// save (two runs each reading the file the other writes would otherwise
+// wait for each other for ever).
+constexpr auto kBoundWait = std::chrono::seconds(60);
 // Two changed stretches closer than this are logged as one range (a range
 // costs its head of 8 bytes).
 constexpr size_t kJoin = 16;
@@ -59,47 +67,64 @@ class CachedPageFile : public PageFile {
  public:
   // With atomic saves, the log is log (a caller's storage) or the file at
   // log_path, made by the first save.
+  // A file on disk (lock_fd is file's descriptor, holding the readers'
+  // byte shared) is opened for reading; may_write lets its first write
+  // reopen it for writing. A caller's storage (lock_fd < 0) is written
+  // as it is, without locks, when it is writable.
   CachedPageFile(std::string path, std::unique_ptr<Storage> file, bool atomic_saves,
-                 std::unique_ptr<Storage> log, std::string log_path)
-      : path_(std::move(path)), file_(std::move(file)), log_path_(std::move(log_path)) {
-    writable_ = file_->writable();
-    if (writable_) StartWriting(atomic_saves, std::move(log));
+                 std::unique_ptr<Storage> log, std::string log_path, int lock_fd, bool may_write)
+      : path_(std::move(path)), file_(std::move(file)), log_path_(std::move(log_path)),
+        lock_fd_(lock_fd) {
+    atomic_ = atomic_saves;
+    if (lock_fd_ < 0) {
+      may_write_ = writing_ = file_->writable();
+      if (writing_) StartWriting(atomic_saves, std::move(log));
+    } else {
+      may_write_ = may_write;
+      read_stamp_ = file_->Stamp();
+    }
   }
 
   ~CachedPageFile() override {
-    if (!writable_) return;
+    if (!writing_) return;
     try {
       std::lock_guard lock(mutex_);
-      CheckpointLocked();
-      // Rule 5: the last close removes the log, now empty.
+      if (CheckpointLocked(Wait::kClose)) {
+        // Rule 5: the last close removes the log, now empty.
+        log_.reset();
+        if (log_storage_ && !log_path_.empty()) ::unlink(log_path_.c_str());
+      }
+      // Otherwise readers kept the checkpoint out: the log, synced, stays
+      // for the next open to apply (rule 11).
       log_.reset();
-      if (log_storage_ && !log_path_.empty()) ::unlink(log_path_.c_str());
       log_storage_.reset();
     } catch (...) {
       // The log stays: the next open completes what it holds.
     }
   }
 
-  // Reopens the file for writing under the write lock.
-  void MakeWritable(std::unique_ptr<Storage> file, bool atomic_saves, std::string log_path) {
+  // Another connection of the process opens the file with write access.
+  // The first such open decides whether saves are atomic.
+  void AllowWriting(bool atomic_saves) {
     std::lock_guard lock(mutex_);
-    if (writable_) return;
-    file_ = std::move(file);
-    log_path_ = std::move(log_path);
-    writable_ = true;
-    // Another process may have written the file since it was read.
-    cache_.clear();
-    lru_.clear();
-    ++writes_;
-    StartWriting(atomic_saves, nullptr);
+    if (may_write_) return;
+    may_write_ = true;
+    atomic_ = atomic_saves;
   }
+
+  void BeginWrite() override {
+    std::lock_guard lock(mutex_);
+    BeginWriteLocked();
+  }
+
+  uint64_t reloads() const override { return reloads_; }
 
   const std::string& path() const override { return path_; }
   uint32_t page_size() const override { return page_size_; }
   uint32_t page_count() const override {
     if (page_size_ == 0) return 0;
-    if (writable_) return pages_;
-    // Read-only: another process may be adding pages.
+    if (writing_) return pages_;
+    // Not written here: the file as of the last checkpoint.
     return static_cast<uint32_t>(file_->Size() / page_size_);
   }
 
@@ -112,7 +137,7 @@ class CachedPageFile : public PageFile {
       lru_.clear();
       changed_pages_.clear();
       page_size_ = page_size;
-      if (writable_)
+      if (writing_)
         pages_ = stored_pages_ = save_pages_ = static_cast<uint32_t>(file_->Size() / page_size_);
     }
     codec_ = std::move(codec);
@@ -136,12 +161,11 @@ class CachedPageFile : public PageFile {
     return bytes;
   }
 
-  bool writable() const override { return writable_; }
+  bool writable() const override { return may_write_; }
 
   void Write(uint32_t page_number, std::span<const uint8_t> page) override {
     std::lock_guard lock(mutex_);
-    if (!writable_)
-      throw Error(kErrReadOnly, "file " + path_ + " is open for reading only");
+    if (!writing_) WriteAccessForWrite();
     if (page.size() != page_size_)
       throw Error(kErrIo, "page " + std::to_string(page_number) +
                               " has the wrong size for file " + path_);
@@ -204,7 +228,7 @@ class CachedPageFile : public PageFile {
 
   void Sync() override {
     std::lock_guard lock(mutex_);
-    if (writable_) CheckpointLocked();
+    if (writing_) CheckpointLocked(Wait::kClose);
   }
 
  private:
@@ -220,6 +244,87 @@ class CachedPageFile : public PageFile {
     uint32_t length;
     size_t at;  // in undo_bytes_
   };
+
+  // Rule 11: write access, taken by the first write. The file is reopened
+  // for reading and writing under the writer's byte; the readers' byte this
+  // PageFile held shared goes with the read-only descriptor (so that its own
+  // checkpoints and recovery never wait for it); a log left by a writer that
+  // is gone is applied. When that, or anyone, changed the file since it was
+  // read, the cache is dropped and reloads() counts it: what was decoded
+  // from the old pages is to be read again.
+  void BeginWriteLocked() {
+    if (writing_) return;
+    if (!may_write_) throw Error(kErrReadOnly, "file " + path_ + " is open for reading only");
+    const int fd = OpenForWriting(path_);
+    std::unique_ptr<Storage> file = PosixStorage(path_, fd, true);
+    std::swap(file, file_);
+    file.reset();  // the read-only descriptor, and its lock
+    bool changed = false;
+    try {
+      changed = RecoverForWriting(path_, *file_, fd);
+    } catch (...) {
+      // Back to reading: the writer's byte goes, the readers' is held again.
+      Unlock(fd, LockByte::kWriter);
+      WaitLock(fd, LockByte::kRead, false);
+      lock_fd_ = fd;
+      throw;
+    }
+    lock_fd_ = fd;
+    if (changed || file_->Stamp() != read_stamp_) {
+      cache_.clear();
+      lru_.clear();
+      ++writes_;
+      ++reloads_;
+    }
+    writing_ = true;
+    StartWriting(atomic_, nullptr);
+  }
+
+  // A Write that comes without BeginWrite first (a file being made): the
+  // pages of its save were read before write access; when the file had
+  // changed by then, the save is refused.
+  void WriteAccessForWrite() {
+    const uint64_t reloads = reloads_;
+    BeginWriteLocked();
+    if (reloads_ != reloads)
+      throw Error(kErrFileLocked, "file " + path_ + " was changed by another program since it "
+                                  "was read; the save is refused");
+  }
+
+  // Rule 11: a checkpoint writes the file only while it holds the readers'
+  // byte alone.
+  enum class Wait {
+    kAtBounds,  // past a bound of rule 5, up to kBoundWait; else not at all
+    kClose,     // at a close or Sync: a few seconds
+  };
+  bool TakeReadersByte(Wait wait) {
+    if (lock_fd_ < 0) return true;
+    if (TryLock(lock_fd_, LockByte::kRead, true)) return true;
+    if (wait == Wait::kAtBounds) {
+      if (changed_pages_.size() <= kMaxChangedPages && (!log_ || log_->size() <= kMaxLogBytes))
+        return false;
+      if (WaitLockFor(lock_fd_, LockByte::kRead, true, kBoundWait)) return true;
+      DeferCheckpoint();
+      throw Error(kErrFileLocked, "file " + path_ + " is being read by another process, which "
+                                  "kept the saves so far out of the file for " +
+                                  std::to_string(kBoundWait.count()) + " seconds");
+    }
+    // A close waits once for what it has to write; a later Sync or close
+    // with nothing new does not wait again.
+    const uint64_t records = log_ ? log_->records() : 0;
+    if (records == waited_for_records_) return false;
+    waited_for_records_ = records;
+    return WaitLockFor(lock_fd_, LockByte::kRead, true, kCloseWait);
+  }
+
+  // The checkpoint put off: the log is synced in its place, which makes the
+  // saves as lasting as the checkpoint would have (the next open's recovery
+  // redoes them), and the saves go on into the log.
+  void DeferCheckpoint() {
+    if (log_storage_) log_storage_->Sync();
+    last_checkpoint_ = Clock::now();
+    checkpoint_due_ = false;
+  }
 
   void StartWriting(bool atomic_saves, std::unique_ptr<Storage> log) {
     atomic_ = atomic_saves;
@@ -405,14 +510,24 @@ class CachedPageFile : public PageFile {
     ++writes_;  // decoded copies of the pages are stale
   }
 
-  // Rule 4.
-  void CheckpointLocked() {
+  // Rule 4. Returns false when readers kept it out (rule 11).
+  bool CheckpointLocked(Wait wait = Wait::kAtBounds) {
     if (InSave()) CommitLocked();  // pages written outside a save
     if (!atomic_) {
       file_->Sync();
-      return;
+      return true;
     }
-    if (changed_pages_.empty() && (!log_ || log_->records() == 0)) return;
+    if (changed_pages_.empty() && (!log_ || log_->records() == 0)) return true;
+    if (!TakeReadersByte(wait)) {
+      DeferCheckpoint();
+      return false;
+    }
+    struct LetReadersIn {
+      int fd;
+      ~LetReadersIn() {
+        if (fd >= 0) Unlock(fd, LockByte::kRead);
+      }
+    } let_readers_in{lock_fd_};
     if (log_) log_->SyncForWriting();
     std::sort(changed_pages_.begin(), changed_pages_.end());
     for (uint32_t n : changed_pages_) {
@@ -431,6 +546,7 @@ class CachedPageFile : public PageFile {
     MarkAllStored();
     last_checkpoint_ = Clock::now();
     checkpoint_due_ = false;
+    return true;
   }
 
   void WritePage(uint32_t page_number, uint64_t offset, std::span<const uint8_t> bytes) {
@@ -488,7 +604,12 @@ class CachedPageFile : public PageFile {
   std::string path_;
   std::unique_ptr<Storage> file_;
   std::string log_path_;  // removed on the last close; empty for a caller's storage
-  bool writable_ = false;
+  int lock_fd_ = -1;        // file_'s descriptor, which holds its lock bytes; -1: no locks
+  bool may_write_ = false;  // a connection opened it with write access
+  bool writing_ = false;    // file_ is open for writing, the writer's byte held
+  uint64_t read_stamp_ = 0;
+  uint64_t reloads_ = 0;
+  uint64_t waited_for_records_ = UINT64_MAX;
   std::mutex mutex_;
   uint32_t page_size_ = 4096;
   std::shared_ptr<PageCodec> codec_;
@@ -556,22 +677,14 @@ std::shared_ptr<PageFile> PageFile::Get(const std::string& path, bool writable,
   FileKey key{st.st_dev, st.st_ino};
   auto& slot = Registry()[key];
   std::shared_ptr<CachedPageFile> existing = slot.lock();
-  if (existing && !writable) return existing;
-  if (existing && existing->writable()) return existing;
-  std::unique_ptr<Storage> file;
-  if (writable) {
-    file = PosixStorage(path, OpenLocked(path), true);
-    RecoverForWriting(path, *file);
-  } else {
-    RecoverForReading(path);
-    file = PosixStorage(path, OpenFile(path, false), false);
-  }
   if (existing) {
-    existing->MakeWritable(std::move(file), atomic_saves, LogPathFor(path));
+    if (writable) existing->AllowWriting(atomic_saves);
     return existing;
   }
-  auto made = std::make_shared<CachedPageFile>(path, std::move(file), atomic_saves, nullptr,
-                                               LogPathFor(path));
+  // Write access waits for the first write (rule 11).
+  const int fd = OpenForReading(path);
+  auto made = std::make_shared<CachedPageFile>(path, PosixStorage(path, fd, false), atomic_saves,
+                                               nullptr, LogPathFor(path), fd, writable);
   slot = made;
   return made;
 }
@@ -583,7 +696,7 @@ std::shared_ptr<PageFile> PageFile::Over(std::unique_ptr<Storage> file,
   std::string path = file->path();
   const bool atomic_saves = log != nullptr;
   return std::make_shared<CachedPageFile>(std::move(path), std::move(file), atomic_saves,
-                                          std::move(log), "");
+                                          std::move(log), "", -1, false);
 }
 
 }  // namespace corvalin::engine

@@ -5,7 +5,9 @@
 // crash safety are layered here and nowhere else: a save's pages go to the
 // log beside the file as one record and reach the file itself only at a
 // checkpoint (page_log.h holds the rules), and an open finds and completes
-// the saves a crash left in the log before anything is read.
+// the saves a crash left in the log before anything is read. Lock bytes let
+// one process write a file while others read it, each reader seeing it as
+// some checkpoint left it (rules 10 to 13).
 #pragma once
 
 #include <cstdint>
@@ -35,18 +37,22 @@ class PageCodec {
 class PageFile {
  public:
   // The process-wide PageFile of the file at path (opened on first use).
-  // A log left beside the file by a crash is applied first (page_log.h,
-  // rule 6), for readers too; when the file cannot be written then, the
-  // open fails with kErrReadOnly. atomic_saves = false (benchmarks only)
-  // writes each save straight into the file, without the log; the first
-  // writable open of a file decides. Throws Error: file not found, locked
-  // by another process, needs recovery but is read-only, I/O error.
+  // The file is opened for reading, whether or not writable; writable lets
+  // the first write (BeginWrite) take write access. A log left beside the
+  // file by a writer no longer alive is applied first (page_log.h, rule 6);
+  // when the file cannot be written then, the open fails with kErrReadOnly.
+  // An open waits for a checkpoint under way in another process.
+  // atomic_saves = false (benchmarks only) writes each save straight into
+  // the file, without the log; the first writable open of a file decides.
+  // Throws Error: file not found, needs recovery but is read-only, I/O
+  // error.
   static std::shared_ptr<PageFile> Get(const std::string& path, bool writable,
                                        bool atomic_saves = true);
 
   // A PageFile over storage a caller provides (tests put files of their own
   // under it). With a log, saves are atomic and a log holding saves is
-  // applied first, as Get does. Writable when file is.
+  // applied first, as Get does. Writable when file is. It takes no locks
+  // (page_log.h, rule 13).
   static std::shared_ptr<PageFile> Over(std::unique_ptr<Storage> file,
                                         std::unique_ptr<Storage> log);
   virtual ~PageFile() = default;
@@ -66,12 +72,23 @@ class PageFile {
   // page size is known).
   virtual std::vector<uint8_t> ReadPrefix(size_t length) = 0;
 
-  // The write side. Only a PageFile got with writable = true (or upgraded
-  // by a later writable Get) accepts them; the others throw Error.
+  // The write side. Only a PageFile got with writable = true (or by a later
+  // writable Get) accepts them; the others throw Error.
   virtual bool writable() const = 0;
 
+  // Takes write access, before a save reads the pages it will change
+  // (rule 11): reopens the file for writing under the writer's lock, kept
+  // until the PageFile goes, and applies a log left by a writer now gone.
+  // Does nothing once done. Throws Error: kErrReadOnly when not writable or
+  // the file cannot be written; kErrFileLocked, naming the file, when
+  // another process writes it; I/O error.
+  virtual void BeginWrite() {}
+  // Counts the times write access found the file changed since it was read
+  // (the cache was dropped): whatever was decoded from it before is stale.
+  virtual uint64_t reloads() const { return 0; }
+
   // Replaces page n (n <= page_count(): n == page_count() extends the file
-  // by one page). The cache takes the new bytes at once, and every reader
+  // by one page). Takes write access first when BeginWrite was not called. The cache takes the new bytes at once, and every reader
   // of this PageFile sees them; they are part of the save that the next
   // Commit ends. Throws Error on an I/O failure.
   virtual void Write(uint32_t page_number, std::span<const uint8_t> page) = 0;
@@ -88,7 +105,10 @@ class PageFile {
   virtual void Rollback() {}
 
   // A sync point: every committed save reaches the storage device and the
-  // file itself (a checkpoint). Done on close too.
+  // file itself (a checkpoint). Done on close too. While readers in other
+  // processes hold the file, it waits a few seconds for them and then
+  // syncs the log instead (rule 11): the saves are as lasting, and the next
+  // open applies them.
   virtual void Sync() = 0;
 };
 

@@ -29,7 +29,8 @@
 //     on the device, and the log is emptied only after the database file
 //     holds all it redoes.
 //  5. Checkpoints are the sync points: the close of a file by its last
-//     connection (which then removes the log), a Sync call, and the first
+//     connection (which then removes the log; readers may put a checkpoint
+//     off, rule 11), a Sync call, and the first
 //     save after one second since the last checkpoint, or after the log or
 //     the set of changed pages grew past its bound (memory stays flat).
 //  6. Recovery, before anything of the file is read, whenever a log with
@@ -53,6 +54,40 @@
 //     or changed by another program since) is removed unread, unless its
 //     head says the file was being written from it (rule 4; recovery marks
 //     it so too before it writes, so a recovery cut short is taken up).
+// 10. Sharing a file between processes goes by two advisory OFD byte-range
+//     locks on bytes 2^40 and 2^40 + 1 of the database file, past any data
+//     it can hold, so they never touch a page: the WRITER byte, held
+//     exclusive by the one process that writes the file, from its first
+//     write to its close; and the READ byte, held shared by every reader
+//     for its life and exclusive by a checkpoint (rule 4) or a recovery
+//     (rule 6) while it writes the file. Within a process the PageFile is
+//     one per file, so a reader and a writer there share it and its locks
+//     and never wait for each other.
+// 11. A writer opens the file for reading like any reader; its first write
+//     reopens it for writing, takes the WRITER byte (refused, naming the
+//     file, when another process holds it), lets its READ byte go and
+//     applies a log that a writer now gone left (waiting for readers to
+//     let the READ byte go). A file never written is never opened for
+//     writing: a read-only file is a fine source. A checkpoint takes the
+//     READ byte exclusive without waiting; when readers hold it, the
+//     checkpoint is put off: at the once-a-second sync point the log is
+//     synced instead (the saves are then as lasting as after a checkpoint:
+//     a recovery redoes them) and saves go on into the log. Only past the
+//     bounds of rule 5 (changed pages held, log size) does the writer wait
+//     for readers to leave: a minute at most, then the save is refused
+//     (two processes each reading what the other writes would otherwise
+//     wait for each other for ever). A close (or Sync) waits for them a few
+//     seconds, then leaves the synced log for the next open to apply.
+// 12. A reader's open: when the log holds saves and nobody holds the WRITER
+//     byte, it recovers the file first (taking the WRITER byte and the READ
+//     byte exclusive; with other readers present it waits for them only
+//     when a checkpoint was cut short, else it reads the file as the last
+//     checkpoint left it). Then it takes the READ byte shared, waiting at
+//     most for a checkpoint under way. Holding it, a log still marked
+//     "writing the file" (a checkpoint cut short) sends it back to recover
+//     first. So a reader sees the file as of some checkpoint, never a
+//     checkpoint half done, and never waits longer than one checkpoint.
+// 13. A PageFile over storage a caller provides takes no locks.
 //
 // What this gives: after the end of the process at any instant, the file
 // holds every save whose log write returned; after a power loss, every save
