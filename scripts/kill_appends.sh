@@ -92,9 +92,11 @@ prefix_length() {
 now() { date +%s.%N; }
 seconds_since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.2f", b - a }'; }
 
-# A whole run of each, for the time a kill is drawn from. A later run that
-# ends before its kill came shortens that time to its own (the machine got
-# faster), so few runs are spent without a kill.
+# A whole run of each, for the time a kill is drawn from. The time follows
+# the machine's load: a run that ends before its kill came sets it to its
+# own, and each kill moves it towards what its rows kept say the whole run
+# would take (kill time x ROWS / rows kept), so kills land all over the
+# run's real duration.
 declare -A full
 for target in empty-jet4.mdb empty-ace.accdb; do
   cp "$work/$target" "$work/whole-$target"
@@ -105,7 +107,7 @@ for target in empty-jet4.mdb empty-ace.accdb; do
   rm -f "$work/whole-$target"
 done
 
-done_kills=0 finished=0 failures=0 torn_windows=0 logs_left=0 total_kept=0
+done_kills=0 finished=0 failures=0 torn_windows=0 logs_left=0 total_kept=0 least_kept=$rows most_kept=0
 alone_checks=0 export_checks=0 reader_checks=0
 for ((k = 1; done_kills < kills; k++)); do
   if ((SECONDS - started > budget)); then echo "time is up after $done_kills kills"; break; fi
@@ -160,6 +162,13 @@ for ((k = 1; done_kills < kills; k++)); do
     cp "$file" "$work/../corvalin-kill-$k-failed${target#empty-}" 2> /dev/null || true
   fi
   total_kept=$((total_kept + n))
+  if ((n > 0)); then
+    ((n < least_kept)) && least_kept=$n
+    ((n > most_kept)) && most_kept=$n
+    full[$target]=$(awk -v was="${full[$target]}" -v d="$delay" -v n="$n" -v rows="$rows" 'BEGIN {
+      seen = d * rows / n; if (seen > 3 * was) seen = 3 * was;
+      printf "%.2f", 0.7 * was + 0.3 * seen }')
+  fi
   rm -f "$file" "$file-log"
   if ((done_kills % 20 == 0)); then
     echo "$done_kills kills, $failures inconsistent, $((SECONDS - started)) s"
@@ -167,7 +176,7 @@ for ((k = 1; done_kills < kills; k++)); do
 done
 
 echo "kills: $done_kills (and $finished runs that ended first), files inconsistent after our open: $failures," \
-  "rows kept per kill on average: $((done_kills ? total_kept / done_kills : 0))," \
+  "rows kept per kill on average: $((done_kills ? total_kept / done_kills : 0)) (from $least_kept to $most_kept)," \
   "logs left by the kill: $logs_left, files not consistent on their own before our open:" \
   "$torn_windows of $alone_checks, mdb-export checks: $export_checks, mdb-reader checks:" \
   "$reader_checks, seconds: $((SECONDS - started))"
