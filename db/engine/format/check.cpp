@@ -103,7 +103,7 @@ class Checker {
       std::vector<RowId> rows = CheckData(table);
       // Fewer live rows than recorded are rows lost. Access leaves a
       // recorded count below the live rows (seen in system tables, and in
-      // a user table of an Access 2010 file whose primary key holds every
+      // a user table of an Access 2010 file whose indexes hold every
       // row): that is accepted where an index vouches for each live row,
       // one that holds every row whatever its Nulls (CheckIndex reports a
       // row it lacks). Elsewhere a row beyond the count is one no save

@@ -36,8 +36,8 @@ void Recover(Storage& file, Storage& log) {
     // added. The log keeps them; a later open, with room, completes them.
     throw Error(e.number(), "file " + file.path() + " was left by an interrupted save, which its log " +
                                 LogPathFor(file.path()) + " completes, but completing it failed (" +
-                                e.description() + "); its saves are kept in the log: make room and "
-                                "open the file again");
+                                e.description() + "); its saves are kept in the log: open the file "
+                                "again once it can be written (with room on its disk)");
   }
 }
 
