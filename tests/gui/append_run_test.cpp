@@ -443,6 +443,13 @@ TEST_F(SaveFailure, AFullDiskEndsTheRunAfterOneReport) {
     fs::remove(dir);
     GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(why);
   }
+  struct Unmount {
+    fs::path dir;
+    ~Unmount() {
+      ::umount2(dir.c_str(), MNT_DETACH);
+      fs::remove_all(dir);
+    }
+  } unmount{dir};
   const std::string target = (dir / "full.mdb").string();
   fs::copy_file(NotesFile("full.mdb", 0), target);
   {
@@ -453,8 +460,6 @@ TEST_F(SaveFailure, AFullDiskEndsTheRunAfterOneReport) {
       filler.write(block.data(), 4096);
   }
   runInto(target, std::strerror(ENOSPC), true, [&] { fs::remove(dir / "filler"); });
-  ::umount2(dir.c_str(), MNT_DETACH);
-  fs::remove_all(dir);
 }
 
 // Run in a child process by the test below, with the real end of the
