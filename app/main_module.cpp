@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPalette>
 #include <QRadioButton>
 #include <QWidget>
 #include <stdexcept>
@@ -66,61 +67,58 @@ QString AppTitle() {
 
 namespace {
 
-// Keeps one widget's background at the application palette's button face,
-// so a change of the colour scheme reaches it: the colour is used by
-// reference, not copied once.
-class ButtonFace : public QObject {
+// Keeps some colours of one widget's palette at colours of the application
+// palette, so a change of the colour scheme reaches it: the colours are
+// used by reference, not copied once. `mark` is a property that keeps a
+// widget from getting the same follower twice.
+class PaletteFollower : public QObject {
  public:
-  explicit ButtonFace(QWidget* widget) : QObject(widget), widget_(widget) {
+  using Follow = void (*)(QWidget* widget, QPalette& palette, const QPalette& system);
+
+  static void Attach(QWidget* widget, const char* mark, Follow follow) {
+    if (widget->property(mark).toBool()) return;
+    widget->setProperty(mark, true);
+    new PaletteFollower(widget, follow);
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) apply();
+    return false;
+  }
+
+ private:
+  PaletteFollower(QWidget* widget, Follow follow) : QObject(widget), widget_(widget), follow_(follow) {
     // The application object hears of a new colour scheme.
     qApp->installEventFilter(this);
     apply();
   }
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) apply();
-    return false;
-  }
-
- private:
   void apply() {
     QPalette palette = widget_->palette();
-    palette.setColor(QPalette::Window, QGuiApplication::palette().color(QPalette::Button));
-    widget_->setPalette(palette);
-    widget_->setAutoFillBackground(true);
-  }
-  QWidget* widget_;
-};
-
-// Keeps one control's text colour at the application palette's button
-// text, per colour group, so the disabled state shows its own form.
-class ButtonText : public QObject {
- public:
-  explicit ButtonText(QWidget* widget) : QObject(widget), widget_(widget) {
-    qApp->installEventFilter(this);
-    apply();
-  }
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) apply();
-    return false;
-  }
-
- private:
-  void apply() {
-    const QPalette system = QGuiApplication::palette();
-    QPalette palette = widget_->palette();
-    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-      palette.setColor(group, QPalette::WindowText, system.color(group, QPalette::ButtonText));
-      palette.setColor(group, QPalette::ButtonText, system.color(group, QPalette::ButtonText));
-    }
+    follow_(widget_, palette, QGuiApplication::palette());
     widget_->setPalette(palette);
   }
+
   QWidget* widget_;
+  Follow follow_;
 };
+
+// The background at the button face.
+void FollowButtonFace(QWidget* widget, QPalette& palette, const QPalette& system) {
+  palette.setColor(QPalette::Window, system.color(QPalette::Button));
+  widget->setAutoFillBackground(true);
+}
+
+// The text at the button text, per colour group, so the disabled state
+// shows its own form.
+void FollowButtonText(QWidget*, QPalette& palette, const QPalette& system) {
+  for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+    palette.setColor(group, QPalette::WindowText, system.color(group, QPalette::ButtonText));
+    palette.setColor(group, QPalette::ButtonText, system.color(group, QPalette::ButtonText));
+  }
+}
 
 void Colour(QWidget* widget) {
-  if (widget->property("corvalinButtonFace").toBool()) return;
-  widget->setProperty("corvalinButtonFace", true);
-  new ButtonFace(widget);
+  PaletteFollower::Attach(widget, "corvalinButtonFace", FollowButtonFace);
 }
 
 }  // namespace
@@ -135,9 +133,7 @@ void ApplyButtonFace(QWidget* window) {
 }
 
 void ApplyButtonText(QWidget* control) {
-  if (control->property("corvalinButtonText").toBool()) return;
-  control->setProperty("corvalinButtonText", true);
-  new ButtonText(control);
+  PaletteFollower::Attach(control, "corvalinButtonText", FollowButtonText);
 }
 
 void ApplySkin(QWidget* form1) {

@@ -89,6 +89,10 @@ int AppendCommand(const std::string& source_path, const std::string& source_tabl
       from.MoveNext();
     }
     progress.finish();
+    // The run's last sync point: when it cannot write the file (a full
+    // disk), the saves wait in the log for the next open, and the run did
+    // not end well.
+    target.Close();
   } catch (const corvalin::engine::Error& e) {
     std::cerr << "corvalin-db: " << Describe(e) << "\n";
     summary();

@@ -1,6 +1,7 @@
 // "Start Appending" driven headless on databases the tests make: the
 // bar, the messages, both directions, the same table on both sides, a run
-// that cannot open what it needs, and a window closed in the middle.
+// that cannot open what it needs, a save the file cannot take, and a
+// window closed in the middle.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -11,11 +12,17 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include "app/settings_store.h"
 #include "db/access1.h"
@@ -23,6 +30,7 @@
 #include "db/engine/ado/recordset.h"
 #include "db/engine/format/check.h"
 #include "db/engine/format/database.h"
+#include "db/engine/format/page_write_set.h"
 #include "tests/gui/test_platform.h"
 #include "tests/support/corpus.h"
 #include "tests/support/fixture.h"
@@ -364,6 +372,94 @@ TEST_F(AppendRunTest, RefusedValuesAndRecordsAreReportedAndTheRunGoesOn) {
       << boxTexts().join("\n---\n").toStdString();
   EXPECT_EQ(ReadRows(target, "Table2"), before);
   EXPECT_EQ(Problems(target), std::vector<std::string>());
+}
+
+// "Notes" (ID: Long, Body: Memo) with the rows 1..rows, bodies of 3,000
+// characters, in a file of its own.
+std::string NotesFile(const std::string& name, int rows) {
+  testing::TableData notes{
+      {"Notes", {testing::Column("ID", engine::DataType::kLong), testing::Column("Body", engine::DataType::kMemo)}, {}},
+      {}};
+  for (int32_t id = 1; id <= rows; ++id)
+    notes.rows.push_back({id, std::string(3000, char('a' + id % 26))});
+  return testing::MakeDatabase(name, {notes});
+}
+
+// A save the file cannot take (not a refused record) ends the run after one
+// report: the bar reset, the ordinary pointer, no "Done.", and the target
+// holds an exact prefix of the source.
+class SaveFailure : public AppendRunTest {
+ protected:
+  // makeRoom runs after the run, before the target is read again (a full
+  // disk keeps the last saves in the log until there is room).
+  // checkFile: the structure check reads every page, 2 GB of a file at the
+  // ceiling.
+  void runInto(const std::string& target, const char* expected, bool checkFile,
+               const std::function<void()>& makeRoom = [] {}) {
+    const std::string source = NotesFile("source.mdb", 60);
+    Form2& form2 = open(target, source);
+    select(form2.List1, "Notes");
+    select(form2.List2, "Notes");
+    int yields = 0;
+    EachYield each(form2.ProgressBar1, [&](int) { ++yields; });
+    form2.PushButton2_Click();
+    ASSERT_EQ(platform.boxes.size(), 1u) << boxTexts().join("\n---\n").toStdString();
+    const QString text = platform.boxes[0].text;
+    EXPECT_EQ(platform.boxes[0].caption, "Application Error");
+    EXPECT_NE(text.indexOf("PushButton2_Click at line 180\r\r"), -1) << text.toStdString();
+    EXPECT_NE(text.indexOf(QString::fromStdString(target)), -1) << "names the file: " << text.toStdString();
+    EXPECT_NE(text.indexOf(QString::fromLatin1(expected)), -1) << text.toStdString();
+    EXPECT_FALSE(boxTexts().contains(kAppendDone));
+    EXPECT_EQ(form2.ProgressBar1->value(), 0);
+    EXPECT_EQ(form2.ProgressBar1->format(), "Progress Bar");
+    EXPECT_EQ(form2.pointer->kind(), kPointerOrdinary);
+    EXPECT_FALSE(form2.appending());
+    makeRoom();
+    // The run stopped at the save that failed: the records before it are
+    // the source's first ones, in order.
+    const Rows rows = ReadRows(target, "Notes");
+    EXPECT_GT(rows.size(), 0u);
+    EXPECT_LT(rows.size(), 60u);
+    EXPECT_EQ(rows.size() + 1, size_t(yields)) << "one yield per record tried";
+    for (size_t i = 0; i < rows.size(); ++i)
+      EXPECT_EQ(rows[i][0], ado::Variant(int32_t(i + 1))) << "row " << i;
+    if (checkFile) EXPECT_EQ(Problems(target), std::vector<std::string>());
+  }
+};
+
+TEST_F(SaveFailure, TheSizeCeilingEndsTheRunAfterOneReport) {
+  const std::string target = NotesFile("ceiling.mdb", 0);
+  // A few pages short of what Access can open: a sparse tail of empty pages.
+  ASSERT_EQ(::truncate(target.c_str(), off_t(engine::kMostPages - 40) * 4096), 0);
+  runInto(target, "would grow past the 2 GB that an Access database can hold", false);
+}
+
+TEST_F(SaveFailure, AFullDiskEndsTheRunAfterOneReport) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("corvalin-gui-small-fs-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=1m") != 0) {
+    const int why = errno;
+    fs::remove(dir);
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(why);
+  }
+  struct Unmount {
+    fs::path dir;
+    ~Unmount() {
+      ::umount2(dir.c_str(), MNT_DETACH);
+      fs::remove_all(dir);
+    }
+  } unmount{dir};
+  const std::string target = (dir / "full.mdb").string();
+  fs::copy_file(NotesFile("full.mdb", 0), target);
+  {
+    // A filler takes all but some 200 KB.
+    std::ofstream filler(dir / "filler", std::ios::binary);
+    const std::string block(4096, 'f');
+    for (uintmax_t left = fs::space(dir).available; left > (200u << 10); left -= 4096)
+      filler.write(block.data(), 4096);
+  }
+  runInto(target, std::strerror(ENOSPC), true, [&] { fs::remove(dir / "filler"); });
 }
 
 // Run in a child process by the test below, with the real end of the

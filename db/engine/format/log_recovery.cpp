@@ -102,7 +102,16 @@ void Recover(Storage& file, Storage& log) {
   if (saves.records == 0 || !LogIsForFile(saves, file)) return;  // rule 9
   if (!file.writable())
     throw Error(kErrReadOnly, ReadOnlyRecoveryMessage(file.path(), "it is open for reading only"));
-  ReplayLog(log, file);
+  try {
+    ReplayLog(log, file);
+  } catch (const Error& e) {
+    // Most often a full disk: the file must grow by the pages the saves
+    // added. The log keeps them; a later open, with room, completes them.
+    throw Error(e.number(), "file " + file.path() + " was left by an interrupted save, which its log " +
+                                LogPathFor(file.path()) + " completes, but completing it failed (" +
+                                e.description() + "); its saves are kept in the log: open the file "
+                                "again once it can be written (with room on its disk)");
+  }
 }
 
 int OpenFile(const std::string& path, bool writable) {

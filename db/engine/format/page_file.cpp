@@ -341,8 +341,18 @@ class CachedPageFile : public PageFile {
     // held): our saves would not be seen by it, nor its by us.
     RefuseWhenOpenInAccess(path_);
     if (atomic_ && !log_storage_) log_storage_ = MakeLogFile(log_path_, path_);
-    log_ = std::make_unique<PageLog>(log_storage_.get(), page_size_,
-                                     log_storage_ ? file_->Stamp() : 0);
+    try {
+      log_ = std::make_unique<PageLog>(log_storage_.get(), page_size_,
+                                       log_storage_ ? file_->Stamp() : 0);
+    } catch (const Error& e) {
+      throw CannotSave(e);
+    }
+  }
+
+  // A save the log could not take (no space, an I/O error): the error names
+  // the database file, not only its log.
+  Error CannotSave(const Error& e) const {
+    return Error(e.number(), "this record cannot be saved in file " + path_ + ": " + e.description());
   }
 
   bool InSave() const { return !undo_.empty() || pages_ != save_pages_ || (log_ && log_->pending()); }
@@ -435,6 +445,9 @@ class CachedPageFile : public PageFile {
       } else {
         WriteRangesToFile();
       }
+    } catch (const Error& e) {
+      RollbackLocked();
+      throw atomic_ ? CannotSave(e) : e;
     } catch (...) {
       RollbackLocked();
       throw;

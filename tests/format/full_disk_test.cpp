@@ -1,0 +1,254 @@
+// A disk that fills up in the middle of an append, on the page seam: the
+// database file and its log lie on a simulated disk of bounded room, which
+// allocates 4 KB blocks as writes reach them (as tmpfs and most file
+// systems do: a file grown by truncate takes no room until written) and
+// fails the write that needs one more block than is left with ENOSPC. For
+// every room from none to what the whole run needs: the save that does not
+// fit is refused with an error that names the file and says there is no
+// space, the saves before it are kept, and nothing after it is; the file
+// then opens consistent (or, when completing the log needs room itself,
+// fails with an error that says so and opens consistent once there is
+// room) and holds its old rows plus an exact prefix of the appended ones.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "db/engine/error.h"
+#include "db/engine/format/check.h"
+#include "db/engine/format/database.h"
+#include "db/engine/format/page_file.h"
+#include "db/engine/format/page_log.h"
+#include "db/engine/format/table_writer.h"
+#include "tests/support/fixture.h"
+
+namespace corvalin::engine {
+namespace {
+
+constexpr uint64_t kBlock = 4096;
+
+// The database file (0) and its log (1), and the blocks they take.
+struct Disk {
+  uint64_t room_blocks = UINT64_MAX;
+  std::vector<uint8_t> bytes[2];
+  std::set<uint64_t> blocks[2];
+
+  uint64_t Used() const { return blocks[0].size() + blocks[1].size(); }
+  void Allocate(int f) {
+    blocks[f].clear();
+    for (uint64_t b = 0; b * kBlock < bytes[f].size(); ++b) blocks[f].insert(b);
+  }
+};
+
+class DiskStorage : public Storage {
+ public:
+  DiskStorage(Disk& disk, int f, std::string path) : disk_(disk), f_(f), path_(std::move(path)) {}
+  const std::string& path() const override { return path_; }
+  bool writable() const override { return true; }
+  uint64_t Size() override { return bytes().size(); }
+  uint64_t Stamp() override { return LogChecksum(0, bytes()); }
+  size_t Read(uint64_t offset, uint8_t* const* buffers, size_t count, size_t each) override {
+    size_t done = 0;
+    for (size_t k = 0; k < count; ++k) {
+      const uint64_t at = offset + k * each;
+      if (at >= bytes().size()) break;
+      const size_t n = std::min<uint64_t>(each, bytes().size() - at);
+      std::copy_n(bytes().begin() + at, n, buffers[k]);
+      done += n;
+      if (n < each) break;
+    }
+    return done;
+  }
+  // Writes block by block, as far as there is room, then fails.
+  void Write(uint64_t offset, std::span<const uint8_t> data) override {
+    uint64_t end = offset;
+    bool full = false;
+    while (end < offset + data.size()) {
+      const uint64_t block = end / kBlock;
+      if (!disk_.blocks[f_].count(block)) {
+        if (disk_.Used() >= disk_.room_blocks) {
+          full = true;
+          break;
+        }
+        disk_.blocks[f_].insert(block);
+      }
+      end = std::min<uint64_t>((block + 1) * kBlock, offset + data.size());
+    }
+    if (bytes().size() < end) bytes().resize(end);
+    std::copy_n(data.begin(), end - offset, bytes().begin() + offset);
+    if (full)
+      throw Error(kErrIo, "cannot write file " + path_ + ": " + std::strerror(ENOSPC));
+  }
+  void Truncate(uint64_t size) override {
+    bytes().resize(size);
+    auto& blocks = disk_.blocks[f_];
+    blocks.erase(blocks.lower_bound((size + kBlock - 1) / kBlock), blocks.end());
+  }
+  void Sync() override {}
+
+ private:
+  std::vector<uint8_t>& bytes() { return disk_.bytes[f_]; }
+  Disk& disk_;
+  int f_;
+  std::string path_;
+};
+
+const char kPath[] = "/disk/full.db";
+
+std::shared_ptr<Database> OpenOn(Disk& disk) {
+  auto file = PageFile::Over(std::make_unique<DiskStorage>(disk, 0, kPath),
+                             std::make_unique<DiskStorage>(disk, 1, LogPathFor(kPath)));
+  return Database::Open(file, {"", true});
+}
+
+std::vector<uint8_t> FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The IDs of the table's rows, in ascending order.
+std::vector<int32_t> Ids(Database& db) {
+  auto table = db.ReadTableDef("Items");
+  std::vector<int32_t> ids;
+  for (RowId row : db.ListRows(*table)) ids.push_back(std::get<int32_t>(db.ReadRow(*table, row)[0]));
+  std::sort(ids.begin(), ids.end());
+  return ids;
+}
+
+std::vector<int32_t> OneTo(int32_t n) {
+  std::vector<int32_t> ids(static_cast<size_t>(n));
+  for (int32_t i = 0; i < n; ++i) ids[size_t(i)] = i + 1;
+  return ids;
+}
+
+// Items: ID Long (primary key), Name (indexed), Body (memo, one in seven
+// long enough for pages of its own); IDs 1..old in it.
+struct Append {
+  std::vector<uint8_t> base;
+  int32_t old = 0;
+  std::vector<std::vector<Value>> rows;  // IDs old + 1 ...
+};
+
+Append MakeAppend(JetVersion version, int32_t old, int32_t added) {
+  using testing::Column;
+  std::mt19937 random(uint32_t(old + added));
+  auto row = [&](int32_t id) -> std::vector<Value> {
+    std::string name;
+    for (int i = 0; i < 12; ++i) name += char('a' + random() % 26);
+    return {id, name, std::string(id % 7 == 0 ? 3000 : 100 + random() % 300, char('a' + id % 26))};
+  };
+  testing::TableData t{{"Items",
+                        {Column("ID", DataType::kLong), testing::TextColumn("Name"),
+                         Column("Body", DataType::kMemo)},
+                        {testing::Index("PrimaryKey", {"ID"}, true), testing::Index("Name", {"Name"})}},
+                       {}};
+  for (int32_t id = 1; id <= old; ++id) t.rows.push_back(row(id));
+  Append a;
+  a.base = FileBytes(testing::MakeDatabase("full.accdb", version, {t}));
+  a.old = old;
+  for (int32_t id = old + 1; id <= old + added; ++id) a.rows.push_back(row(id));
+  return a;
+}
+
+bool SaysNoSpace(const std::string& description) {
+  return description.find(kPath) != std::string::npos &&
+         description.find(std::strerror(ENOSPC)) != std::string::npos;
+}
+
+struct Outcome {
+  size_t returned = 0;   // saves that returned
+  bool stopped = false;  // a save or a sync point failed
+  bool reopened_full = false;  // the file opened again before room was made
+};
+
+// Appends the rows until a save or a sync point (every 20 saves) fails, as
+// a run does, then closes; opens the file on the still full disk, and then
+// with room. Every returned save is kept, nothing else.
+Outcome RunOnto(const Append& a, uint64_t extra_blocks, const std::string& what) {
+  Disk disk;
+  disk.bytes[0] = a.base;
+  disk.Allocate(0);
+  disk.room_blocks = disk.Used() + extra_blocks;
+  Outcome out;
+  {
+    auto db = OpenOn(disk);
+    TableWriter writer(db, db->ReadTableDef("Items"));
+    try {
+      for (const auto& row : a.rows) {
+        writer.Insert(row);
+        ++out.returned;
+        if (out.returned % 20 == 0) db->file().Sync();
+      }
+    } catch (const Error& e) {
+      out.stopped = true;
+      EXPECT_EQ(e.number(), kErrIo) << what << ": " << e.description();
+      EXPECT_FALSE(RefusesTheRecord(e.number())) << what << ": the run must end";
+      EXPECT_TRUE(SaysNoSpace(e.description())) << what << ": " << e.description();
+    }
+  }  // the close: a checkpoint that may fail as well, keeping the log
+  const std::vector<int32_t> expected = OneTo(a.old + int32_t(out.returned));
+  try {
+    auto db = OpenOn(disk);
+    out.reopened_full = true;
+    EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>{}) << what;
+    EXPECT_EQ(Ids(*db), expected) << what << ", opened on the full disk";
+  } catch (const Error& e) {
+    EXPECT_TRUE(SaysNoSpace(e.description())) << what << ": " << e.description();
+    EXPECT_NE(e.description().find("completing it failed"), std::string::npos) << e.description();
+  }
+  disk.room_blocks = UINT64_MAX;
+  auto db = OpenOn(disk);
+  EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>{}) << what;
+  EXPECT_EQ(Ids(*db), expected) << what << ", opened with room";
+  return out;
+}
+
+void EveryRoom(JetVersion version) {
+  const Append a = MakeAppend(version, 30, 400);
+  // The room the whole run takes: the file, and the log at its longest
+  // (it is emptied at each sync point and keeps its length).
+  uint64_t needed = 0;
+  {
+    Disk disk;
+    disk.bytes[0] = a.base;
+    disk.Allocate(0);
+    const Outcome whole = RunOnto(a, UINT64_MAX / 2, "room for all");
+    ASSERT_FALSE(whole.stopped);
+    ASSERT_EQ(whole.returned, a.rows.size());
+    {
+      auto db = OpenOn(disk);
+      TableWriter writer(db, db->ReadTableDef("Items"));
+      for (size_t i = 0; i < a.rows.size(); ++i) {
+        writer.Insert(a.rows[i]);
+        if ((i + 1) % 20 == 0) db->file().Sync();
+      }
+    }
+    needed = disk.Used() - (a.base.size() + kBlock - 1) / kBlock;
+  }
+  size_t stopped = 0, kept_open = 0;
+  for (uint64_t extra = 0; extra <= needed + 1; ++extra) {
+    const Outcome out = RunOnto(a, extra, std::string(JetVersionName(version)) + ", room for " +
+                                              std::to_string(extra) + " blocks");
+    stopped += out.stopped;
+    kept_open += out.reopened_full;
+    if (::testing::Test::HasFailure()) return;
+  }
+  EXPECT_EQ(stopped, needed) << "every room short of the whole run stops it";
+  std::cout << "[ counts   ] " << JetVersionName(version) << ": " << needed + 2
+            << " rooms, " << stopped << " runs stopped by the full disk, " << kept_open
+            << " files opened again before room was made\n";
+}
+
+TEST(FullDisk, EveryRoomStopsTheRunAtAnExactPrefixJet4) { EveryRoom(JetVersion::kJet4); }
+TEST(FullDisk, EveryRoomStopsTheRunAtAnExactPrefixAce) { EveryRoom(JetVersion::kAce12); }
+
+}  // namespace
+}  // namespace corvalin::engine
