@@ -103,6 +103,8 @@ void Recover(Storage& file, Storage& log) {
   if (!file.writable())
     throw Error(kErrReadOnly, ReadOnlyRecoveryMessage(file.path(), "it is open for reading only"));
   try {
+    // Rule 14: the room the writer reserved in the log goes to the file.
+    if (log.writable()) log.Unreserve();
     ReplayLog(log, file);
   } catch (const Error& e) {
     // Most often a full disk: the file must grow by the pages the saves

@@ -50,6 +50,8 @@ constexpr size_t kReadAhead = 16;
 constexpr size_t kMaxChangedPages = 8192;
 constexpr uint64_t kMaxLogBytes = uint64_t(64) << 20;
 constexpr auto kCheckpointEvery = std::chrono::seconds(1);
+// Rule 14's room is reserved in steps of this many bytes, and a step more.
+constexpr uint64_t kRoomStep = uint64_t(1) << 20;
 // Rule 11: how long a close (or a Sync) waits for readers to let a
 // checkpoint in before leaving the synced log for the next open.
 constexpr auto kCloseWait = std::chrono::milliseconds(3000);
@@ -344,6 +346,7 @@ class CachedPageFile : public PageFile {
     try {
       log_ = std::make_unique<PageLog>(log_storage_.get(), page_size_,
                                        log_storage_ ? file_->Stamp() : 0);
+      if (log_storage_) log_file_size_ = log_storage_->Size();
     } catch (const Error& e) {
       throw CannotSave(e);
     }
@@ -441,6 +444,7 @@ class CachedPageFile : public PageFile {
     StartLog();
     try {
       if (atomic_) {
+        ReserveRoom();
         log_->Append(pages_);  // rule 2
       } else {
         WriteRangesToFile();
@@ -458,6 +462,28 @@ class CachedPageFile : public PageFile {
     // Rule 5: the next save starts with a checkpoint when one is due.
     checkpoint_due_ = atomic_ && (changed_pages_.size() > kMaxChangedPages || log_->size() > kMaxLogBytes ||
                                        Clock::now() - last_checkpoint_ >= kCheckpointEvery);
+  }
+
+  // Rule 14: the log holds, past its end, the blocks that the pages added
+  // since the last checkpoint will take in the file, reserved before the
+  // save that adds them is logged (a save the device has no room for is
+  // refused whole, here).
+  void ReserveRoom() {
+    if (!log_storage_ || pages_ <= stored_pages_) return;
+    const uint64_t growth = uint64_t(pages_ - stored_pages_) * page_size_;
+    const uint64_t log_end = std::max(log_file_size_, log_->size() + log_->pending_bytes());
+    if (log_end + growth <= reserved_to_) return;
+    const uint64_t to = (log_end + growth) / kRoomStep * kRoomStep + kRoomStep;
+    log_storage_->Reserve(to);
+    reserved_to_ = to;
+  }
+
+  // Rule 14: the blocks reserved in the log go to the file the checkpoint
+  // is about to grow.
+  void GiveRoomToFile() {
+    if (!log_storage_) return;
+    if (reserved_to_ != 0) log_storage_->Unreserve();
+    reserved_to_ = 0;
   }
 
   // Saves without the log: the save's ranges go straight into the file.
@@ -542,6 +568,7 @@ class CachedPageFile : public PageFile {
       }
     } let_readers_in{lock_fd_};
     if (log_) log_->SyncForWriting();
+    if (pages_ > stored_pages_) GiveRoomToFile();
     std::sort(changed_pages_.begin(), changed_pages_.end());
     for (uint32_t n : changed_pages_) {
       const PageData& page = *cache_.at(n).data;
@@ -556,6 +583,7 @@ class CachedPageFile : public PageFile {
     file_->Sync();
     stored_pages_ = std::max(stored_pages_, pages_);
     if (log_) log_->Reset(file_->Stamp());
+    if (log_storage_) log_file_size_ = log_storage_->Size();
     MarkAllStored();
     last_checkpoint_ = Clock::now();
     checkpoint_due_ = false;
@@ -643,6 +671,10 @@ class CachedPageFile : public PageFile {
   std::vector<uint8_t> undo_bytes_;
   Clock::time_point last_checkpoint_;
   bool checkpoint_due_ = false;
+  // Rule 14: the log's blocks reserved up to reserved_to_ (0: none); the
+  // size of the log's file when the log was emptied.
+  uint64_t reserved_to_ = 0;
+  uint64_t log_file_size_ = 0;
   uint64_t writes_ = 0;
   PageData encoded_;
 };

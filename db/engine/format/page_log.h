@@ -88,6 +88,16 @@
 //     first. So a reader sees the file as of some checkpoint, never a
 //     checkpoint half done, and never waits longer than one checkpoint.
 // 13. A PageFile over storage a caller provides takes no locks.
+// 14. A full disk never strands a save in the log. A checkpoint must grow
+//     the file by the pages that the saves since the last one added, and a
+//     recovery the same; on a full disk neither could, and the file would
+//     stay unopenable until room was made. So before a save that adds
+//     pages is logged, the log reserves past its end (fallocate, keeping
+//     its size) the blocks those pages will take in the file, with a step
+//     to spare; when the device has no room for them the save is refused
+//     whole, like one the log itself has no room for. A checkpoint that
+//     grows the file, and a recovery, first give those blocks back (the
+//     log is cut at its own size), then write the file into them.
 //
 // What this gives: after the end of the process at any instant, the file
 // holds every save whose log write returned; after a power loss, every save
@@ -137,6 +147,8 @@ class PageLog {
   // The record being built: a range of the save's bytes.
   void Add(uint32_t page, uint32_t offset, std::span<const uint8_t> bytes);
   bool pending() const { return record_.size() > kRecordHead; }
+  // What appending the record being built adds to the log.
+  uint64_t pending_bytes() const { return record_.size() + 8; }
   // Calls f(page, offset, bytes) for each range of the record being built.
   template <typename F>
   void ForEachRange(F&& f) const;

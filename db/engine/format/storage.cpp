@@ -1,5 +1,7 @@
 #include "db/engine/format/storage.h"
 
+#include <fcntl.h>
+
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -72,6 +74,20 @@ class Posix : public Storage {
 
   void Sync() override {
     if (::fdatasync(fd_) != 0) Fail("flush");
+  }
+
+  void Reserve(uint64_t end) override {
+    if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, off_t(end)) == 0) return;
+    if (errno == EOPNOTSUPP || errno == ENOSYS) return;
+    Fail("write");
+  }
+
+  void Unreserve() override {
+    // Cutting the file at its own size drops the blocks held past it.
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) Fail("read");
+    if (uint64_t(st.st_blocks) * 512 <= uint64_t(st.st_size)) return;
+    if (::ftruncate(fd_, st.st_size) != 0) Fail("write");
   }
 
  private:

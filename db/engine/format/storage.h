@@ -40,6 +40,14 @@ class Storage {
   virtual void Write(uint64_t offset, std::span<const uint8_t> bytes) = 0;
   virtual void Truncate(uint64_t size) = 0;
   virtual void Sync() = 0;
+
+  // Makes the device hold blocks for the first `end` bytes without changing
+  // the size, so that writes there later cannot fail for want of room.
+  // Throws Error kErrIo when the device has no room; does nothing where the
+  // file system cannot reserve.
+  virtual void Reserve(uint64_t end) { (void)end; }
+  // Gives back the blocks past the end of the file that Reserve held.
+  virtual void Unreserve() {}
 };
 
 // A file opened with open(2): reading, or reading and writing. Takes fd.
