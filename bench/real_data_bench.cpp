@@ -1,4 +1,4 @@
-// Appends of real-looking data (real_data.h), timed as a user meets them:
+// Appends of real-looking data (RealRecord, bench_support.h), timed as a user meets them:
 // `corvalin-db append` as a whole process, its source read included, and
 // "Start Appending" offscreen (corvalin_gui_run_bench --once), both set
 // against a bare pwrite loop of 64 bytes a record run in between.
@@ -38,7 +38,6 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "bench/real_data.h"
 #include "db/engine/error.h"
 
 extern char** environ;
