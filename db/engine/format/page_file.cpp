@@ -415,22 +415,44 @@ class CachedPageFile : public PageFile {
     if (changed_pages_.empty() && (!log_ || log_->records() == 0)) return;
     if (log_) log_->SyncForWriting();
     std::sort(changed_pages_.begin(), changed_pages_.end());
-    for (uint32_t n : changed_pages_) {
-      const PageData& page = *cache_.at(n).data;
-      std::span<const uint8_t> out = page;
-      if (codec_ && n != 0) {
-        encoded_.assign(page.begin(), page.end());
-        codec_->Encode(n, encoded_);
-        out = encoded_;
-      }
-      WritePage(n, uint64_t(n) * page_size_, out);
-    }
+    WriteChangedPages();
     file_->Sync();
     stored_pages_ = std::max(stored_pages_, pages_);
     if (log_) log_->Reset(file_->Stamp());
     MarkAllStored();
     last_checkpoint_ = Clock::now();
     checkpoint_due_ = false;
+  }
+
+  // The changed pages (sorted) into the file, each stretch of consecutive
+  // pages in one write.
+  void WriteChangedPages() {
+    if (codec_) {
+      for (uint32_t n : changed_pages_) {
+        const PageData& page = *cache_.at(n).data;
+        std::span<const uint8_t> out = page;
+        if (n != 0) {
+          encoded_.assign(page.begin(), page.end());
+          codec_->Encode(n, encoded_);
+          out = encoded_;
+        }
+        WritePage(n, uint64_t(n) * page_size_, out);
+      }
+      return;
+    }
+    std::vector<const uint8_t*>& run = write_run_;
+    for (size_t i = 0; i < changed_pages_.size();) {
+      const uint32_t first = changed_pages_[i];
+      run.clear();
+      for (; i < changed_pages_.size() && changed_pages_[i] == first + run.size(); ++i)
+        run.push_back(cache_.at(changed_pages_[i]).data->data());
+      try {
+        file_->WriteAll(uint64_t(first) * page_size_, run.data(), run.size(), page_size_);
+      } catch (const Error& e) {
+        throw Error(kErrIo, "cannot write page " + std::to_string(first) + " of file " +
+                                path_ + ": " + e.what());
+      }
+    }
   }
 
   void WritePage(uint32_t page_number, uint64_t offset, std::span<const uint8_t> bytes) {
@@ -511,6 +533,7 @@ class CachedPageFile : public PageFile {
   bool checkpoint_due_ = false;
   uint64_t writes_ = 0;
   PageData encoded_;
+  std::vector<const uint8_t*> write_run_;
 };
 
 struct FileKey {
