@@ -38,7 +38,6 @@
 #include "db/engine/format/text_index_codes.h"
 
 #include <cstring>
-#include <mutex>
 #include <string>
 
 namespace corvalin::engine {
@@ -183,29 +182,43 @@ void MarkExpansions(std::vector<CharCode>& table) {
   }
 }
 
+std::vector<CharCode> BuildTable(TextSortOrder order) {
+  std::vector<CharCode> table;
+  switch (order) {
+    case TextSortOrder::kGeneral97:
+      table = Expand(kGeneral97Codes, 0x100);
+      // Access 97 keys U+0000 as the control characters after it (seen
+      // in a key it wrote); the published list ignores it.
+      table[0] = table[1];
+      break;
+    case TextSortOrder::kGeneralLegacy:
+      table = Expand(kGeneralLegacyCodes, 0x10000);
+      break;
+    case TextSortOrder::kGeneral: table = Expand(kGeneralCodes, 0x10000); break;
+  }
+  // Whether later versions key U+0000 at all, and how, is not known.
+  if (order != TextSortOrder::kGeneral97) table[0] = CharCode{};
+  MarkExpansions(table);
+  return table;
+}
+
+// Each table is built on first use (a static's own guard: a key costs one
+// load to find it built).
 const std::vector<CharCode>& Table(TextSortOrder order) {
-  static std::once_flag once[3];
-  static std::vector<CharCode> tables[3];
-  int i = static_cast<int>(order);
-  std::call_once(once[i], [&] {
-    std::vector<CharCode>& table = tables[i];
-    switch (order) {
-      case TextSortOrder::kGeneral97:
-        table = Expand(kGeneral97Codes, 0x100);
-        // Access 97 keys U+0000 as the control characters after it (seen
-        // in a key it wrote); the published list ignores it.
-        table[0] = table[1];
-        break;
-      case TextSortOrder::kGeneralLegacy:
-        table = Expand(kGeneralLegacyCodes, 0x10000);
-        break;
-      case TextSortOrder::kGeneral: table = Expand(kGeneralCodes, 0x10000); break;
+  switch (order) {
+    case TextSortOrder::kGeneral97: {
+      static const std::vector<CharCode> table = BuildTable(TextSortOrder::kGeneral97);
+      return table;
     }
-    // Whether later versions key U+0000 at all, and how, is not known.
-    if (order != TextSortOrder::kGeneral97) table[0] = CharCode{};
-    MarkExpansions(table);
-  });
-  return tables[i];
+    case TextSortOrder::kGeneralLegacy: {
+      static const std::vector<CharCode> table = BuildTable(TextSortOrder::kGeneralLegacy);
+      return table;
+    }
+    case TextSortOrder::kGeneral:
+      break;
+  }
+  static const std::vector<CharCode> table = BuildTable(TextSortOrder::kGeneral);
+  return table;
 }
 
 // Expansions whose letters are known to count as characters of their own
