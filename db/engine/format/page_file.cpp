@@ -45,7 +45,7 @@ namespace corvalin::engine {
 namespace {
 
 constexpr size_t kCachePages = 4096;
-constexpr size_t kSparePages = 16;
+constexpr size_t kSparePages = 256;
 // Pages read at once on a walk through consecutive pages.
 constexpr size_t kReadAhead = 16;
 // Rule 5's bounds: changed pages held in memory, bytes in the log, and the
