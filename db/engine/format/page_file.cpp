@@ -157,9 +157,11 @@ class CachedPageFile : public PageFile {
     if (!InSave()) save_pages_ = pages_;
 
     Entry* entry = nullptr;
-    if (page_number == pages_) {
+    // A page this write adds: its cached image is taken for zeros until the
+    // new bytes replace it whole below (a rollback drops the page).
+    const bool added = page_number == pages_;
+    if (added) {
       entry = &Remember(page_number, FreshPage(), false);
-      std::fill(entry->data->begin(), entry->data->end(), uint8_t(0));
       ++pages_;
     } else {
       auto it = cache_.find(page_number);
@@ -183,8 +185,12 @@ class CachedPageFile : public PageFile {
       Undo(page_number, 0, cached.data(), page_size_);
       std::memcpy(cached.data(), page.data(), page_size_);
       log_->Add(page_number, 0, encoded_);
+    } else if (added) {
+      if (zeros_.size() != page_size_) zeros_.assign(page_size_, 0);
+      LogChanges(page_number, zeros_.data(), nullptr, page.data());
+      std::memcpy(cached.data(), page.data(), page_size_);
     } else {
-      LogChanges(page_number, cached.data(), page.data());
+      LogChanges(page_number, cached.data(), cached.data(), page.data());
     }
     if (!entry->changed) {
       entry->changed = true;
@@ -287,20 +293,23 @@ class CachedPageFile : public PageFile {
     return data;
   }
 
-  // Rule 1: logs the stretches where `now` differs from `cached`, in 8-byte
-  // words, and takes them into cached. Equal stretches are skipped 64 bytes
-  // at a time; stretches less than kJoin bytes apart become one range.
-  void LogChanges(uint32_t page_number, uint8_t* cached, const uint8_t* now) {
+  // Rule 1: logs the stretches where `now` differs from `old`, in 8-byte
+  // words, and takes them into cached (the same bytes as old, keeping the
+  // old ones for a rollback; null when the caller replaces the page whole).
+  // Equal stretches are skipped 64 bytes at a time; stretches less than
+  // kJoin bytes apart become one range.
+  void LogChanges(uint32_t page_number, const uint8_t* old, uint8_t* cached,
+                  const uint8_t* now) {
     static_assert(kJoin == 16, "a range ends at two equal words");
     auto word_differs = [&](size_t at) {
       uint64_t a, b;
-      std::memcpy(&a, cached + at, 8);
+      std::memcpy(&a, old + at, 8);
       std::memcpy(&b, now + at, 8);
       return a != b;
     };
     size_t at = 0;
     for (;;) {
-      at = NextDifference(cached, now, at, page_size_);
+      at = NextDifference(old, now, at, page_size_);
       if (at >= page_size_) break;
       const size_t start = at;
       // The range ends before the first two equal words (or the page's end).
@@ -314,8 +323,10 @@ class CachedPageFile : public PageFile {
           break;
         }
       }
-      Undo(page_number, start, cached + start, end - start);
-      std::memcpy(cached + start, now + start, end - start);
+      if (cached) {
+        Undo(page_number, start, cached + start, end - start);
+        std::memcpy(cached + start, now + start, end - start);
+      }
       log_->Add(page_number, uint32_t(start), {now + start, end - start});
       at = end;
     }
@@ -575,6 +586,7 @@ class CachedPageFile : public PageFile {
   bool checkpoint_due_ = false;
   uint64_t writes_ = 0;
   PageData encoded_;
+  PageData zeros_;  // a page of zeros, what an added page is compared with
   std::vector<const uint8_t*> write_run_;
 };
 
