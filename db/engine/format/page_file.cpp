@@ -23,7 +23,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#if defined(__SSE2__)
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -58,6 +60,34 @@ constexpr auto kCheckpointEvery = std::chrono::seconds(1);
 constexpr size_t kJoin = 16;
 
 using Clock = std::chrono::steady_clock;
+
+#if defined(__x86_64__) && defined(__GNUC__)
+bool HasAvx2() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+}
+
+// Past the 128-byte blocks from `at` in which a and b are equal: the offset
+// of the first block that differs (or of the last part shorter than one).
+__attribute__((target("avx2"))) size_t SkipEqualAvx2(const uint8_t* a, const uint8_t* b,
+                                                      size_t at, size_t size) {
+  for (; at + 128 <= size; at += 128) {
+    const __m256i* x = reinterpret_cast<const __m256i*>(a + at);
+    const __m256i* y = reinterpret_cast<const __m256i*>(b + at);
+    const __m256i e0 = _mm256_cmpeq_epi8(_mm256_loadu_si256(x), _mm256_loadu_si256(y));
+    const __m256i e1 = _mm256_cmpeq_epi8(_mm256_loadu_si256(x + 1), _mm256_loadu_si256(y + 1));
+    const __m256i e2 = _mm256_cmpeq_epi8(_mm256_loadu_si256(x + 2), _mm256_loadu_si256(y + 2));
+    const __m256i e3 = _mm256_cmpeq_epi8(_mm256_loadu_si256(x + 3), _mm256_loadu_si256(y + 3));
+    if (_mm256_movemask_epi8(_mm256_and_si256(_mm256_and_si256(e0, e1),
+                                              _mm256_and_si256(e2, e3))) != -1)
+      break;
+  }
+  return at;
+}
+#endif
 
 class CachedPageFile : public PageFile {
  public:
@@ -343,6 +373,9 @@ class CachedPageFile : public PageFile {
     };
     for (; at % 64 != 0; at += 8)
       if (word_differs(at)) return at;
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (HasAvx2()) at = SkipEqualAvx2(a, b, at, size);
+#endif
 #if defined(__SSE2__)
     for (; at + 64 <= size; at += 64) {
       const __m128i e0 = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + at)),
