@@ -344,6 +344,10 @@ class CachedPageFile : public PageFile {
       const size_t start = at;
       // The range ends before the first two equal words (or the page's end).
       size_t end = at + 8;
+      // Long stretches (entries moved along a page) four words at a time.
+      while (end + 32 <= page_size_ && word_differs(end) && word_differs(end + 8) &&
+             word_differs(end + 16) && word_differs(end + 24))
+        end += 32;
       while (end < page_size_) {
         if (word_differs(end)) {
           end += 8;
