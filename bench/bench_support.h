@@ -1,14 +1,29 @@
-// What the benches share: generated records, the bench's own database, fresh
-// copies of a file, growing a table, and the process's resident memory.
+// What the benches share: one table of ten columns, two kinds of records
+// for it, the bench's own database, fresh copies of a file, growing a table,
+// and the process's resident memory.
 //
-// The bench database is an Access 2007 file with two tables of ten columns:
-// "Indexed", with a Long primary key and an indexed Text(50) among Double,
-// Integer, Date/Time, Boolean, Currency, Text(255), Memo and Long columns,
-// and "Plain", the same columns without indexes. Every generated row has
-// distinct keys and text, so unique indexes take it.
+// The ten columns: ID Long, Name Text(50), Amount Double, Qty Integer, Stamp
+// Date/Time, Flag Boolean, Price Currency, Note Text(255), Body Memo, Ref
+// Long; indexed, ID is the primary key and Name has an index that is not
+// unique.
+//
+// Generated(type, i) gives record i plain values whose keys rise with i and
+// are distinct, so unique indexes take them. RealRecord(n) gives records as
+// real data brings them: the keys of the text index land anywhere in it,
+// texts are of mixed case and partly outside ASCII, and a few memos are
+// long enough to need long-value pages of their own. Record n has ID n;
+// Name is two to four words drawn from a list of a few thousand; Note is
+// about 100 characters, Body about 300, and one record in fifty has a Body
+// of over 2,000 characters. Everything follows from n alone: the same
+// numbers give the same records in every run and on every machine.
+//
+// The bench database is an Access 2007 file with two tables of the ten
+// columns: "Indexed", with both indexes, and "Plain", without.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -52,40 +67,167 @@ inline Value Generated(DataType type, long i) {
   }
 }
 
-// A new bench database at `name` in the temporary folder, both tables empty.
-inline std::string MakeBenchDatabase(const std::string& name = "corvalin-bench-made") {
-  auto path = std::filesystem::temp_directory_path() / (name + ".accdb");
-  std::filesystem::remove(path);
-  engine::NewDatabaseOptions options;
-  options.version = engine::JetVersion::kAce12;
-  options.creation_date = 45000;
-  engine::CreateDatabase(path.string(), options);
-  auto column = [](const char* column_name, DataType type, uint16_t size = 0) {
+inline constexpr const char* kRealTable = "Records";
+
+// A small generator of our own (splitmix64), so that the records do not
+// depend on a standard library's distributions.
+class Mix {
+ public:
+  explicit Mix(uint64_t seed) : state_(seed) {}
+  uint64_t Next() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  // A number in [low, high].
+  long Between(long low, long high) { return low + long(Next() % uint64_t(high - low + 1)); }
+
+ private:
+  uint64_t state_;
+};
+
+// The word list: a few thousand made-up words of two to four syllables
+// (at most 22 bytes),
+// some capitalised, a few in capitals, one in eleven with é, ñ, ö or ß.
+inline const std::vector<std::string>& RealWords() {
+  static const std::vector<std::string> words = [] {
+    const char* onsets[] = {"b", "br", "c", "ch", "d", "f", "g", "gr", "h", "k", "l", "m",
+                            "n", "p", "pl", "r", "s", "st", "t", "tr", "v", "w", "z", ""};
+    const char* vowels[] = {"a", "e", "i", "o", "u", "ai", "ei", "ou"};
+    const char* codas[] = {"", "", "n", "r", "s", "l", "t", "m"};
+    const char* marks[] = {"é", "ñ", "ö", "ß"};
+    std::vector<std::string> out;
+    Mix mix(20261208);
+    for (int w = 0; w < 4000; ++w) {
+      std::string word;
+      for (long s = mix.Between(2, 4); s > 0; --s) {
+        word += onsets[mix.Next() % std::size(onsets)];
+        word += vowels[mix.Next() % std::size(vowels)];
+        word += codas[mix.Next() % std::size(codas)];
+      }
+      if (w % 11 == 5) word.insert(word.size() / 2, marks[(w / 11) % std::size(marks)]);
+      if (w % 3 == 0) word[0] = char(word[0] - 'a' + 'A');
+      if (w % 29 == 0)
+        for (char& c : word)
+          if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+      out.push_back(std::move(word));
+    }
+    return out;
+  }();
+  return words;
+}
+
+// Words drawn at random until the text has at least `length` bytes (a
+// character outside ASCII is two of them in UTF-8, close enough).
+inline std::string RealText(Mix& mix, size_t length) {
+  const std::vector<std::string>& words = RealWords();
+  std::string text;
+  while (text.size() < length) {
+    if (!text.empty()) text += ' ';
+    text += words[mix.Next() % words.size()];
+  }
+  return text;
+}
+
+// Record n's values, in the table's column order.
+inline std::vector<engine::Value> RealRecord(long n) {
+  Mix mix(uint64_t(n) * 0x2545F4914F6CDD1Dull + 1);
+  const std::vector<std::string>& words = RealWords();
+  std::string name;
+  for (long k = mix.Between(2, 4); k > 0; --k) {
+    const std::string* word = &words[mix.Next() % words.size()];
+    // The index key cannot be made for an accented letter after a ß (where
+    // Access puts that accent is not known): such a word is drawn again.
+    auto accented = [](const std::string& w) {
+      return std::any_of(w.begin(), w.end(), [](char c) { return uint8_t(c) >= 0x80; });
+    };
+    while (name.find("ß") != std::string::npos && accented(*word))
+      word = &words[mix.Next() % words.size()];
+    // Text(50) holds 50 characters; two words always fit (a word has at
+    // most 22 bytes), a third or fourth only when there is room.
+    if (name.size() + 1 + word->size() > 50) break;
+    if (!name.empty()) name += ' ';
+    name += *word;
+  }
+  std::vector<engine::Value> values;
+  values.reserve(10);
+  values.emplace_back(int32_t(n));
+  values.emplace_back(std::move(name));
+  values.emplace_back(double(mix.Between(0, 99999999)) / 100);
+  values.emplace_back(int16_t(mix.Between(1, 500)));
+  values.emplace_back(engine::DateTime{double(mix.Between(36000, 46000)) +
+                                       double(mix.Between(0, 86399)) / 86400});
+  values.emplace_back(mix.Next() % 2 == 0);
+  values.emplace_back(engine::Currency{mix.Between(0, 999999999)});
+  values.emplace_back(RealText(mix, mix.Between(92, 108)));
+  values.emplace_back(RealText(mix, mix.Next() % 50 == 0 ? mix.Between(2000, 3000)
+                                                         : mix.Between(270, 330)));
+  values.emplace_back(int32_t(mix.Next() & 0x7FFFFFFF));
+  return values;
+}
+
+// The ten columns, and the indexes on ID and Name.
+inline std::vector<engine::NewColumn> TenColumns() {
+  auto column = [](const char* name, DataType type, uint16_t size = 0) {
     engine::NewColumn c;
-    c.name = column_name;
+    c.name = name;
     c.type = type;
     c.size = size;
     return c;
   };
-  std::vector<engine::NewColumn> columns = {
-      column("id", DataType::kLong),          column("name", DataType::kText, 50),
-      column("amount", DataType::kDouble),    column("quantity", DataType::kInteger),
-      column("placed", DataType::kDateTime),  column("paid", DataType::kBoolean),
-      column("price", DataType::kCurrency),   column("comment", DataType::kText, 255),
-      column("notes", DataType::kMemo),       column("reference", DataType::kLong)};
+  return {column("ID", DataType::kLong),        column("Name", DataType::kText, 50),
+          column("Amount", DataType::kDouble),  column("Qty", DataType::kInteger),
+          column("Stamp", DataType::kDateTime), column("Flag", DataType::kBoolean),
+          column("Price", DataType::kCurrency), column("Note", DataType::kText, 255),
+          column("Body", DataType::kMemo),      column("Ref", DataType::kLong)};
+}
+
+inline std::vector<engine::NewIndex> TenColumnIndexes() {
   engine::NewIndex key;
   key.name = "PrimaryKey";
-  key.columns = {"id"};
+  key.columns = {"ID"};
   key.primary = key.unique = true;
-  engine::NewIndex text;
-  text.name = "name";
-  text.columns = {"name"};
-  engine::OpenOptions open;
-  open.writable = true;
-  auto db = engine::Database::Open(path.string(), open);
-  engine::CreateTable(*db, {"Indexed", columns, {key, text}});
-  engine::CreateTable(*db, {"Plain", columns, {}});
+  engine::NewIndex name;
+  name.name = "Name";
+  name.columns = {"Name"};
+  return {key, name};
+}
+
+// A new database at path (which must not exist) of this version, with no
+// table yet.
+inline void MakeEmptyDatabase(const std::string& path, engine::JetVersion version) {
+  engine::NewDatabaseOptions options;
+  options.version = version;
+  options.creation_date = 45000;
+  engine::CreateDatabase(path, options);
+}
+
+// A new bench database at `name` in the temporary folder, both tables empty.
+inline std::string MakeBenchDatabase(const std::string& name = "corvalin-bench-made") {
+  auto path = std::filesystem::temp_directory_path() / (name + ".accdb");
+  std::filesystem::remove(path);
+  MakeEmptyDatabase(path.string(), engine::JetVersion::kAce12);
+  auto db = engine::Database::Open(path.string(), {.password = "", .writable = true});
+  engine::CreateTable(*db, {"Indexed", TenColumns(), TenColumnIndexes()});
+  engine::CreateTable(*db, {"Plain", TenColumns(), {}});
   return path.string();
+}
+
+// A new database at path (which must not exist) with the empty table
+// "Records" of the ten columns and both indexes.
+inline void MakeRealDatabase(const std::string& path, engine::JetVersion version) {
+  MakeEmptyDatabase(path, version);
+  auto db = engine::Database::Open(path, {.password = "", .writable = true});
+  engine::CreateTable(*db, {kRealTable, TenColumns(), TenColumnIndexes()});
+}
+
+// Adds real records first .. first + count - 1 to the table of the file at
+// path.
+inline void AddRealRecords(const std::string& path, long first, long count) {
+  auto db = engine::Database::Open(path, {.password = "", .writable = true});
+  engine::TableWriter writer(db, db->ReadTableDef(kRealTable));
+  for (long n = first; n < first + count; ++n) writer.Insert(RealRecord(n));
 }
 
 // A writable copy of source in the temporary folder.

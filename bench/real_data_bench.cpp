@@ -1,11 +1,11 @@
-// Appends of real-looking data (real_data.h), timed as a user meets them:
+// Appends of real-looking data (RealRecord, bench_support.h), timed as a user meets them:
 // `corvalin-db append` as a whole process, its source read included, and
 // "Start Appending" offscreen (corvalin_gui_run_bench --once), both set
 // against a bare pwrite loop of 64 bytes a record run in between.
 //
 //   corvalin_real_data_bench [--repeats N] [--scale S] [--formats jet4,ace12]
 //                            [--cases 200k,100k+100k,1M] [--no-gui] [--check]
-//                            [--dir DIR] [--compare DIR]
+//                            [--dir DIR] [--compare DIR] [--engine]
 //
 // Cases, for each format:
 //   200k         records 1..200,000 into an empty table
@@ -25,6 +25,7 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,7 +39,6 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "bench/real_data.h"
 #include "db/engine/error.h"
 
 extern char** environ;
@@ -177,6 +177,35 @@ std::vector<std::string> Split(const std::string& list) {
   return out;
 }
 
+double ProcessCpu() {
+  timespec t{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// The records of source appended to target in this process, through the
+// engine; the wall and CPU seconds, the close (a sync point) included.
+std::pair<double, double> EngineAppend(const std::string& source, const std::string& target,
+                                       bool atomic_saves) {
+  const double cpu = ProcessCpu();
+  const auto start = Clock::now();
+  {
+    auto from = corvalin::engine::Database::Open(source, {.password = "", .writable = false});
+    auto def = from->ReadTableDef(kRealTable);
+    corvalin::engine::OpenOptions options;
+    options.writable = true;
+    options.atomic_saves = atomic_saves;
+    auto to = corvalin::engine::Database::Open(target, options);
+    corvalin::engine::TableWriter writer(to, to->ReadTableDef(kRealTable));
+    std::vector<Value> row;
+    for (corvalin::engine::RowId id : from->ListRows(*def)) {
+      from->ReadRow(*def, id, row);
+      writer.Insert(row);
+    }
+  }
+  return {Seconds(start), ProcessCpu() - cpu};
+}
+
 // The number in "added N, refused M".
 long Added(const std::string& out) {
   auto at = out.rfind("added ");
@@ -188,7 +217,7 @@ long Added(const std::string& out) {
 int main(int argc, char** argv) {
   int repeats = 3;
   double scale = 1;
-  bool gui = true, check = false;
+  bool gui = true, check = false, engine = false;
   std::vector<std::string> format_names = {"jet4", "ace12"};
   std::vector<std::string> case_names = {"200k", "100k+100k", "1M"};
   fs::path dir = fs::temp_directory_path() / "corvalin-real-data";
@@ -204,10 +233,11 @@ int main(int argc, char** argv) {
     else if (a == "--check") check = true;
     else if (a == "--dir") dir = value();
     else if (a == "--compare") compare = value();
+    else if (a == "--engine") engine = true;
     else {
       std::cerr << "usage: corvalin_real_data_bench [--repeats N] [--scale S] [--formats "
                    "jet4,ace12] [--cases 200k,100k+100k,1M] [--no-gui] [--check] [--dir DIR] "
-                   "[--compare DIR]\n";
+                   "[--compare DIR] [--engine]\n";
       return 2;
     }
   }
@@ -321,6 +351,23 @@ int main(int argc, char** argv) {
           else
             std::printf(" %9s %9s %8s %15s", "-", "-", "-", "-");
           std::printf("%s\n", fig.checked.c_str());
+        }
+        if (engine) {
+          // Atomic saves on and off in turn, repeat by repeat.
+          std::vector<double> on_s, on_cpu, off_s, off_cpu;
+          for (int r = 0; r < repeats; ++r) {
+            for (bool atomic : {true, false}) {
+              fs::copy_file(start, target, fs::copy_options::overwrite_existing);
+              auto [s, cpu] = EngineAppend(source, target.string(), atomic);
+              (atomic ? on_s : off_s).push_back(s);
+              (atomic ? on_cpu : off_cpu).push_back(cpu);
+            }
+          }
+          fs::remove(target);
+          std::printf("%-6s %-10s %8ld | engine, atomic saves on: %.0f rows/s, cpu %.0f rows/s; "
+                      "off: %.0f rows/s, cpu %.0f rows/s\n",
+                      f.name.c_str(), c.name.c_str(), c.rows, c.rows / Median(on_s),
+                      c.rows / Median(on_cpu), c.rows / Median(off_s), c.rows / Median(off_cpu));
         }
         std::fflush(stdout);
       }

@@ -24,6 +24,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -42,7 +48,7 @@ namespace corvalin::engine {
 namespace {
 
 constexpr size_t kCachePages = 4096;
-constexpr size_t kSparePages = 16;
+constexpr size_t kSparePages = 256;
 // Pages read at once on a walk through consecutive pages.
 constexpr size_t kReadAhead = 16;
 // Rule 5's bounds: changed pages held in memory, bytes in the log, and the
@@ -64,6 +70,34 @@ constexpr auto kBoundWait = std::chrono::seconds(60);
 constexpr size_t kJoin = 16;
 
 using Clock = std::chrono::steady_clock;
+
+#if defined(__x86_64__) && defined(__GNUC__)
+bool HasAvx2() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+}
+
+// Past the 128-byte blocks from `at` in which a and b are equal: the offset
+// of the first block that differs (or of the last part shorter than one).
+__attribute__((target("avx2"))) size_t SkipEqualAvx2(const uint8_t* a, const uint8_t* b,
+                                                      size_t at, size_t size) {
+  for (; at + 128 <= size; at += 128) {
+    const __m256i* x = reinterpret_cast<const __m256i*>(a + at);
+    const __m256i* y = reinterpret_cast<const __m256i*>(b + at);
+    const __m256i e0 = _mm256_cmpeq_epi8(_mm256_loadu_si256(x), _mm256_loadu_si256(y));
+    const __m256i e1 = _mm256_cmpeq_epi8(_mm256_loadu_si256(x + 1), _mm256_loadu_si256(y + 1));
+    const __m256i e2 = _mm256_cmpeq_epi8(_mm256_loadu_si256(x + 2), _mm256_loadu_si256(y + 2));
+    const __m256i e3 = _mm256_cmpeq_epi8(_mm256_loadu_si256(x + 3), _mm256_loadu_si256(y + 3));
+    if (_mm256_movemask_epi8(_mm256_and_si256(_mm256_and_si256(e0, e1),
+                                              _mm256_and_si256(e2, e3))) != -1)
+      break;
+  }
+  return at;
+}
+#endif
 
 class CachedPageFile : public PageFile {
  public:
@@ -179,9 +213,11 @@ class CachedPageFile : public PageFile {
     if (!InSave()) save_pages_ = pages_;
 
     Entry* entry = nullptr;
-    if (page_number == pages_) {
+    // A page this write adds: its cached image is taken for zeros until the
+    // new bytes replace it whole below (a rollback drops the page).
+    const bool added = page_number == pages_;
+    if (added) {
       entry = &Remember(page_number, FreshPage(), false);
-      std::fill(entry->data->begin(), entry->data->end(), uint8_t(0));
       ++pages_;
     } else {
       auto it = cache_.find(page_number);
@@ -205,8 +241,12 @@ class CachedPageFile : public PageFile {
       Undo(page_number, 0, cached.data(), page_size_);
       std::memcpy(cached.data(), page.data(), page_size_);
       log_->Add(page_number, 0, encoded_);
+    } else if (added) {
+      if (zeros_.size() != page_size_) zeros_.assign(page_size_, 0);
+      LogChanges(page_number, zeros_.data(), nullptr, page.data());
+      std::memcpy(cached.data(), page.data(), page_size_);
     } else {
-      LogChanges(page_number, cached.data(), page.data());
+      LogChanges(page_number, cached.data(), cached.data(), page.data());
     }
     if (!entry->changed) {
       entry->changed = true;
@@ -401,37 +441,87 @@ class CachedPageFile : public PageFile {
     return data;
   }
 
-  // Rule 1: logs the stretches where `now` differs from `cached`, in 8-byte
-  // words, and takes them into cached. Blocks that are equal are skipped
-  // with memcmp; stretches less than kJoin bytes apart become one range.
-  void LogChanges(uint32_t page_number, uint8_t* cached, const uint8_t* now) {
-    constexpr size_t kBlock = 128;  // page sizes are multiples of it
+  // Rule 1: logs the stretches where `now` differs from `old`, in 8-byte
+  // words, and takes them into cached (the same bytes as old, keeping the
+  // old ones for a rollback; null when the caller replaces the page whole).
+  // Equal stretches are skipped 64 bytes at a time; stretches less than
+  // kJoin bytes apart become one range.
+  void LogChanges(uint32_t page_number, const uint8_t* old, uint8_t* cached,
+                  const uint8_t* now) {
+    static_assert(kJoin == 16, "a range ends at two equal words");
     auto word_differs = [&](size_t at) {
       uint64_t a, b;
-      std::memcpy(&a, cached + at, 8);
+      std::memcpy(&a, old + at, 8);
       std::memcpy(&b, now + at, 8);
       return a != b;
     };
     size_t at = 0;
-    while (at < page_size_) {
-      if (at % kBlock == 0 && std::memcmp(cached + at, now + at, kBlock) == 0) {
-        at += kBlock;
-        continue;
-      }
-      if (!word_differs(at)) {
-        at += 8;
-        continue;
-      }
+    for (;;) {
+      at = NextDifference(old, now, at, page_size_);
+      if (at >= page_size_) break;
       const size_t start = at;
-      size_t end = at + 8;  // past the last differing word
-      for (size_t next = end; next < page_size_ && next < end + kJoin; next += 8) {
-        if (word_differs(next)) end = next + 8;
+      // The range ends before the first two equal words (or the page's end).
+      size_t end = at + 8;
+      // Long stretches (entries moved along a page) four words at a time.
+      while (end + 32 <= page_size_ && word_differs(end) && word_differs(end + 8) &&
+             word_differs(end + 16) && word_differs(end + 24))
+        end += 32;
+      while (end < page_size_) {
+        if (word_differs(end)) {
+          end += 8;
+        } else if (end + 8 < page_size_ && word_differs(end + 8)) {
+          end += 16;
+        } else {
+          break;
+        }
       }
-      Undo(page_number, start, cached + start, end - start);
-      std::memcpy(cached + start, now + start, end - start);
+      if (cached) {
+        Undo(page_number, start, cached + start, end - start);
+        std::memcpy(cached + start, now + start, end - start);
+      }
       log_->Add(page_number, uint32_t(start), {now + start, end - start});
       at = end;
     }
+  }
+
+  // The offset of the first 8-byte word at or after `at` (a multiple of 8)
+  // in which a and b differ, or size (a multiple of 8).
+  static size_t NextDifference(const uint8_t* a, const uint8_t* b, size_t at, size_t size) {
+    auto word_differs = [&](size_t k) {
+      uint64_t x, y;
+      std::memcpy(&x, a + k, 8);
+      std::memcpy(&y, b + k, 8);
+      return x != y;
+    };
+    for (; at % 64 != 0; at += 8)
+      if (word_differs(at)) return at;
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (HasAvx2()) at = SkipEqualAvx2(a, b, at, size);
+#endif
+#if defined(__SSE2__)
+    for (; at + 64 <= size; at += 64) {
+      const __m128i e0 = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + at)),
+                                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + at)));
+      const __m128i e1 =
+          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + at + 16)),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + at + 16)));
+      const __m128i e2 =
+          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + at + 32)),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + at + 32)));
+      const __m128i e3 =
+          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + at + 48)),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + at + 48)));
+      if (_mm_movemask_epi8(_mm_and_si128(_mm_and_si128(e0, e1), _mm_and_si128(e2, e3))) !=
+          0xFFFF)
+        break;
+    }
+#else
+    for (; at + 64 <= size; at += 64)
+      if (std::memcmp(a + at, b + at, 64) != 0) break;
+#endif
+    for (; at < size; at += 8)
+      if (word_differs(at)) return at;
+    return size;
   }
 
   void Undo(uint32_t page_number, size_t offset, const uint8_t* old, size_t length) {
@@ -570,16 +660,7 @@ class CachedPageFile : public PageFile {
     if (log_) log_->SyncForWriting();
     if (pages_ > stored_pages_) GiveRoomToFile();
     std::sort(changed_pages_.begin(), changed_pages_.end());
-    for (uint32_t n : changed_pages_) {
-      const PageData& page = *cache_.at(n).data;
-      std::span<const uint8_t> out = page;
-      if (codec_ && n != 0) {
-        encoded_.assign(page.begin(), page.end());
-        codec_->Encode(n, encoded_);
-        out = encoded_;
-      }
-      WritePage(n, uint64_t(n) * page_size_, out);
-    }
+    WriteChangedPages();
     file_->Sync();
     stored_pages_ = std::max(stored_pages_, pages_);
     if (log_) log_->Reset(file_->Stamp());
@@ -588,6 +669,37 @@ class CachedPageFile : public PageFile {
     last_checkpoint_ = Clock::now();
     checkpoint_due_ = false;
     return true;
+  }
+
+  // The changed pages (sorted) into the file, each stretch of consecutive
+  // pages in one write.
+  void WriteChangedPages() {
+    if (codec_) {
+      for (uint32_t n : changed_pages_) {
+        const PageData& page = *cache_.at(n).data;
+        std::span<const uint8_t> out = page;
+        if (n != 0) {
+          encoded_.assign(page.begin(), page.end());
+          codec_->Encode(n, encoded_);
+          out = encoded_;
+        }
+        WritePage(n, uint64_t(n) * page_size_, out);
+      }
+      return;
+    }
+    std::vector<const uint8_t*>& run = write_run_;
+    for (size_t i = 0; i < changed_pages_.size();) {
+      const uint32_t first = changed_pages_[i];
+      run.clear();
+      for (; i < changed_pages_.size() && changed_pages_[i] == first + run.size(); ++i)
+        run.push_back(cache_.at(changed_pages_[i]).data->data());
+      try {
+        file_->WriteAll(uint64_t(first) * page_size_, run.data(), run.size(), page_size_);
+      } catch (const Error& e) {
+        throw Error(kErrIo, "cannot write page " + std::to_string(first) + " of file " +
+                                path_ + ": " + e.what());
+      }
+    }
   }
 
   void WritePage(uint32_t page_number, uint64_t offset, std::span<const uint8_t> bytes) {
@@ -677,6 +789,8 @@ class CachedPageFile : public PageFile {
   uint64_t log_file_size_ = 0;
   uint64_t writes_ = 0;
   PageData encoded_;
+  PageData zeros_;  // a page of zeros, what an added page is compared with
+  std::vector<const uint8_t*> write_run_;
 };
 
 struct FileKey {

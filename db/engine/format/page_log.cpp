@@ -1,5 +1,6 @@
 #include "db/engine/format/page_log.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -162,8 +163,8 @@ void PageLog::Reset(uint64_t stamp) {
 }
 
 void PageLog::Add(uint32_t page, uint32_t offset, std::span<const uint8_t> bytes) {
-  const size_t at = record_.size();
-  record_.resize(at + kRangeHead + bytes.size());
+  const size_t at = used_;
+  Room(kRangeHead + bytes.size());
   uint8_t* p = record_.data() + at;
   Put32(p, page);
   p[4] = uint8_t(offset);
@@ -173,24 +174,29 @@ void PageLog::Add(uint32_t page, uint32_t offset, std::span<const uint8_t> bytes
   std::memcpy(p + kRangeHead, bytes.data(), bytes.size());
 }
 
+void PageLog::Room(size_t more) {
+  if (record_.size() < used_ + more) record_.resize(std::max(used_ + more, 2 * record_.size()));
+  used_ += more;
+}
+
 void PageLog::Append(uint32_t page_count) {
-  const size_t body = record_.size();
+  const size_t body = used_;
   Put32(record_.data(), uint32_t(body - kRecordHead));
   Put32(record_.data() + 4, page_count);
   Put64(record_.data() + 8, sequence_ + 1);
-  record_.resize(body + 8);
+  Room(8);
   Put64(record_.data() + body, LogChecksum(salt_, {record_.data(), body}));
   try {
-    storage_->Write(end_, record_);
+    storage_->Write(end_, {record_.data(), used_});
   } catch (...) {
     // A part of the record may be in the log: the next record goes in its
     // place, and whatever stays of it after that fails its checksum.
-    record_.resize(body);
+    used_ = body;
     throw;
   }
   ++sequence_;
-  end_ += record_.size();
-  record_.resize(kRecordHead);
+  end_ += used_;
+  used_ = kRecordHead;
 }
 
 LoggedSaves FindLoggedSaves(Storage& log) {

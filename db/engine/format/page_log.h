@@ -146,9 +146,9 @@ class PageLog {
 
   // The record being built: a range of the save's bytes.
   void Add(uint32_t page, uint32_t offset, std::span<const uint8_t> bytes);
-  bool pending() const { return record_.size() > kRecordHead; }
+  bool pending() const { return used_ > kRecordHead; }
   // What appending the record being built adds to the log.
-  uint64_t pending_bytes() const { return record_.size() + 8; }
+  uint64_t pending_bytes() const { return used_ + 8; }
   // Calls f(page, offset, bytes) for each range of the record being built.
   template <typename F>
   void ForEachRange(F&& f) const;
@@ -157,7 +157,7 @@ class PageLog {
   // is then as it was before the record.
   void Append(uint32_t page_count);
   // Forgets the record being built.
-  void Drop() { record_.resize(kRecordHead); }
+  void Drop() { used_ = kRecordHead; }
 
   // Bytes in the log and records since it was emptied.
   uint64_t size() const { return end_; }
@@ -173,13 +173,19 @@ class PageLog {
   static constexpr size_t kRangeHead = 8;
 
  private:
+  // Takes `more` bytes at the end of the record being built.
+  void Room(size_t more);
+
   Storage* storage_;
   uint32_t page_size_;
   uint64_t salt_ = 0;
   uint64_t stamp_ = 0;
   uint64_t sequence_ = 0;
   uint64_t end_ = kHead;
+  // The record being built is its first used_ bytes; the buffer only grows,
+  // so that a save neither allocates nor clears.
   std::vector<uint8_t> record_;
+  size_t used_ = kRecordHead;
 };
 
 // The complete records at the start of the log in storage (rule 6), and the
@@ -205,7 +211,7 @@ uint64_t LogChecksum(uint64_t seed, std::span<const uint8_t> bytes);
 
 template <typename F>
 void PageLog::ForEachRange(F&& f) const {
-  for (size_t at = kRecordHead; at + kRangeHead <= record_.size();) {
+  for (size_t at = kRecordHead; at + kRangeHead <= used_;) {
     const uint8_t* p = record_.data() + at;
     const uint32_t page = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
                           uint32_t(p[3]) << 24;

@@ -68,6 +68,29 @@ class Posix : public Storage {
     }
   }
 
+  void WriteAll(uint64_t offset, const uint8_t* const* buffers, size_t count,
+                size_t each) override {
+    constexpr size_t kMaxParts = 64;
+    iovec parts[kMaxParts];
+    while (count > 0) {
+      const size_t n = count < kMaxParts ? count : kMaxParts;
+      for (size_t k = 0; k < n; ++k) parts[k] = {const_cast<uint8_t*>(buffers[k]), each};
+      ssize_t put = ::pwritev(fd_, parts, int(n), off_t(offset));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) Fail("write");
+      if (size_t(put) < n * each) {
+        // A short write: the rest of this stretch one buffer at a time.
+        for (size_t k = size_t(put) / each; k < n; ++k) {
+          const size_t from = k == size_t(put) / each ? size_t(put) % each : 0;
+          Write(offset + k * each + from, {buffers[k] + from, each - from});
+        }
+      }
+      offset += n * each;
+      buffers += n;
+      count -= n;
+    }
+  }
+
   void Truncate(uint64_t size) override {
     if (::ftruncate(fd_, off_t(size)) != 0) Fail("write");
   }

@@ -38,6 +38,13 @@ class Storage {
   // that ends afterwards loses nothing); only Sync makes them survive a
   // power loss. Each throws Error kErrIo naming the file.
   virtual void Write(uint64_t offset, std::span<const uint8_t> bytes) = 0;
+  // Writes `count` buffers of `each` bytes, one after another from offset,
+  // as Write would write them one by one (a file on disk takes them in one
+  // call).
+  virtual void WriteAll(uint64_t offset, const uint8_t* const* buffers, size_t count,
+                        size_t each) {
+    for (size_t k = 0; k < count; ++k) Write(offset + k * each, {buffers[k], each});
+  }
   virtual void Truncate(uint64_t size) = 0;
   virtual void Sync() = 0;
 

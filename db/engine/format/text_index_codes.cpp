@@ -38,7 +38,6 @@
 #include "db/engine/format/text_index_codes.h"
 
 #include <cstring>
-#include <mutex>
 #include <string>
 
 namespace corvalin::engine {
@@ -183,29 +182,43 @@ void MarkExpansions(std::vector<CharCode>& table) {
   }
 }
 
+std::vector<CharCode> BuildTable(TextSortOrder order) {
+  std::vector<CharCode> table;
+  switch (order) {
+    case TextSortOrder::kGeneral97:
+      table = Expand(kGeneral97Codes, 0x100);
+      // Access 97 keys U+0000 as the control characters after it (seen
+      // in a key it wrote); the published list ignores it.
+      table[0] = table[1];
+      break;
+    case TextSortOrder::kGeneralLegacy:
+      table = Expand(kGeneralLegacyCodes, 0x10000);
+      break;
+    case TextSortOrder::kGeneral: table = Expand(kGeneralCodes, 0x10000); break;
+  }
+  // Whether later versions key U+0000 at all, and how, is not known.
+  if (order != TextSortOrder::kGeneral97) table[0] = CharCode{};
+  MarkExpansions(table);
+  return table;
+}
+
+// Each table is built on first use (a static's own guard: a key costs one
+// load to find it built).
 const std::vector<CharCode>& Table(TextSortOrder order) {
-  static std::once_flag once[3];
-  static std::vector<CharCode> tables[3];
-  int i = static_cast<int>(order);
-  std::call_once(once[i], [&] {
-    std::vector<CharCode>& table = tables[i];
-    switch (order) {
-      case TextSortOrder::kGeneral97:
-        table = Expand(kGeneral97Codes, 0x100);
-        // Access 97 keys U+0000 as the control characters after it (seen
-        // in a key it wrote); the published list ignores it.
-        table[0] = table[1];
-        break;
-      case TextSortOrder::kGeneralLegacy:
-        table = Expand(kGeneralLegacyCodes, 0x10000);
-        break;
-      case TextSortOrder::kGeneral: table = Expand(kGeneralCodes, 0x10000); break;
+  switch (order) {
+    case TextSortOrder::kGeneral97: {
+      static const std::vector<CharCode> table = BuildTable(TextSortOrder::kGeneral97);
+      return table;
     }
-    // Whether later versions key U+0000 at all, and how, is not known.
-    if (order != TextSortOrder::kGeneral97) table[0] = CharCode{};
-    MarkExpansions(table);
-  });
-  return tables[i];
+    case TextSortOrder::kGeneralLegacy: {
+      static const std::vector<CharCode> table = BuildTable(TextSortOrder::kGeneralLegacy);
+      return table;
+    }
+    case TextSortOrder::kGeneral:
+      break;
+  }
+  static const std::vector<CharCode> table = BuildTable(TextSortOrder::kGeneral);
+  return table;
 }
 
 // Expansions whose letters are known to count as characters of their own
@@ -246,11 +259,18 @@ std::u16string ToUtf16(std::string_view s) {
   return out;
 }
 
-std::u16string KeyedText(std::string_view utf8) {
-  std::u16string text = ToUtf16(utf8);
+// The units a key is made of, in text (whose buffer is kept from key to
+// key).
+void KeyedText(std::string_view utf8, std::u16string& text) {
+  text.clear();
+  bool ascii = true;
+  for (char c : utf8) ascii = ascii && uint8_t(c) < 0x80;
+  if (ascii)
+    text.assign(utf8.begin(), utf8.end());
+  else
+    text = ToUtf16(utf8);
   if (text.size() > kMaxTextKeyChars) text.resize(kMaxTextKeyChars);
   while (!text.empty() && text.back() == u' ') text.pop_back();
-  return text;
 }
 
 // The code of a surrogate unit, which the tables leave out.
@@ -282,15 +302,27 @@ std::optional<TextKeyFault> AppendGeneral(const std::vector<CharCode>& table,
                                           const std::u16string& text, bool ascending,
                                           std::vector<uint8_t>& out) {
   const size_t start = out.size();
-  std::vector<uint8_t> accents, unprintables, kana;
+  // Kept from key to key, so that a key allocates nothing.
+  thread_local std::vector<uint8_t> accents, unprintables, kana;
+  accents.clear();
+  unprintables.clear();
+  kana.clear();
+  out.reserve(out.size() + 2 * text.size() + 8);
   size_t accented_chars = 0;     // characters the accent bytes stand for
   size_t accent_prefix = 0;      // a leading modifier byte, not a character
   size_t position = 0;           // characters with an inline code so far
   char16_t expansion = 0;        // the last character that expands into letters
+  CharCode surrogate;
   for (char16_t unit : text) {
-    CharCode code = (unit >= kFirstSurrogate && unit <= kLastSurrogate)
-                        ? SurrogateCode(unit)
-                        : table[unit];
+    const bool is_surrogate = unit >= kFirstSurrogate && unit <= kLastSurrogate;
+    if (is_surrogate) surrogate = SurrogateCode(unit);
+    const CharCode& code = is_surrogate ? surrogate : table[unit];
+    if (code.cls == kSimple && code.letters <= 1 && code.first_length > 0) {
+      // Most characters: their inline code and nothing else.
+      for (uint8_t i = 0; i < code.first_length; ++i) out.push_back(code.first[i]);
+      ++position;
+      continue;
+    }
     if (code.cls == kUnknown || code.cls == kSignificant) return TextKeyFault{unit};
     if (code.letters > 1) expansion = unit;
     // Whether Access counts an expansion as one place or as its letters
@@ -472,7 +504,8 @@ std::optional<TextCharWeights> PlainCharWeights(TextSortOrder order, char16_t un
 
 std::optional<TextKeyFault> AppendTextKey(TextSortOrder order, std::string_view utf8,
                                           bool ascending, std::vector<uint8_t>& out) {
-  std::u16string text = KeyedText(utf8);
+  thread_local std::u16string text;
+  KeyedText(utf8, text);
   if (order == TextSortOrder::kGeneral97) return AppendGeneral97(text, ascending, out);
   return AppendGeneral(Table(order), text, ascending, out);
 }
