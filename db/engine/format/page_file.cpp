@@ -56,8 +56,9 @@ constexpr size_t kReadAhead = 16;
 constexpr size_t kMaxChangedPages = 8192;
 constexpr uint64_t kMaxLogBytes = uint64_t(64) << 20;
 constexpr auto kCheckpointEvery = std::chrono::seconds(1);
-// Rule 14's room is reserved in steps of this many bytes, and a step more.
-constexpr uint64_t kRoomStep = uint64_t(1) << 20;
+// Rule 14's room is reserved in steps of this many bytes, with a quarter of
+// the growth to spare (so that a long run reserves seldom).
+constexpr uint64_t kRoomStep = uint64_t(64) << 10;
 // Rule 11: how long a close (or a Sync) waits for readers to let a
 // checkpoint in before leaving the synced log for the next open.
 constexpr auto kCloseWait = std::chrono::milliseconds(3000);
@@ -563,7 +564,7 @@ class CachedPageFile : public PageFile {
     const uint64_t growth = uint64_t(pages_ - stored_pages_) * page_size_;
     const uint64_t log_end = std::max(log_file_size_, log_->size() + log_->pending_bytes());
     if (log_end + growth <= reserved_to_) return;
-    const uint64_t to = (log_end + growth) / kRoomStep * kRoomStep + kRoomStep;
+    const uint64_t to = (log_end + growth + growth / 4) / kRoomStep * kRoomStep + kRoomStep;
     log_storage_->Reserve(to);
     reserved_to_ = to;
   }

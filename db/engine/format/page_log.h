@@ -93,7 +93,7 @@
 //     recovery the same; on a full disk neither could, and the file would
 //     stay unopenable until room was made. So before a save that adds
 //     pages is logged, the log reserves past its end (fallocate, keeping
-//     its size) the blocks those pages will take in the file, with a step
+//     its size) the blocks those pages will take in the file, with some
 //     to spare; when the device has no room for them the save is refused
 //     whole, like one the log itself has no room for. A checkpoint that
 //     grows the file, and a recovery, first give those blocks back (the
