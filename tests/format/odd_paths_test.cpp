@@ -9,6 +9,9 @@
 
 #include "db/engine/error.h"
 #include "db/engine/format/database.h"
+#include "db/engine/format/page_log.h"
+#include "db/engine/format/table_writer.h"
+#include "tests/support/fixture.h"
 #include "tests/support/corpus.h"
 
 namespace corvalin::engine {
@@ -40,6 +43,25 @@ TEST(OddPaths, FolderPipeDeviceAndBrokenLinkAreNotDatabaseFiles) {
     }
   }
   EXPECT_EQ(OpenError(dir + "/missing.mdb", false).first, kErrFileNotFound);
+}
+
+// A folder by the name of a database's log is no log: the file reads as it
+// is, and the first save, which cannot make its log, is refused naming it.
+TEST(OddPaths, FolderWhereTheLogWouldBe) {
+  const std::string db = testing::OneTableFile("folder-log.accdb");
+  const std::string log = LogPathFor(db);
+  std::filesystem::create_directory(log);
+  auto database = Database::Open(db, {"", true});
+  auto table = database->ReadTableDef("Table");
+  EXPECT_EQ(database->ListRows(*table).size(), 2u);
+  try {
+    TableWriter(database, table).Insert({std::string("x"), std::string("y")});
+    ADD_FAILURE() << "the save went through";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), kErrIo);
+    EXPECT_NE(e.description().find(log), std::string::npos) << e.description();
+  }
+  std::filesystem::remove(log);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "db/engine/format/log_recovery.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -46,6 +47,13 @@ struct LogState {
 LogState LogStateOf(const std::string& path, Storage& file) {
   int fd = ::open(LogPathFor(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return {};
+  // Something else by the log's name (a folder) is no log: readers pass it
+  // by, and the first save, which cannot make its log there, says so.
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return {};
+  }
   std::unique_ptr<Storage> log = PosixStorage(LogPathFor(path), fd, false);
   const LoggedSaves saves = FindLoggedSaves(*log);
   if (saves.records == 0) return {true};
