@@ -29,6 +29,7 @@
 #include "db/engine/format/page_log.h"
 #include "db/engine/format/table_writer.h"
 #include "tests/support/corpus.h"
+#include "tests/support/bytes_storage.h"
 #include "tests/support/fixture.h"
 
 namespace corvalin::engine {
@@ -101,26 +102,10 @@ class Device {
   bool fail_database_writes = false;  // as a failing disk does
 };
 
-class DeviceStorage : public Storage {
+class DeviceStorage : public testing::BytesStorage {
  public:
   DeviceStorage(Device& device, int f, std::string path, bool writable = true)
-      : device_(device), f_(f), path_(std::move(path)), writable_(writable) {}
-  const std::string& path() const override { return path_; }
-  bool writable() const override { return writable_; }
-  uint64_t Size() override { return bytes().size(); }
-  uint64_t Stamp() override { return LogChecksum(0, bytes()); }
-  size_t Read(uint64_t offset, uint8_t* const* buffers, size_t count, size_t each) override {
-    size_t done = 0;
-    for (size_t k = 0; k < count; ++k) {
-      const uint64_t at = offset + k * each;
-      if (at >= bytes().size()) break;
-      const size_t n = std::min<uint64_t>(each, bytes().size() - at);
-      std::copy_n(bytes().begin() + at, n, buffers[k]);
-      done += n;
-      if (n < each) break;
-    }
-    return done;
-  }
+      : BytesStorage(std::move(path), writable), device_(device), f_(f) {}
   void Write(uint64_t offset, std::span<const uint8_t> data) override {
     device_.BeforeWrite(f_);
     if (bytes().size() < offset + data.size()) bytes().resize(offset + data.size());
@@ -135,11 +120,9 @@ class DeviceStorage : public Storage {
   void Sync() override { device_.Sync(f_); }
 
  private:
-  std::vector<uint8_t>& bytes() { return device_.files[f_].now; }
+  std::vector<uint8_t>& bytes() override { return device_.files[f_].now; }
   Device& device_;
   int f_;
-  std::string path_;
-  bool writable_;
 };
 
 std::shared_ptr<Database> OpenOn(Device& device, bool writable = true) {

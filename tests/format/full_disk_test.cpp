@@ -28,6 +28,7 @@
 #include "db/engine/format/page_file.h"
 #include "db/engine/format/page_log.h"
 #include "db/engine/format/table_writer.h"
+#include "tests/support/bytes_storage.h"
 #include "tests/support/fixture.h"
 
 namespace corvalin::engine {
@@ -58,25 +59,9 @@ struct Disk {
   }
 };
 
-class DiskStorage : public Storage {
+class DiskStorage : public testing::BytesStorage {
  public:
-  DiskStorage(Disk& disk, int f, std::string path) : disk_(disk), f_(f), path_(std::move(path)) {}
-  const std::string& path() const override { return path_; }
-  bool writable() const override { return true; }
-  uint64_t Size() override { return bytes().size(); }
-  uint64_t Stamp() override { return LogChecksum(0, bytes()); }
-  size_t Read(uint64_t offset, uint8_t* const* buffers, size_t count, size_t each) override {
-    size_t done = 0;
-    for (size_t k = 0; k < count; ++k) {
-      const uint64_t at = offset + k * each;
-      if (at >= bytes().size()) break;
-      const size_t n = std::min<uint64_t>(each, bytes().size() - at);
-      std::copy_n(bytes().begin() + at, n, buffers[k]);
-      done += n;
-      if (n < each) break;
-    }
-    return done;
-  }
+  DiskStorage(Disk& disk, int f, std::string path) : BytesStorage(std::move(path)), disk_(disk), f_(f) {}
   // Writes block by block, as far as there is room, then fails.
   void Write(uint64_t offset, std::span<const uint8_t> data) override {
     uint64_t end = offset;
@@ -112,10 +97,9 @@ class DiskStorage : public Storage {
   void Unreserve() override { Truncate(bytes().size()); }
 
  private:
-  std::vector<uint8_t>& bytes() { return disk_.bytes[f_]; }
+  std::vector<uint8_t>& bytes() override { return disk_.bytes[f_]; }
   Disk& disk_;
   int f_;
-  std::string path_;
 };
 
 const char kPath[] = "/disk/full.db";
