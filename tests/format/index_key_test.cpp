@@ -22,6 +22,20 @@ namespace {
 namespace fs = std::filesystem;
 using B = std::vector<uint8_t>;
 
+// A character of the BMP (surrogates aside) as UTF-8.
+void AppendUtf8(char32_t c, std::string& s) {
+  if (c < 0x80) {
+    s += char(c);
+  } else if (c < 0x800) {
+    s += char(0xC0 | (c >> 6));
+    s += char(0x80 | (c & 0x3F));
+  } else {
+    s += char(0xE0 | (c >> 12));
+    s += char(0x80 | ((c >> 6) & 0x3F));
+    s += char(0x80 | (c & 0x3F));
+  }
+}
+
 std::string Hex(const B& b) {
   std::string s;
   char buf[4];
@@ -186,16 +200,7 @@ TEST(IndexKey, EveryBmpCharacterHasACodeInLegacyAndGeneral) {
     for (char32_t c = 1; c <= 0xFFFF; ++c) {
       if (c >= 0xD800 && c <= 0xDFFF) continue;
       std::string s = "A";
-      if (c < 0x80) {
-        s += char(c);
-      } else if (c < 0x800) {
-        s += char(0xC0 | (c >> 6));
-        s += char(0x80 | (c & 0x3F));
-      } else {
-        s += char(0xE0 | (c >> 12));
-        s += char(0x80 | ((c >> 6) & 0x3F));
-        s += char(0x80 | (c & 0x3F));
-      }
+      AppendUtf8(c, s);
       B out;
       // An expansion with an accent of its own is refused for its accent's
       // place, not for want of a code.
@@ -332,18 +337,7 @@ TEST(IndexKey, TextKeysOrderAsTheirCharactersAtEveryLength) {
     for (const auto& [code, members] : groups)
       if (members.size() > 1) shared.push_back(&members);
     ASSERT_GT(shared.size(), order == TextSortOrder::kGeneral97 ? 10u : 100u);
-    auto utf8 = [](char16_t c, std::string& s) {
-      if (c < 0x80) {
-        s += char(c);
-      } else if (c < 0x800) {
-        s += char(0xC0 | (c >> 6));
-        s += char(0x80 | (c & 0x3F));
-      } else {
-        s += char(0xE0 | (c >> 12));
-        s += char(0x80 | ((c >> 6) & 0x3F));
-        s += char(0x80 | (c & 0x3F));
-      }
-    };
+    auto utf8 = [](char16_t c, std::string& s) { AppendUtf8(c, s); };
     size_t ties = 0;
     for (int round = 0; round < 4000; ++round) {
       const size_t length = 1 + random() % 255;
