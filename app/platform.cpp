@@ -10,6 +10,7 @@
 
 #include "app/main_module.h"
 #include "db/access1.h"
+#include "db/engine/format/page_file.h"
 
 namespace corvalin {
 
@@ -65,9 +66,11 @@ bool QtPlatform::openUrl(const QUrl& url) { return QDesktopServices::openUrl(url
 void QtPlatform::createConnectionObject() { ProbeDatabaseEngine(); }
 
 void QtPlatform::endProgram() {
-  // Every field change is already on disk, so nothing needs saving; _exit
-  // also stops an append that is in the middle of yielding to the window
-  // system, which QApplication::quit() could not.
+  // Every record saved is in the engine's log once the last group of saves
+  // is written, so nothing else needs saving; _exit also stops an append
+  // that is in the middle of yielding to the window system, which
+  // QApplication::quit() could not.
+  engine::PageFile::LogPendingSaves();
   std::fflush(stdout);
   std::fflush(stderr);
   ::_exit(0);

@@ -104,9 +104,9 @@ class DiskStorage : public testing::BytesStorage {
 
 const char kPath[] = "/disk/full.db";
 
-std::shared_ptr<Database> OpenOn(Disk& disk) {
+std::shared_ptr<Database> OpenOn(Disk& disk, SaveGrouping grouping = {}) {
   auto file = PageFile::Over(std::make_unique<DiskStorage>(disk, 0, kPath),
-                             std::make_unique<DiskStorage>(disk, 1, LogPathFor(kPath)));
+                             std::make_unique<DiskStorage>(disk, 1, LogPathFor(kPath)), grouping);
   return Database::Open(file, {"", true});
 }
 
@@ -174,14 +174,16 @@ struct Outcome {
 // a run does, then closes; opens the file on the still full disk, and then
 // with room. Every returned save is kept, nothing else, and the file opens
 // on the full disk: the log held the room its saves take in the file.
-Outcome RunOnto(const Append& a, uint64_t extra_blocks, const std::string& what) {
+// Saves are logged in groups of `grouping`.
+Outcome RunOnto(const Append& a, uint64_t extra_blocks, const std::string& what,
+                SaveGrouping grouping) {
   Disk disk;
   disk.bytes[0] = a.base;
   disk.Allocate(0);
   disk.room_blocks = disk.Used() + extra_blocks;
   Outcome out;
   {
-    auto db = OpenOn(disk);
+    auto db = OpenOn(disk, grouping);
     TableWriter writer(db, db->ReadTableDef("Items"));
     try {
       for (const auto& row : a.rows) {
@@ -212,7 +214,7 @@ Outcome RunOnto(const Append& a, uint64_t extra_blocks, const std::string& what)
   return out;
 }
 
-void EveryRoom(JetVersion version) {
+void EveryRoom(JetVersion version, SaveGrouping grouping = {}) {
   const Append a = MakeAppend(version, 30, 400);
   // The room the whole run takes at its most: the file, the log at its
   // longest (it is emptied at each sync point and keeps its length) and
@@ -222,11 +224,11 @@ void EveryRoom(JetVersion version) {
     Disk disk;
     disk.bytes[0] = a.base;
     disk.Allocate(0);
-    const Outcome whole = RunOnto(a, UINT64_MAX / 2, "room for all");
+    const Outcome whole = RunOnto(a, UINT64_MAX / 2, "room for all", grouping);
     ASSERT_FALSE(whole.stopped);
     ASSERT_EQ(whole.returned, a.rows.size());
     {
-      auto db = OpenOn(disk);
+      auto db = OpenOn(disk, grouping);
       TableWriter writer(db, db->ReadTableDef("Items"));
       for (size_t i = 0; i < a.rows.size(); ++i) {
         writer.Insert(a.rows[i]);
@@ -238,7 +240,8 @@ void EveryRoom(JetVersion version) {
   size_t stopped = 0, kept_open = 0;
   for (uint64_t extra = 0; extra <= needed + 1; ++extra) {
     const Outcome out = RunOnto(a, extra, std::string(JetVersionName(version)) + ", room for " +
-                                              std::to_string(extra) + " blocks");
+                                              std::to_string(extra) + " blocks",
+                                  grouping);
     stopped += out.stopped;
     kept_open += out.reopened_full;
     if (::testing::Test::HasFailure()) return;
@@ -252,6 +255,11 @@ void EveryRoom(JetVersion version) {
 
 TEST(FullDisk, EveryRoomStopsTheRunAtAnExactPrefixJet4) { EveryRoom(JetVersion::kJet4); }
 TEST(FullDisk, EveryRoomStopsTheRunAtAnExactPrefixAce) { EveryRoom(JetVersion::kAce12); }
+// Saves logged eight to a record: a group written after its saves returned
+// never meets the full disk, since each save held its room.
+TEST(FullDisk, EveryRoomStopsTheRunAtAnExactPrefixInGroups) {
+  EveryRoom(JetVersion::kJet4, {8, uint64_t(1) << 20, {}});
+}
 
 }  // namespace
 }  // namespace corvalin::engine

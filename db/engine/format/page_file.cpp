@@ -33,10 +33,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <list>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <thread>
 #include <unordered_map>
 
 #include "db/engine/error.h"
@@ -56,6 +59,13 @@ constexpr size_t kReadAhead = 16;
 constexpr size_t kMaxChangedPages = 8192;
 constexpr uint64_t kMaxLogBytes = uint64_t(64) << 20;
 constexpr auto kCheckpointEvery = std::chrono::seconds(1);
+// Rule 2's bounds of a group of saves for a file on disk: a save returned
+// reaches the log within this wait (and the write's own time), well inside
+// the tenth of a second a user may lose to a kill.
+constexpr SaveGrouping kGroupingOnDisk{SIZE_MAX, uint64_t(1) << 20, std::chrono::milliseconds(40)};
+// How often the group's thread looks again while a save is under way (the
+// save's own end writes the group when it is due).
+constexpr auto kGroupRetry = std::chrono::milliseconds(5);
 // Rule 14's room is reserved in steps of this many bytes, with a quarter of
 // the growth to spare (so that a long run reserves seldom).
 constexpr uint64_t kRoomStep = uint64_t(64) << 10;
@@ -109,9 +119,10 @@ class CachedPageFile : public PageFile {
   // reopen it for writing. A caller's storage (lock_fd < 0) is written
   // as it is, without locks, when it is writable.
   CachedPageFile(std::string path, std::unique_ptr<Storage> file, bool atomic_saves,
-                 std::unique_ptr<Storage> log, std::string log_path, int lock_fd, bool may_write)
+                 std::unique_ptr<Storage> log, std::string log_path, int lock_fd, bool may_write,
+                 SaveGrouping grouping)
       : path_(std::move(path)), file_(std::move(file)), log_path_(std::move(log_path)),
-        lock_fd_(lock_fd) {
+        lock_fd_(lock_fd), grouping_(grouping) {
     atomic_ = atomic_saves;
     if (lock_fd_ < 0) {
       may_write_ = writing_ = file_->writable();
@@ -123,9 +134,13 @@ class CachedPageFile : public PageFile {
   }
 
   ~CachedPageFile() override {
+    StopGroupThread();
     if (!writing_) return;
     try {
       std::lock_guard lock(mutex_);
+      // After a group was lost the file takes nothing more: the log keeps
+      // the groups before it for the next open (rule 2).
+      if (lost_) return;
       if (CheckpointLocked(Wait::kClose)) {
         // Rule 5: the last close removes the log, now empty.
         log_.reset();
@@ -156,13 +171,25 @@ class CachedPageFile : public PageFile {
 
   uint64_t reloads() const override { return reloads_; }
 
+  void LogPending() {
+    std::lock_guard lock(mutex_);
+    if (!InSave() && !lost_) WriteGroup();
+  }
+
   const std::string& path() const override { return path_; }
   uint32_t page_size() const override { return page_size_; }
   uint32_t page_count() const override {
     if (page_size_ == 0) return 0;
+    std::lock_guard lock(mutex_);
     if (writing_) return pages_;
-    // Not written here: the file as of the last checkpoint.
-    return static_cast<uint32_t>(file_->Size() / page_size_);
+    // Not written here: the file as of the last checkpoint. Its size is
+    // looked at again only after pages were read from it (they may point to
+    // pages a writer added since).
+    if (size_stale_) {
+      known_size_ = file_->Size();
+      size_stale_ = false;
+    }
+    return static_cast<uint32_t>(known_size_ / page_size_);
   }
 
   void Configure(uint32_t page_size, std::shared_ptr<PageCodec> codec) override {
@@ -202,6 +229,7 @@ class CachedPageFile : public PageFile {
 
   void Write(uint32_t page_number, std::span<const uint8_t> page) override {
     std::lock_guard lock(mutex_);
+    if (lost_) throw *lost_;
     if (!writing_) WriteAccessForWrite();
     if (page.size() != page_size_)
       throw Error(kErrIo, "page " + std::to_string(page_number) +
@@ -237,17 +265,21 @@ class CachedPageFile : public PageFile {
     PageData& cached = *entry->data;
     if (codec_ && page_number != 0) {
       // Rule 1: an encrypted page is logged whole, encoded.
-      encoded_.assign(page.begin(), page.end());
-      codec_->Encode(page_number, encoded_);
       Undo(page_number, 0, cached.data(), page_size_);
       std::memcpy(cached.data(), page.data(), page_size_);
-      log_->Add(page_number, 0, encoded_);
+      if (atomic_) {
+        Logged(*entry, page_number, 0, page_size_);
+      } else {
+        encoded_.assign(page.begin(), page.end());
+        codec_->Encode(page_number, encoded_);
+        log_->Add(page_number, 0, encoded_);
+      }
     } else if (added) {
       if (zeros_.size() != page_size_) zeros_.assign(page_size_, 0);
-      LogChanges(page_number, zeros_.data(), nullptr, page.data());
+      LogChanges(*entry, page_number, zeros_.data(), nullptr, page.data());
       std::memcpy(cached.data(), page.data(), page_size_);
     } else {
-      LogChanges(page_number, cached.data(), cached.data(), page.data());
+      LogChanges(*entry, page_number, cached.data(), cached.data(), page.data());
     }
     if (!entry->changed) {
       entry->changed = true;
@@ -279,6 +311,9 @@ class CachedPageFile : public PageFile {
     std::shared_ptr<PageData> data;
     std::list<uint32_t>::iterator lru;  // unused while changed
     bool changed = false;               // not yet in the file
+    // Rule 2: the byte ranges [from, to) the group's saves changed, sorted,
+    // apart by more than kJoin (a page in the group is changed, so pinned).
+    std::vector<std::pair<uint32_t, uint32_t>> group_ranges;
   };
   // The old bytes of a range a save changed, to give the save up.
   struct UndoRange {
@@ -364,6 +399,7 @@ class CachedPageFile : public PageFile {
   // saves as lasting as the checkpoint would have (the next open's recovery
   // redoes them), and the saves go on into the log.
   void DeferCheckpoint() {
+    WriteGroup();
     if (log_storage_) log_storage_->Sync();
     last_checkpoint_ = Clock::now();
     checkpoint_due_ = false;
@@ -421,6 +457,7 @@ class CachedPageFile : public PageFile {
       buffers[k] = pages[k]->data();
     }
     const size_t got = file_->Read(uint64_t(page_number) * page_size_, buffers, wanted, page_size_);
+    size_stale_ = true;
     const size_t whole = got / page_size_;
     if (whole == 0) {
       pages.clear();
@@ -447,7 +484,7 @@ class CachedPageFile : public PageFile {
   // old ones for a rollback; null when the caller replaces the page whole).
   // Equal stretches are skipped 64 bytes at a time; stretches less than
   // kJoin bytes apart become one range.
-  void LogChanges(uint32_t page_number, const uint8_t* old, uint8_t* cached,
+  void LogChanges(Entry& entry, uint32_t page_number, const uint8_t* old, uint8_t* cached,
                   const uint8_t* now) {
     static_assert(kJoin == 16, "a range ends at two equal words");
     auto word_differs = [&](size_t at) {
@@ -480,7 +517,10 @@ class CachedPageFile : public PageFile {
         Undo(page_number, start, cached + start, end - start);
         std::memcpy(cached + start, now + start, end - start);
       }
-      log_->Add(page_number, uint32_t(start), {now + start, end - start});
+      if (atomic_)
+        Logged(entry, page_number, uint32_t(start), uint32_t(end));
+      else
+        log_->Add(page_number, uint32_t(start), {now + start, end - start});
       at = end;
     }
   }
@@ -525,6 +565,102 @@ class CachedPageFile : public PageFile {
     return size;
   }
 
+  // Rule 2: bytes [from, to) of the page are the group's to log. Ranges
+  // closer than kJoin become one.
+  void Logged(Entry& entry, uint32_t page_number, uint32_t from, uint32_t to) {
+    auto& ranges = entry.group_ranges;
+    if (ranges.empty()) group_pages_.push_back(page_number);
+    size_t first = 0;
+    while (first < ranges.size() && ranges[first].second + kJoin < from) ++first;
+    size_t last = first;
+    for (; last < ranges.size() && ranges[last].first <= to + kJoin; ++last) {
+      from = std::min(from, ranges[last].first);
+      to = std::max(to, ranges[last].second);
+      group_bytes_ -= PageLog::kRangeHead + (ranges[last].second - ranges[last].first);
+    }
+    group_bytes_ += PageLog::kRangeHead + (to - from);
+    if (last == first) {
+      ranges.insert(ranges.begin() + ptrdiff_t(first), {from, to});
+    } else {
+      ranges[first] = {from, to};
+      ranges.erase(ranges.begin() + ptrdiff_t(first) + 1, ranges.begin() + ptrdiff_t(last));
+    }
+  }
+
+  // Rule 2: the group of saves since the last record becomes one record.
+  // Runs between saves only, so that the cache holds whole saves. A group
+  // that cannot be written is lost: the file refuses what comes after.
+  void WriteGroup() {
+    if (group_saves_ == 0) return;
+    if (lost_) throw *lost_;
+    for (uint32_t n : group_pages_) {
+      auto it = cache_.find(n);
+      // A page that a save given up had added is gone with it.
+      if (it == cache_.end() || n >= pages_) continue;
+      Entry& entry = it->second;
+      const uint8_t* bytes = entry.data->data();
+      if (codec_ && n != 0 && !entry.group_ranges.empty()) {
+        // Rule 1: an encoded page goes whole.
+        encoded_.assign(bytes, bytes + page_size_);
+        codec_->Encode(n, encoded_);
+        log_->Add(n, 0, encoded_);
+      } else {
+        for (const auto& [from, to] : entry.group_ranges) log_->Add(n, from, {bytes + from, to - from});
+      }
+      entry.group_ranges.clear();
+    }
+    try {
+      log_->Append(pages_);
+    } catch (const Error& e) {
+      log_->Drop();
+      lost_ = Error(e.number(), "the last " + std::to_string(group_saves_) +
+                                    " records saved in file " + path_ + " are lost: " +
+                                    e.description());
+      throw *lost_;
+    }
+    group_pages_.clear();
+    group_bytes_ = 0;
+    group_saves_ = 0;
+  }
+
+  bool GroupDue(Clock::time_point now) const {
+    return group_saves_ >= grouping_.most_saves || group_bytes_ >= grouping_.most_bytes ||
+           (grouping_.most_wait.count() > 0 && now - group_started_ >= grouping_.most_wait);
+  }
+
+  // Rule 2's thread: writes a group whose time is up while no save comes.
+  void StartGroupThread() {
+    if (group_thread_.joinable() || lock_fd_ < 0 || grouping_.most_wait.count() == 0) return;
+    group_thread_ = std::thread([this] {
+      std::unique_lock lock(mutex_);
+      while (!stopping_) {
+        if (group_saves_ == 0 || lost_) {
+          group_wake_.wait(lock);
+        } else if (const auto due = group_started_ + grouping_.most_wait; Clock::now() < due) {
+          group_wake_.wait_until(lock, due);
+        } else if (InSave()) {
+          group_wake_.wait_for(lock, kGroupRetry);
+        } else {
+          try {
+            WriteGroup();
+          } catch (...) {
+            // lost_ holds the error for the next save to report.
+          }
+        }
+      }
+    });
+  }
+
+  void StopGroupThread() {
+    if (!group_thread_.joinable()) return;
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    group_wake_.notify_all();
+    group_thread_.join();
+  }
+
   void Undo(uint32_t page_number, size_t offset, const uint8_t* old, size_t length) {
     undo_.push_back({page_number, uint32_t(offset), uint32_t(length), undo_bytes_.size()});
     undo_bytes_.insert(undo_bytes_.end(), old, old + length);
@@ -533,15 +669,23 @@ class CachedPageFile : public PageFile {
   void CommitLocked() {
     if (!InSave()) return;
     StartLog();
+    const Clock::time_point now = Clock::now();
     try {
+      if (lost_) throw *lost_;
       if (atomic_) {
         ReserveRoom();
-        log_->Append(pages_);  // rule 2
+        if (++group_saves_ == 1) {
+          group_started_ = now;
+          StartGroupThread();
+          group_wake_.notify_one();
+        }
+        if (GroupDue(now)) WriteGroup();  // rule 2
       } else {
         WriteRangesToFile();
       }
     } catch (const Error& e) {
       RollbackLocked();
+      if (lost_) throw *lost_;
       throw atomic_ ? CannotSave(e) : e;
     } catch (...) {
       RollbackLocked();
@@ -551,8 +695,9 @@ class CachedPageFile : public PageFile {
     undo_bytes_.clear();
     save_pages_ = pages_;
     // Rule 5: the next save starts with a checkpoint when one is due.
-    checkpoint_due_ = atomic_ && (changed_pages_.size() > kMaxChangedPages || log_->size() > kMaxLogBytes ||
-                                       Clock::now() - last_checkpoint_ >= kCheckpointEvery);
+    checkpoint_due_ = atomic_ && (changed_pages_.size() > kMaxChangedPages ||
+                                  log_->size() + group_bytes_ > kMaxLogBytes ||
+                                  now - last_checkpoint_ >= kCheckpointEvery);
   }
 
   // Rule 14: the log holds, past its end, the blocks that the pages added
@@ -560,11 +705,20 @@ class CachedPageFile : public PageFile {
   // save that adds them is logged (a save the device has no room for is
   // refused whole, here).
   void ReserveRoom() {
-    if (!log_storage_ || pages_ <= stored_pages_) return;
-    const uint64_t growth = uint64_t(pages_ - stored_pages_) * page_size_;
-    const uint64_t log_end = std::max(log_file_size_, log_->size() + log_->pending_bytes());
+    if (!log_storage_) return;
+    const uint64_t growth =
+        pages_ > stored_pages_ ? uint64_t(pages_ - stored_pages_) * page_size_ : 0;
+    const uint64_t group_end = log_->size() + PageLog::kRecordHead + group_bytes_ + 8;
+    if (group_end <= log_file_size_ && growth == 0) return;
+    const uint64_t log_end = std::max(log_file_size_, group_end);
     if (log_end + growth <= reserved_to_) return;
-    const uint64_t to = (log_end + growth + growth / 4) / kRoomStep * kRoomStep + kRoomStep;
+    // A file the process may not make that large fails here too, not at
+    // the group's write or the checkpoint.
+    const uint64_t most = std::min(log_storage_->MostSize(), file_->MostSize());
+    if (log_end + growth > most || uint64_t(pages_) * page_size_ > most)
+      throw Error(kErrIo, "cannot write file " + path_ + ": " + std::strerror(EFBIG));
+    const uint64_t spare = (log_end - log_file_size_ + growth) / 4;
+    const uint64_t to = std::min(most, (log_end + growth + spare) / kRoomStep * kRoomStep + kRoomStep);
     log_storage_->Reserve(to);
     reserved_to_ = to;
   }
@@ -643,6 +797,8 @@ class CachedPageFile : public PageFile {
   // Rule 4. Returns false when readers kept it out (rule 11).
   bool CheckpointLocked(Wait wait = Wait::kAtBounds) {
     if (InSave()) CommitLocked();  // pages written outside a save
+    if (lost_) throw *lost_;
+    WriteGroup();
     if (!atomic_) {
       file_->Sync();
       return true;
@@ -764,8 +920,11 @@ class CachedPageFile : public PageFile {
   uint64_t read_stamp_ = 0;
   uint64_t reloads_ = 0;
   uint64_t waited_for_records_ = UINT64_MAX;
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   uint32_t page_size_ = 4096;
+  // Not written here: the file's size as page_count() last looked at it.
+  mutable uint64_t known_size_ = 0;
+  mutable bool size_stale_ = true;
   std::shared_ptr<PageCodec> codec_;
   std::list<uint32_t> lru_;  // the pages in the file, most recent first
   std::unordered_map<uint32_t, Entry> cache_;
@@ -792,6 +951,18 @@ class CachedPageFile : public PageFile {
   PageData encoded_;
   PageData zeros_;  // a page of zeros, what an added page is compared with
   std::vector<const uint8_t*> write_run_;
+  // Rule 2: the group of saves committed since the log's last record: its
+  // pages in the order first changed, what its record will add to the log
+  // about, its saves and when the first was committed.
+  SaveGrouping grouping_;
+  std::vector<uint32_t> group_pages_;
+  uint64_t group_bytes_ = 0;
+  size_t group_saves_ = 0;
+  Clock::time_point group_started_;
+  std::optional<Error> lost_;  // a group that could not be written
+  std::thread group_thread_;
+  std::condition_variable group_wake_;
+  bool stopping_ = false;
 };
 
 struct FileKey {
@@ -844,19 +1015,36 @@ std::shared_ptr<PageFile> PageFile::Get(const std::string& path, bool writable,
   // Write access waits for the first write (rule 11).
   const int fd = OpenForReading(path);
   auto made = std::make_shared<CachedPageFile>(path, PosixStorage(path, fd, false), atomic_saves,
-                                               nullptr, LogPathFor(path), fd, writable);
+                                               nullptr, LogPathFor(path), fd, writable,
+                                               kGroupingOnDisk);
   slot = made;
   return made;
 }
 
+void PageFile::LogPendingSaves() {
+  std::vector<std::shared_ptr<CachedPageFile>> files;
+  {
+    std::lock_guard lock(registry_mutex);
+    for (auto& [key, file] : Registry())
+      if (auto open = file.lock()) files.push_back(std::move(open));
+  }
+  for (auto& file : files) {
+    try {
+      file->LogPending();
+    } catch (...) {
+      // The groups written before stay in the log.
+    }
+  }
+}
+
 std::shared_ptr<PageFile> PageFile::Over(std::unique_ptr<Storage> file,
-                                         std::unique_ptr<Storage> log) {
+                                         std::unique_ptr<Storage> log, SaveGrouping grouping) {
   if (log) Recover(*file, *log);
   if (!file->writable()) log.reset();
   std::string path = file->path();
   const bool atomic_saves = log != nullptr;
   return std::make_shared<CachedPageFile>(std::move(path), std::move(file), atomic_saves,
-                                          std::move(log), "", -1, false);
+                                          std::move(log), "", -1, false, grouping);
 }
 
 }  // namespace corvalin::engine

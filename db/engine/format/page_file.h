@@ -10,6 +10,7 @@
 // some checkpoint left it (rules 10 to 13).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -34,6 +35,16 @@ class PageCodec {
   virtual void Encode(uint32_t page_number, std::span<uint8_t> page) const = 0;
 };
 
+// How committed saves are gathered into the log's records (page_log.h,
+// rule 2): a record is written when it holds most_saves saves or about
+// most_bytes bytes, or when its first save is most_wait old (zero: no time
+// bound), and at every sync point.
+struct SaveGrouping {
+  size_t most_saves = 1;
+  uint64_t most_bytes = uint64_t(1) << 20;
+  std::chrono::milliseconds most_wait{0};
+};
+
 class PageFile {
  public:
   // The process-wide PageFile of the file at path (opened on first use).
@@ -53,8 +64,11 @@ class PageFile {
   // under it). With a log, saves are atomic and a log holding saves is
   // applied first, as Get does. Writable when file is. It takes no locks
   // (page_log.h, rule 13).
+  // Saves are grouped as `grouping` says (by default each is a record of
+  // its own, written before Commit returns).
   static std::shared_ptr<PageFile> Over(std::unique_ptr<Storage> file,
-                                        std::unique_ptr<Storage> log);
+                                        std::unique_ptr<Storage> log,
+                                        SaveGrouping grouping = {});
   virtual ~PageFile() = default;
 
   virtual const std::string& path() const = 0;
@@ -98,11 +112,18 @@ class PageFile {
   virtual uint64_t write_count() const = 0;
 
   // Ends a save: the pages written since the last Commit reach the file
-  // together or not at all. When Commit returns, the save survives the end
-  // of the process. Throws Error on an I/O failure, after a Rollback.
+  // together or not at all. The save survives the end of the process once
+  // its group is in the log: a file on disk writes it at most a few
+  // hundredths of a second after Commit returns (rule 2). Throws Error on
+  // an I/O failure, after a Rollback.
   virtual void Commit() {}
   // Forgets the pages written since the last Commit (a save given up).
   virtual void Rollback() {}
+
+  // Writes the group of saves not yet in the log of every file the process
+  // has open (rule 2), for a program about to end at once: nothing it saved
+  // is lost then. A save under way is left out.
+  static void LogPendingSaves();
 
   // A sync point: every committed save reaches the storage device and the
   // file itself (a checkpoint). Done on close too. While readers in other

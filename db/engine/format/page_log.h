@@ -11,12 +11,23 @@
 //     their cached images, in the bytes the file stores (after the page
 //     codec: the log never holds the plain text of an encrypted file; such
 //     a page is logged whole, since one changed byte changes its cipher).
-//  2. At the end of a save its ranges become ONE record appended to the log
+//  2. Saves are logged in groups: a group is the saves committed since the
+//     log's last record, and its changes are, for each page, the byte
+//     ranges any of them changed, taken from the page cache when the group
+//     is written (a range that several saves changed is logged once, as the
+//     last one left it). A group becomes ONE record appended to the log
 //     with one write: a head (length, the file's page count, a sequence
 //     number), the ranges, and a 64-bit checksum over the log's salt, the
-//     head and the ranges that ends it and so marks it complete. When that
-//     write returns, the save survives the end of the process (the kernel
-//     holds the bytes); nothing is synced.
+//     head and the ranges that ends it and so marks it complete. A group is
+//     written only between saves, so a record holds whole saves. It is
+//     written when it reaches its bounds (about a megabyte, or a few
+//     hundredths of a second since its first save: a thread of the page
+//     file writes it then when no save comes), and at every sync point and
+//     checkpoint. When that write returns, the group's saves survive the
+//     end of the process (the kernel holds the bytes); nothing is synced.
+//     A group that cannot be written (an I/O error) is lost with its saves:
+//     the error is the current save's, the file refuses later saves, and
+//     the log keeps the groups written before it for the next open.
 //  3. Until the next checkpoint the changed pages live only in the page
 //     cache, pinned there (a changed page is never evicted). The database
 //     file keeps the bytes of the last checkpoint.
@@ -91,17 +102,19 @@
 // 14. A full disk never strands a save in the log. A checkpoint must grow
 //     the file by the pages that the saves since the last one added, and a
 //     recovery the same; on a full disk neither could, and the file would
-//     stay unopenable until room was made. So before a save that adds
-//     pages is logged, the log reserves past its end (fallocate, keeping
-//     its size) the blocks those pages will take in the file, with some
-//     to spare; when the device has no room for them the save is refused
-//     whole, like one the log itself has no room for. A checkpoint that
+//     stay unopenable until room was made. So before a save ends, the log
+//     reserves past its end (fallocate, keeping its size) the blocks its
+//     group will take in the log and those the pages added since the last
+//     checkpoint will take in the file, with some to spare; when the
+//     device has no room for them the save is refused whole, and a group
+//     never meets a full disk. A checkpoint that
 //     grows the file, and a recovery, first give those blocks back (the
 //     log is cut at its own size), then write the file into them.
 //
 // What this gives: after the end of the process at any instant, the file
-// holds every save whose log write returned; after a power loss, every save
-// up to the last sync point and then an exact prefix of the later ones.
+// holds every save whose group was written (every save that returned more
+// than a group's wait before); after a power loss, every save up to the
+// last sync point and then an exact prefix of the later ones.
 // Either way the rows are the old ones plus an exact prefix of the added
 // ones, in order.
 //

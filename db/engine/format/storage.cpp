@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -103,6 +104,12 @@ class Posix : public Storage {
     if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, off_t(end)) == 0) return;
     if (errno == EOPNOTSUPP || errno == ENOSYS) return;
     Fail("write");
+  }
+
+  uint64_t MostSize() override {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return UINT64_MAX;
+    return uint64_t(limit.rlim_cur);
   }
 
   void Unreserve() override {

@@ -55,6 +55,9 @@ class Storage {
   virtual void Reserve(uint64_t end) { (void)end; }
   // Gives back the blocks past the end of the file that Reserve held.
   virtual void Unreserve() {}
+  // The largest size a write may give the file (the process's limit on the
+  // size of the files it writes).
+  virtual uint64_t MostSize() { return UINT64_MAX; }
 };
 
 // A file opened with open(2): reading, or reading and writing. Takes fd.
