@@ -35,6 +35,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <list>
 #include <map>
 #include <mutex>
@@ -62,7 +63,7 @@ constexpr auto kCheckpointEvery = std::chrono::seconds(1);
 // Rule 2's bounds of a group of saves for a file on disk: a save returned
 // reaches the log within this wait (and the write's own time), well inside
 // the tenth of a second a user may lose to a kill.
-constexpr SaveGrouping kGroupingOnDisk{SIZE_MAX, uint64_t(1) << 20, std::chrono::milliseconds(40)};
+constexpr SaveGrouping kGroupingOnDisk{SIZE_MAX, uint64_t(8) << 20, std::chrono::milliseconds(40)};
 // How often the group's thread looks again while a save is under way (the
 // save's own end writes the group when it is due).
 constexpr auto kGroupRetry = std::chrono::milliseconds(5);
@@ -109,6 +110,59 @@ __attribute__((target("avx2"))) size_t SkipEqualAvx2(const uint8_t* a, const uin
   return at;
 }
 #endif
+
+// The cache's entries by page number. A file's pages are numbered densely
+// from 0, so a lookup is one index into a table of slots; entries live in a
+// deque (references stay valid while others come and go) and a freed one is
+// taken again, its buffers kept.
+template <typename Entry>
+class PageTable {
+ public:
+  Entry* find(uint32_t page) {
+    if (page >= slot_of_.size() || slot_of_[page] == 0) return nullptr;
+    return &entries_[slot_of_[page] - 1];
+  }
+  const Entry* find(uint32_t page) const {
+    return const_cast<PageTable*>(this)->find(page);
+  }
+  Entry& at(uint32_t page) {
+    Entry* entry = find(page);
+    if (!entry) throw std::logic_error("page " + std::to_string(page) + " is not cached");
+    return *entry;
+  }
+  // The entry of page, made when there is none.
+  Entry& insert(uint32_t page) {
+    if (Entry* entry = find(page)) return *entry;
+    if (page >= slot_of_.size()) slot_of_.resize(std::max<size_t>(page + 1, slot_of_.size() * 2));
+    uint32_t slot;
+    if (!free_.empty()) {
+      slot = free_.back();
+      free_.pop_back();
+    } else {
+      entries_.emplace_back();
+      slot = uint32_t(entries_.size() - 1);
+    }
+    slot_of_[page] = slot + 1;
+    return entries_[slot];
+  }
+  void erase(uint32_t page) {
+    Entry* entry = find(page);
+    if (!entry) return;
+    entry->Forget();
+    free_.push_back(slot_of_[page] - 1);
+    slot_of_[page] = 0;
+  }
+  void clear() {
+    slot_of_.clear();
+    entries_.clear();
+    free_.clear();
+  }
+
+ private:
+  std::vector<uint32_t> slot_of_;  // by page: 1 + the slot of its entry, or 0
+  std::deque<Entry> entries_;
+  std::vector<uint32_t> free_;
+};
 
 class CachedPageFile : public PageFile {
  public:
@@ -216,11 +270,11 @@ class CachedPageFile : public PageFile {
     std::lock_guard lock(mutex_);
     std::vector<uint8_t> bytes(length);
     bytes.resize(file_->Read(0, bytes));
-    auto it = cache_.find(0);
-    if (it != cache_.end() && it->second.changed) {
-      const size_t n = std::min(length, it->second.data->size());
+    const Entry* header = cache_.find(0);
+    if (header && header->changed) {
+      const size_t n = std::min(length, header->data->size());
       if (bytes.size() < n) bytes.resize(n);
-      std::memcpy(bytes.data(), it->second.data->data(), n);
+      std::memcpy(bytes.data(), header->data->data(), n);
     }
     return bytes;
   }
@@ -249,12 +303,11 @@ class CachedPageFile : public PageFile {
       entry = &Remember(page_number, FreshPage(), false);
       ++pages_;
     } else {
-      auto it = cache_.find(page_number);
-      if (it == cache_.end()) {
+      entry = cache_.find(page_number);
+      if (!entry) {
         ReadLocked(page_number);
-        it = cache_.find(page_number);
+        entry = cache_.find(page_number);
       }
-      entry = &it->second;
     }
     // Holders keep what they read: the cache takes a copy to change.
     if (entry->data.use_count() > 1) {
@@ -314,6 +367,13 @@ class CachedPageFile : public PageFile {
     // Rule 2: the byte ranges [from, to) the group's saves changed, sorted,
     // apart by more than kJoin (a page in the group is changed, so pinned).
     std::vector<std::pair<uint32_t, uint32_t>> group_ranges;
+
+    // Out of the cache: the page's bytes go, the buffers for ranges stay.
+    void Forget() {
+      data.reset();
+      changed = false;
+      group_ranges.clear();
+    }
   };
   // The old bytes of a range a save changed, to give the save up.
   struct UndoRange {
@@ -438,10 +498,9 @@ class CachedPageFile : public PageFile {
   bool InSave() const { return !undo_.empty() || pages_ != save_pages_ || (log_ && log_->pending()); }
 
   PagePtr ReadLocked(uint32_t page_number) {
-    auto it = cache_.find(page_number);
-    if (it != cache_.end()) {
-      if (!it->second.changed) lru_.splice(lru_.begin(), lru_, it->second.lru);
-      return it->second.data;
+    if (Entry* cached = cache_.find(page_number)) {
+      if (!cached->changed) lru_.splice(lru_.begin(), lru_, cached->lru);
+      return cached->data;
     }
     // A miss just after the previous one is taken for a walk through
     // consecutive pages (a table's data pages): the pages after it are read
@@ -467,7 +526,7 @@ class CachedPageFile : public PageFile {
     last_miss_ = page_number + uint32_t(whole) - 1;
     for (size_t k = 0; k < whole; ++k) {
       const uint32_t number = page_number + uint32_t(k);
-      if (k > 0 && cache_.count(number)) continue;  // the cache's copy may be newer
+      if (k > 0 && cache_.find(number)) continue;  // the cache's copy may be newer
       if (codec_ && number != 0) codec_->Decode(number, *pages[k]);
       Remember(number, pages[k], true);
     }
@@ -594,10 +653,10 @@ class CachedPageFile : public PageFile {
     if (group_saves_ == 0) return;
     if (lost_) throw *lost_;
     for (uint32_t n : group_pages_) {
-      auto it = cache_.find(n);
+      Entry* found = cache_.find(n);
       // A page that a save given up had added is gone with it.
-      if (it == cache_.end() || n >= pages_) continue;
-      Entry& entry = it->second;
+      if (!found || n >= pages_) continue;
+      Entry& entry = *found;
       const uint8_t* bytes = entry.data->data();
       if (codec_ && n != 0 && !entry.group_ranges.empty()) {
         // Rule 1: an encoded page goes whole.
@@ -769,23 +828,23 @@ class CachedPageFile : public PageFile {
 
   void RollbackLocked() {
     for (auto u = undo_.rbegin(); u != undo_.rend(); ++u) {
-      auto it = cache_.find(u->page);
-      if (it == cache_.end()) continue;
-      if (it->second.data.use_count() > 1) {
+      Entry* entry = cache_.find(u->page);
+      if (!entry) continue;
+      if (entry->data.use_count() > 1) {
         std::shared_ptr<PageData> copy = FreshPage();
-        std::memcpy(copy->data(), it->second.data->data(), page_size_);
-        it->second.data = std::move(copy);
+        std::memcpy(copy->data(), entry->data->data(), page_size_);
+        entry->data = std::move(copy);
       }
-      std::memcpy(it->second.data->data() + u->offset, undo_bytes_.data() + u->at, u->length);
+      std::memcpy(entry->data->data() + u->offset, undo_bytes_.data() + u->at, u->length);
     }
     for (uint32_t n = save_pages_; n < pages_; ++n) {
-      auto it = cache_.find(n);
-      if (it == cache_.end()) continue;
-      if (it->second.changed)
+      Entry* entry = cache_.find(n);
+      if (!entry) continue;
+      if (entry->changed)
         changed_pages_.erase(std::find(changed_pages_.begin(), changed_pages_.end(), n));
       else
-        lru_.erase(it->second.lru);
-      cache_.erase(it);
+        lru_.erase(entry->lru);
+      cache_.erase(n);
     }
     pages_ = save_pages_;
     undo_.clear();
@@ -882,7 +941,7 @@ class CachedPageFile : public PageFile {
 
   Entry& Remember(uint32_t page_number, std::shared_ptr<PageData> data, bool trim) {
     lru_.push_front(page_number);
-    Entry& entry = cache_[page_number];
+    Entry& entry = cache_.insert(page_number);
     entry.data = std::move(data);
     entry.lru = lru_.begin();
     entry.changed = false;
@@ -892,11 +951,11 @@ class CachedPageFile : public PageFile {
 
   void TrimCache() {
     while (lru_.size() > kCachePages) {
-      auto old = cache_.find(lru_.back());
+      Entry& old = cache_.at(lru_.back());
       // A page nobody holds any more lends its buffer to the next one.
-      if (old->second.data.use_count() == 1 && spare_.size() < kSparePages)
-        spare_.push_back(std::move(old->second.data));
-      cache_.erase(old);
+      if (old.data.use_count() == 1 && spare_.size() < kSparePages)
+        spare_.push_back(std::move(old.data));
+      cache_.erase(lru_.back());
       lru_.pop_back();
     }
   }
@@ -927,7 +986,7 @@ class CachedPageFile : public PageFile {
   mutable bool size_stale_ = true;
   std::shared_ptr<PageCodec> codec_;
   std::list<uint32_t> lru_;  // the pages in the file, most recent first
-  std::unordered_map<uint32_t, Entry> cache_;
+  PageTable<Entry> cache_;
   std::vector<uint32_t> changed_pages_;  // entries not yet in the file
   std::vector<std::shared_ptr<PageData>> spare_;
   std::vector<std::shared_ptr<PageData>> read_ahead_;
