@@ -67,11 +67,9 @@ bool ApplyLog(const std::string& path, Storage& file) {
   int fd = ::open(log_path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) return false;
   std::unique_ptr<Storage> log = PosixStorage(log_path, fd, true);
-  const LoggedSaves saves = FindLoggedSaves(*log);
-  const bool applies = saves.records > 0 && LogIsForFile(saves, file);
-  Recover(file, *log);
+  const bool applied = Recover(file, *log);
   ::unlink(log_path.c_str());
-  return applies;
+  return applied;
 }
 
 // A reader's recovery of a log no live writer owns. Returns whether it was
@@ -105,9 +103,9 @@ void RemoveStaleLog(const std::string& path) {
 
 // Rule 6 (and 8): applies the saves a crash left in log to file, before
 // anything of file is read.
-void Recover(Storage& file, Storage& log) {
+bool Recover(Storage& file, Storage& log) {
   const LoggedSaves saves = FindLoggedSaves(log);
-  if (saves.records == 0 || !LogIsForFile(saves, file)) return;  // rule 9
+  if (saves.records == 0 || !LogIsForFile(saves, file)) return false;  // rule 9
   if (!file.writable())
     throw Error(kErrReadOnly, ReadOnlyRecoveryMessage(file.path(), "it is open for reading only"));
   try {
@@ -122,6 +120,7 @@ void Recover(Storage& file, Storage& log) {
                                 e.description() + "); its saves are kept in the log: open the file "
                                 "again once it can be written (with room on its disk)");
   }
+  return true;
 }
 
 int OpenFile(const std::string& path, bool writable) {

@@ -12,9 +12,10 @@
 
 namespace corvalin::engine {
 
-// Applies the saves in log to file, when log holds saves for it. Throws
-// Error kErrReadOnly when file cannot be written then.
-void Recover(Storage& file, Storage& log);
+// Applies the saves in log to file, when log holds saves for it, and says
+// whether it did. Throws Error kErrReadOnly when file cannot be written
+// then.
+bool Recover(Storage& file, Storage& log);
 
 // The file's descriptor, for reading or for reading and writing. Throws
 // Error: file not found, I/O error.
