@@ -7,10 +7,14 @@
 // exact prefix of the appended ones.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <fstream>
@@ -514,6 +518,85 @@ TEST(PageSeam, ReadOnlyFileThatNeedsRecoveryIsNotOpened) {
     EXPECT_NE(e.description().find("cannot be written"), std::string::npos) << e.description();
   }
   EXPECT_EQ(after.files[0].now, device.files[0].now) << "nothing may be written";
+}
+
+// Files on disk: real runs killed at random moments keep every save that
+// returned a tenth of a second before the kill (the page file writes a
+// group of saves to its log within a few hundredths of a second), and then
+// an exact prefix. The sanitizers' build runs several times slower, and
+// gets half a second.
+TEST(CrashSafety, AKillKeepsEverySaveThatReturnedATenthOfASecondBefore) {
+#if defined(__SANITIZE_ADDRESS__)
+  constexpr auto kBound = std::chrono::milliseconds(500);
+#else
+  constexpr auto kBound = std::chrono::milliseconds(100);
+#endif
+  using Clock = std::chrono::steady_clock;
+  const Scenario s = KeyedTable(JetVersion::kJet4, 10, 20000, 30, 8);
+  const std::multiset<std::string> old_keys = [&] {
+    Device device(s.base);
+    return Keys(*OpenOn(device, false), s.table, s.key_column);
+  }();
+  // When each save returned (the clock is the system's, shared by both
+  // processes), in memory the child and this process share.
+  const size_t bytes = sizeof(std::atomic<int64_t>) * s.rows.size();
+  void* shared = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(shared, MAP_FAILED);
+  auto* returned = static_cast<std::atomic<int64_t>*>(shared);
+  const std::string path = testing::MakeDatabase("killed-in-time.mdb", {});
+  std::mt19937 random(12);
+  std::chrono::nanoseconds worst{0};
+  for (int kill = 0; kill < 6; ++kill) {
+    std::filesystem::remove(LogPathFor(path));
+    { std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(s.base.data()),
+                                                  std::streamsize(s.base.size())); }
+    for (size_t i = 0; i < s.rows.size(); ++i) returned[i] = 0;
+    const pid_t child = ::fork();
+    if (child == 0) {
+      try {
+        auto db = Database::Open(path, {"", true});
+        TableWriter writer(db, db->ReadTableDef(s.table));
+        for (size_t i = 0; i < s.rows.size(); ++i) {
+          writer.Insert(s.rows[i]);
+          returned[i] = Clock::now().time_since_epoch().count();
+        }
+      } catch (...) {
+      }
+      ::pause();
+      ::_exit(1);
+    }
+    ::usleep(useconds_t(150'000 + random() % 450'000));
+    const Clock::time_point killed = Clock::now();
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    const std::string what = "kill " + std::to_string(kill);
+    int kept = -1;
+    {
+      auto db = Database::Open(path, {});
+      EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>{}) << what;
+      std::multiset<std::string> keys = Keys(*db, s.table, s.key_column);
+      std::multiset<std::string> expected = old_keys;
+      for (size_t m = 0; m <= s.rows.size() && kept < 0; ++m) {
+        if (keys.size() == expected.size()) kept = keys == expected ? int(m) : -2;
+        if (m < s.rows.size()) expected.insert(Key(s.rows[m][s.key_column]));
+      }
+    }
+    ASSERT_GE(kept, 0) << what << ": not the old rows and an exact prefix";
+    ASSERT_GT(returned[0], 0) << what << ": no save returned before the kill";
+    // The first save lost, when it returned before the kill.
+    if (size_t(kept) < s.rows.size() && returned[kept] != 0) {
+      const auto lag = killed - Clock::time_point(Clock::duration(returned[kept]));
+      worst = std::max(worst, std::chrono::duration_cast<std::chrono::nanoseconds>(lag));
+      size_t saves = 0;
+      while (saves < s.rows.size() && returned[saves] != 0) ++saves;
+      EXPECT_LT(lag, kBound) << what << ": save " << kept + 1 << " of the " << saves
+                             << " that returned before the kill was lost";
+    }
+  }
+  ::munmap(shared, bytes);
+  std::cout << "[ counts   ] 6 kills; the oldest save lost had returned "
+            << std::chrono::duration_cast<std::chrono::milliseconds>(worst).count()
+            << " ms before its kill\n";
 }
 
 // Files on disk: a writer's process ends in the middle of its run; a
