@@ -150,6 +150,37 @@ TEST(TextCodec, EncodingGivesTheStoredFormOfEveryKindOfText) {
   EXPECT_THROW(EncodeText(ace, name, "abcd", 3, where), Error);
 }
 
+// Runs of ASCII are encoded a block at a time: a character that breaks
+// one must come out the same wherever it falls, in texts short and long
+// enough for either stored form.
+TEST(TextCodec, EncodingAsciiRunsBrokenAtEveryPosition) {
+  const JetFormat& ace = JetFormat::For(JetVersion::kAce12);
+  ValueContext where{"f.accdb", "T", "C"};
+  const std::string breaks[] = {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80",
+                                std::string(1, '\0'), "\x7F"};
+  std::vector<uint8_t> out;
+  for (size_t length : {40, 1100, 2100}) {
+    std::string base;
+    for (size_t k = 0; k < length; ++k) base.push_back(char('a' + k % 26));
+    for (const std::string& inner : breaks) {
+      for (size_t at : {size_t(0), size_t(1), size_t(7), size_t(15), size_t(16), size_t(17),
+                        size_t(31), length - 17, length - 1, length}) {
+        const std::string text = base.substr(0, at) + inner + base.substr(at);
+        for (bool compressing : {true, false}) {
+          SCOPED_TRACE(std::to_string(length) + " at " + std::to_string(at) +
+                       (compressing ? " compressing" : ""));
+          ColumnDef column;
+          column.type = DataType::kMemo;
+          column.compressed_unicode = compressing;
+          EncodeText(ace, column, text, 0, where, out);
+          EXPECT_EQ(out, ReferenceForm(text, compressing));
+          EXPECT_EQ(Decode(out), text);
+        }
+      }
+    }
+  }
+}
+
 TEST(TextCodec, Windows1252) {
   std::vector<uint8_t> b{'A', 0x80, 0xE9, 0x9C};
   EXPECT_EQ(DecodeCodePageText(b, 1252), "A\xE2\x82\xAC\xC3\xA9\xC5\x93");
