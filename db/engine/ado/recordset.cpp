@@ -64,7 +64,7 @@ void Field::SetValue(const Variant& value) {
                         "The field \"" + name_ + "\" can only be set on a new record (AddNew).");
   const engine::ColumnDef& column = impl.table->columns.at(position_);
   ConvertForColumn(value, column, impl.table->name, impl.pending[position_]);
-  impl.assigned[position_] = true;
+  impl.assigned[position_] = 1;
 }
 
 Field& Fields::Item(int position) {
@@ -160,7 +160,7 @@ void Recordset::AddNew() {
   // A record still pending is saved first, as ADO does.
   if (impl.adding) Update();
   impl.pending.resize(impl.table->columns.size());
-  impl.assigned.assign(impl.table->columns.size(), false);
+  impl.assigned.assign(impl.table->columns.size(), 0);
   impl.adding = true;
 }
 

@@ -3,6 +3,7 @@
 // tables schema).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,7 +37,7 @@ struct Recordset::Impl {
   // with the storage of their texts; a column not set is saved as Null.
   bool adding = false;
   std::vector<Variant> pending;
-  std::vector<bool> assigned;
+  std::vector<uint8_t> assigned;
   std::unique_ptr<engine::TableWriter> writer;
 
   size_t RowCount() const { return in_memory ? memory_rows.size() : row_ids.size(); }
