@@ -3,6 +3,7 @@
 // or assignment leaves behind.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 
 #include "db/engine/ado/connection.h"
@@ -71,6 +72,41 @@ TEST(FieldConversion, FollowsVariantRules) {
   EXPECT_EQ(Error([&] { ConvertForColumn(1000.0, dec, "t"); }), engine::kErrTooLong);
 }
 
+// Into a value kept from row to row: the value of the column's own type
+// replaces whatever was there, and a refused value leaves it as it was.
+TEST(FieldConversion, IntoAKeptValue) {
+  Value out = std::string("a longer text from the row before");
+  ConvertForColumn(std::string("short"), Column(DataType::kText), "t", out);
+  EXPECT_EQ(out, Value(std::string("short")));
+  ConvertForColumn(int32_t(7), Column(DataType::kText), "t", out);
+  EXPECT_EQ(out, Value(std::string("7")));
+  out = 1.5;
+  EXPECT_EQ(Error([&] { ConvertForColumn(engine::Bytes{1}, Column(DataType::kText), "t", out); }),
+            engine::kErrTypeMismatch);
+  EXPECT_EQ(out, Value(1.5));
+  ConvertForColumn(engine::Null{}, Column(DataType::kText), "t", out);
+  EXPECT_EQ(out, Value(engine::Null{}));
+  // Every own type comes through as itself, but an infinite Single, which
+  // the column refuses.
+  const std::pair<Value, DataType> own[] = {
+      {true, DataType::kBoolean}, {uint8_t(200), DataType::kByte},
+      {int16_t(-3), DataType::kInteger}, {int32_t(-70000), DataType::kLong},
+      {int64_t(1) << 40, DataType::kBigInt}, {engine::Currency{-12345}, DataType::kCurrency},
+      {2.5f, DataType::kSingle}, {1e300, DataType::kDouble},
+      {engine::DateTime{45000.25}, DataType::kDateTime}, {engine::Bytes{1, 2}, DataType::kBinary},
+      {std::string("memo"), DataType::kMemo}};
+  for (const auto& [value, type] : own) {
+    ConvertForColumn(value, Column(type), "t", out);
+    EXPECT_EQ(out, value);
+    EXPECT_EQ(out, ConvertForColumn(value, Column(type), "t"));
+  }
+  EXPECT_EQ(Error([&] {
+              ConvertForColumn(std::numeric_limits<float>::infinity(), Column(DataType::kSingle),
+                               "t", out);
+            }),
+            engine::kErrTooLong);
+}
+
 
 std::string AceString(const std::string& path) {
   return "Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + path + ";JET OLEDB:Database Password=";
@@ -137,6 +173,50 @@ TEST(RecordsetWrite, ExistingRecordsAreNeverChangedAndRefusalsLeaveNoRecord) {
   Recordset again;
   again.Open("SELECT * FROM `Table1`", c, kOpenKeyset, kLockReadOnly);
   EXPECT_EQ(again.RecordCount(), count + 1);
+}
+
+// The record set keeps its new record's values from one AddNew to the next:
+// a column the next record does not set, or whose assignment is refused, is
+// saved as Null all the same, never as the value of the record before.
+TEST(RecordsetWrite, ValuesOfOneNewRecordNeverReachTheNext) {
+  const std::string table = "Notes";
+  testing::TableData notes{{table, {testing::Column("id", DataType::kLong),
+                                    testing::TextColumn("name"),
+                                    testing::Column("memo", DataType::kMemo)}, {}},
+                           {}};
+  const std::string path = testing::MakeDatabase("kept.accdb", {notes});
+  const std::vector<std::vector<Variant>> rows = {
+      {int32_t(1), std::string("a name of some length"), std::string(500, 'm')},
+      {int32_t(2), engine::Null{}, engine::Null{}},
+      {int32_t(3), std::string("short"), std::string("tiny")}};
+  {
+    Connection c;
+    c.SetMode(kModeReadWrite);
+    c.Open(AceString(path));
+    Recordset rs;
+    rs.Open("SELECT * FROM `" + table + "`", c, kOpenKeyset, kLockOptimistic);
+    rs.AddNew();
+    for (int i = 0; i < 3; ++i) rs.GetFields().Item(i).SetValue(rows[0][i]);
+    rs.Update();
+    rs.AddNew();  // the name refused, the memo not set
+    rs.GetFields().Item(0).SetValue(rows[1][0]);
+    EXPECT_EQ(Error([&] { rs.GetFields().Item(1).SetValue(engine::Bytes{1}); }),
+              engine::kErrTypeMismatch);
+    rs.Update();
+    rs.AddNew();
+    for (int i = 0; i < 3; ++i) rs.GetFields().Item(i).SetValue(rows[2][i]);
+    rs.Update();
+  }
+  EXPECT_EQ(engine::CheckDatabase(*engine::Database::Open(path, {})), std::vector<std::string>{});
+  Connection c;
+  c.Open(AceString(path));
+  Recordset rs;
+  rs.Open("SELECT * FROM `" + table + "`", c, kOpenKeyset, kLockReadOnly);
+  ASSERT_EQ(rs.RecordCount(), 3);
+  for (const auto& row : rows) {
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(rs.GetFields().Item(i).Value(), row[i]);
+    rs.MoveNext();
+  }
 }
 
 TEST(RecordsetWrite, ReadOnlyConnectionsAndRecordSetsRefuseAddNew) {

@@ -43,6 +43,65 @@ TEST(TextCodec, DecodingIntoAReusedStringGivesTheSameText) {
   EXPECT_EQ(out, "x\xE2\x82\xAC");
 }
 
+// The decoded text by its definition, one unit at a time.
+std::string ReferenceText(const std::vector<uint16_t>& units) {
+  std::string out;
+  for (size_t i = 0; i < units.size(); ++i) {
+    uint32_t u = units[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF) {
+      AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[++i] - 0xDC00));
+    } else {
+      AppendUtf8(out, u >= 0xD800 && u <= 0xDFFF ? 0xFFFD : u);
+    }
+  }
+  return out;
+}
+
+// Long runs of ASCII are decoded many bytes at a time: whatever breaks a
+// run (a letter beyond ASCII, a switch of the compressed form, a surrogate,
+// a U+0000) must come out the same wherever it falls in a block.
+TEST(TextCodec, AsciiRunsBrokenAtEveryPositionDecodeAsUnitByUnit) {
+  const std::vector<std::vector<uint16_t>> breaks = {
+      {0xE9}, {0x20AC}, {0xD83D, 0xDE00}, {0xD83D}, {0xDE00}, {0x0000}, {0x7F, 0x80}};
+  std::string out;
+  for (const auto& inner : breaks) {
+    for (size_t at = 0; at < 40; ++at) {
+      SCOPED_TRACE(std::to_string(inner[0]) + " at " + std::to_string(at));
+      std::vector<uint16_t> units;
+      for (size_t k = 0; k < at; ++k) units.push_back(uint16_t('a' + k % 26));
+      units.insert(units.end(), inner.begin(), inner.end());
+      for (size_t k = 0; k < 37; ++k) units.push_back(uint16_t('A' + k % 26));
+      std::vector<uint8_t> plain;
+      for (uint16_t u : units) {
+        plain.push_back(uint8_t(u));
+        plain.push_back(uint8_t(u >> 8));
+      }
+      DecodeUnicodeText(plain, out);
+      EXPECT_EQ(out, ReferenceText(units));
+      // The compressed form: one byte a unit, switching to two bytes (and
+      // back) around units beyond 0xFF. A unit whose low byte is 0 has no
+      // compressed form (its 0 would be a switch).
+      bool compressible = true;
+      for (uint16_t u : inner) compressible = compressible && (u & 0xFF) != 0;
+      if (!compressible) continue;
+      std::vector<uint8_t> compressed{0xFF, 0xFE};
+      bool one_byte = true;
+      for (uint16_t u : units) {
+        const bool fits = u <= 0xFF;
+        if (fits != one_byte) {
+          compressed.push_back(0);
+          one_byte = fits;
+        }
+        compressed.push_back(uint8_t(u));
+        if (!fits) compressed.push_back(uint8_t(u >> 8));
+      }
+      DecodeUnicodeText(compressed, out);
+      EXPECT_EQ(out, ReferenceText(units));
+    }
+  }
+}
+
 // The stored form by its definition: UTF-16 units, compressed (FF FE and
 // one byte a unit) when there are 3 to 1024 units, all in 1..0xFF.
 std::vector<uint8_t> ReferenceForm(const std::string& utf8, bool compressing) {
@@ -89,6 +148,37 @@ TEST(TextCodec, EncodingGivesTheStoredFormOfEveryKindOfText) {
   EXPECT_EQ(EncodeText(ace, name, "\xC3\xA9t\xC3\xA9", 3, where), ReferenceForm("\xC3\xA9t\xC3\xA9", true));
   EXPECT_THROW(EncodeText(ace, name, "\xC3\xA9t\xC3\xA9s", 3, where), Error);
   EXPECT_THROW(EncodeText(ace, name, "abcd", 3, where), Error);
+}
+
+// Runs of ASCII are encoded a block at a time: a character that breaks
+// one must come out the same wherever it falls, in texts short and long
+// enough for either stored form.
+TEST(TextCodec, EncodingAsciiRunsBrokenAtEveryPosition) {
+  const JetFormat& ace = JetFormat::For(JetVersion::kAce12);
+  ValueContext where{"f.accdb", "T", "C"};
+  const std::string breaks[] = {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80",
+                                std::string(1, '\0'), "\x7F"};
+  std::vector<uint8_t> out;
+  for (size_t length : {40, 1100, 2100}) {
+    std::string base;
+    for (size_t k = 0; k < length; ++k) base.push_back(char('a' + k % 26));
+    for (const std::string& inner : breaks) {
+      for (size_t at : {size_t(0), size_t(1), size_t(7), size_t(15), size_t(16), size_t(17),
+                        size_t(31), length - 17, length - 1, length}) {
+        const std::string text = base.substr(0, at) + inner + base.substr(at);
+        for (bool compressing : {true, false}) {
+          SCOPED_TRACE(std::to_string(length) + " at " + std::to_string(at) +
+                       (compressing ? " compressing" : ""));
+          ColumnDef column;
+          column.type = DataType::kMemo;
+          column.compressed_unicode = compressing;
+          EncodeText(ace, column, text, 0, where, out);
+          EXPECT_EQ(out, ReferenceForm(text, compressing));
+          EXPECT_EQ(Decode(out), text);
+        }
+      }
+    }
+  }
 }
 
 TEST(TextCodec, Windows1252) {

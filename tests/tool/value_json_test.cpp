@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "db/engine/ado/value_text.h"
 #include "db/engine/error.h"
 
@@ -84,6 +88,18 @@ TEST(ValueJsonTest, ExtendedDatesInTheDateTimeForm) {
 
 TEST(ValueJsonTest, TextBytesAndGuids) {
   EXPECT_EQ(ToJson(Value{std::string("a\"b\\c\n\x01 é")}), "\"a\\\"b\\\\c\\n\\u0001 é\"");
+  // Long texts are scanned a block at a time: an escape is found wherever
+  // it falls in one, the last character included.
+  for (const auto& [escape, escaped] : std::vector<std::pair<char, std::string>>{
+           {'"', "\\\""}, {'\\', "\\\\"}, {'\n', "\\n"}, {'\x1F', "\\u001f"}}) {
+    for (size_t at = 0; at < 40; ++at) {
+      std::string text = std::string(40, 'x') + "\xC3\xA9";
+      text[at] = escape;
+      EXPECT_EQ(ToJson(Value{text}), "\"" + std::string(at, 'x') + escaped +
+                                         std::string(39 - at, 'x') + "\xC3\xA9\"")
+          << at;
+    }
+  }
   EXPECT_EQ(ToJson(Value{engine::Bytes{0x00, 0xAB, 0x10}}), "\"0x00ab10\"");
   engine::Guid g;
   for (int i = 0; i < 16; ++i) g.bytes[i] = static_cast<uint8_t>(i);

@@ -198,54 +198,67 @@ bool AppendRun::openRecordSets() {
 }
 
 bool AppendRun::copyAll() {
+  // The loop's state in one place: each step below captures it (and at
+  // most the run) by reference, which std::function keeps without
+  // allocating, once for every step of every record.
+  struct Loop {
+    ado::Recordset* source;
+    ado::Recordset* target;
+    int columnCount = 0;
+    int number = 0;
+    int total = 0;
+    int column = 0;
+    bool more = false;
+    bool fileFailed = false;
+  };
   // Both were opened; a failed opening never gets here.
-  ado::Recordset* source = &Created(sourceRecords_, "source record set");
-  ado::Recordset* target = &Created(targetRecords_, "target record set");
-  int columnCount = 0;
+  Loop loop{&Created(sourceRecords_, "source record set"),
+            &Created(targetRecords_, "target record set")};
   // Without the source's columns every record would be added empty.
-  if (!run_.step(160, [&] { columnCount = source->GetFields().Count(); })) return false;
-  int number = 0;
-  int total = 0;
-  run_.step(162, [&] { number = 1; });
+  if (!run_.step(160, [&loop] { loop.columnCount = loop.source->GetFields().Count(); }))
+    return false;
+  run_.step(162, [&loop] { loop.number = 1; });
   // Read once: the keyset fixed the source's rows when it was opened, so the
   // records this run adds are never read back, not even from the same table.
-  run_.step(164, [&] { total = static_cast<int>(source->RecordCount()); });
+  run_.step(164, [&loop] { loop.total = static_cast<int>(loop.source->RecordCount()); });
   for (;;) {
-    bool more = false;
     // A source whose end cannot be told would loop for ever.
-    if (!run_.step(166, [&] { more = !source->Eof(); })) return false;
-    if (!more) return true;
-    run_.step(168, [&] { page_.ProgressBar1->setValue(ProgressValue(number, total)); });
+    if (!run_.step(166, [&loop] { loop.more = !loop.source->Eof(); })) return false;
+    if (!loop.more) return true;
+    run_.step(168, [this, &loop] {
+      page_.ProgressBar1->setValue(ProgressValue(loop.number, loop.total));
+    });
     // The one place where the window system runs during a run: repaint, the
     // pointer, the buttons and the close box.
-    run_.step(170, [&] { QCoreApplication::processEvents(); });
+    run_.step(170, [] { QCoreApplication::processEvents(); });
     // Without a new record pending, the assignments below would land in the
     // target's current record: a failed add ends the run, so no existing
     // record is ever changed.
-    if (!run_.step(172, [&] { target->AddNew(); })) return false;
-    for (int column = 0; column < columnCount; ++column) {
+    if (!run_.step(172, [&loop] { loop.target->AddNew(); })) return false;
+    for (loop.column = 0; loop.column < loop.columnCount; ++loop.column) {
       // A value the target refuses is reported; the record goes on without it.
-      run_.step(176, [&] {
-        target->GetFields().Item(column).SetValue(source->GetFields().Item(column).Value());
+      run_.step(176, [&loop] {
+        loop.target->GetFields().Item(loop.column).SetValue(
+            loop.source->GetFields().Item(loop.column).Value());
       });
     }
     // A record the target refuses is reported and not appended. A save the
     // file cannot take at all (a full disk, an I/O error, the size ceiling)
     // is reported once and ends the run: every later record would fail the
     // same way, and the target keeps an exact prefix of the source.
-    bool fileFailed = false;
-    run_.step(180, [&] {
+    loop.fileFailed = false;
+    run_.step(180, [&loop] {
       try {
-        target->Update();
+        loop.target->Update();
       } catch (const engine::Error& e) {
-        fileFailed = !engine::RefusesTheRecord(e.number());
+        loop.fileFailed = !engine::RefusesTheRecord(e.number());
         throw;
       }
     });
-    if (fileFailed) return false;
-    run_.step(182, [&] { ++number; });
+    if (loop.fileFailed) return false;
+    run_.step(182, [&loop] { ++loop.number; });
     // A source that cannot move on would give the same record for ever.
-    if (!run_.step(184, [&] { source->MoveNext(); })) return false;
+    if (!run_.step(184, [&loop] { loop.source->MoveNext(); })) return false;
   }
 }
 

@@ -243,4 +243,60 @@ Value ConvertForColumn(const Value& value, const engine::ColumnDef& column,
   }
 }
 
+namespace {
+
+// out = the value of type T in v, when v holds one; a text or bytes out
+// already holds takes the copy into its own storage.
+template <typename T>
+bool CopySame(const Value& v, Value& out) {
+  const T* x = std::get_if<T>(&v);
+  if (!x) return false;
+  if (T* same = std::get_if<T>(&out)) {
+    *same = *x;
+  } else {
+    out.emplace<T>(*x);
+  }
+  return true;
+}
+
+// A value in the column's own type needs no conversion (the general path
+// would give the same value back), but for a Single that is infinite,
+// which the general path refuses.
+bool CopyOwnType(const Value& value, DataType type, Value& out) {
+  switch (type) {
+    case DataType::kBoolean: return CopySame<bool>(value, out);
+    case DataType::kByte: return CopySame<uint8_t>(value, out);
+    case DataType::kInteger: return CopySame<int16_t>(value, out);
+    case DataType::kLong: return CopySame<int32_t>(value, out);
+    case DataType::kBigInt: return CopySame<int64_t>(value, out);
+    case DataType::kCurrency: return CopySame<engine::Currency>(value, out);
+    case DataType::kSingle: {
+      const float* f = std::get_if<float>(&value);
+      return f && !std::isinf(*f) && CopySame<float>(value, out);
+    }
+    case DataType::kDouble: return CopySame<double>(value, out);
+    case DataType::kDateTime: return CopySame<engine::DateTime>(value, out);
+    case DataType::kText:
+    case DataType::kMemo: return CopySame<std::string>(value, out);
+    case DataType::kBinary:
+    case DataType::kOle: return CopySame<engine::Bytes>(value, out);
+    case DataType::kReplicationId: return CopySame<engine::Guid>(value, out);
+    case DataType::kExtDateTime: return CopySame<engine::ExtDateTime>(value, out);
+    case DataType::kComplex: return CopySame<engine::ComplexKey>(value, out);
+    default: return false;
+  }
+}
+
+}  // namespace
+
+void ConvertForColumn(const Value& value, const engine::ColumnDef& column,
+                      const std::string& table, Value& out) {
+  if (engine::IsNull(value)) {
+    out = engine::Null{};
+    return;
+  }
+  if (CopyOwnType(value, column.type, out)) return;
+  out = ConvertForColumn(value, column, table);
+}
+
 }  // namespace corvalin::ado

@@ -15,4 +15,11 @@ namespace corvalin::ado {
 engine::Value ConvertForColumn(const engine::Value& value, const engine::ColumnDef& column,
                                const std::string& table);
 
+// The same into out. A value already in the column's own type is copied
+// over out as it is, into the storage of a text or bytes out already holds:
+// a record set that adds row after row allocates nothing for them. A value
+// the column refuses leaves out as it was.
+void ConvertForColumn(const engine::Value& value, const engine::ColumnDef& column,
+                      const std::string& table, engine::Value& out);
+
 }  // namespace corvalin::ado

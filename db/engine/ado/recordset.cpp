@@ -59,11 +59,12 @@ void Field::SetValue(const Variant& value) {
   if (!owner_->impl_) ThrowClosed();
   Recordset::Impl& impl = *owner_->impl_;
   // Only a new record takes values: existing records are never changed.
-  if (!impl.pending)
+  if (!impl.adding)
     throw engine::Error(engine::kErrNotSupported,
                         "The field \"" + name_ + "\" can only be set on a new record (AddNew).");
   const engine::ColumnDef& column = impl.table->columns.at(position_);
-  (*impl.pending)[position_] = ConvertForColumn(value, column, impl.table->name);
+  ConvertForColumn(value, column, impl.table->name, impl.pending[position_]);
+  impl.assigned[position_] = 1;
 }
 
 Field& Fields::Item(int position) {
@@ -157,20 +158,23 @@ void Recordset::AddNew() {
                         "The record set is read-only: records cannot be added to it.");
   if (!impl.writer) impl.writer = std::make_unique<engine::TableWriter>(impl.database, impl.table);
   // A record still pending is saved first, as ADO does.
-  if (impl.pending) Update();
-  impl.pending.emplace(impl.table->columns.size(), Variant{});
+  if (impl.adding) Update();
+  impl.pending.resize(impl.table->columns.size());
+  impl.assigned.assign(impl.table->columns.size(), 0);
+  impl.adding = true;
 }
 
 void Recordset::Update() {
   if (!impl_) ThrowClosed();
   Impl& impl = *impl_;
-  if (!impl.pending)
+  if (!impl.adding)
     throw engine::Error(engine::kErrNoCurrentRecord,
                         "There is no new record to save: Update needs AddNew first.");
-  std::vector<Variant> values = std::move(*impl.pending);
   // A refused record is dropped: the next AddNew starts afresh.
-  impl.pending.reset();
-  impl.writer->Insert(std::move(values));
+  impl.adding = false;
+  for (size_t i = 0; i < impl.pending.size(); ++i)
+    if (!impl.assigned[i]) impl.pending[i] = engine::Null{};
+  impl.writer->InsertRow(impl.pending);
 }
 
 }  // namespace corvalin::ado

@@ -3,8 +3,8 @@
 // tables schema).
 #pragma once
 
+#include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,9 +31,13 @@ struct Recordset::Impl {
   size_t position = 0;
   bool read_only = true;
 
-  // The write side: the record AddNew started, one value per column, and
-  // the writer that saves it (made on the first AddNew).
-  std::optional<std::vector<Variant>> pending;
+  // The write side: whether AddNew started a record, its values (one per
+  // column) and which of them were set since, and the writer that saves it
+  // (made on the first AddNew). The values are kept from record to record
+  // with the storage of their texts; a column not set is saved as Null.
+  bool adding = false;
+  std::vector<Variant> pending;
+  std::vector<uint8_t> assigned;
   std::unique_ptr<engine::TableWriter> writer;
 
   size_t RowCount() const { return in_memory ? memory_rows.size() : row_ids.size(); }

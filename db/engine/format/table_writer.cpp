@@ -312,7 +312,7 @@ void TableWriter::WriteCounters(const Counters& counters) {
   }
 }
 
-RowId TableWriter::Insert(std::vector<Value> values) {
+RowId TableWriter::InsertRow(std::vector<Value>& values) {
   database_->BeginWrite();
   const uint32_t saved_page = current_page_;
   saved_long_values_ = long_values_;

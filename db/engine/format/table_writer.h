@@ -65,7 +65,10 @@ class TableWriter {
   // a duplicate in a unique index, ...) throw Error and leave the file as
   // it was (rule 1). When Insert returns, the row is saved: it survives the
   // end of the process, and reaches the file itself at the next sync point.
-  RowId Insert(std::vector<Value> values);
+  RowId Insert(std::vector<Value> values) { return InsertRow(values); }
+  // The same with the caller's own values, which it keeps for its next row
+  // (a Null AutoNumber among them comes back filled in).
+  RowId InsertRow(std::vector<Value>& values);
 
  private:
   // The definition's counters as the save found them.

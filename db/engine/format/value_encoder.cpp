@@ -2,8 +2,13 @@
 #include "db/engine/format/value_encoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "db/engine/error.h"
 #include "db/engine/format/coding.h"
@@ -15,6 +20,17 @@ namespace {
 // only where that saves room.
 constexpr uint8_t kCompressedMark[2] = {0xFF, 0xFE};
 constexpr size_t kMaxCompressedChars = 1024;
+
+// Whether the 16 bytes at p are all ASCII (below 0x80), and with
+// no_zero also none of them 0: texts are mostly such runs, tested and
+// copied a block at a time.
+#if defined(__SSE2__)
+inline bool AsciiBlock16(const uint8_t* p, bool no_zero) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i bad = no_zero ? _mm_or_si128(v, _mm_cmpeq_epi8(v, _mm_setzero_si128())) : v;
+  return _mm_movemask_epi8(bad) == 0;
+}
+#endif
 
 template <typename T>
 void Store(std::vector<uint8_t>& out, T v) {
@@ -98,6 +114,17 @@ size_t DecodeUtf8(const std::string& s, char16_t* out) {
   const size_t size = s.size();
   size_t i = 0, n = 0;
   while (i < size) {
+#if defined(__SSE2__)
+    if (i + 16 <= size && AsciiBlock16(p + i, false)) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      const __m128i zero = _mm_setzero_si128();
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n), _mm_unpacklo_epi8(v, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n + 8), _mm_unpackhi_epi8(v, zero));
+      i += 16;
+      n += 16;
+      continue;
+    }
+#endif
     uint8_t c = p[i];
     if (c < 0x80) {
       out[n++] = c;
@@ -179,9 +206,13 @@ void EncodeUnicodeText(const JetFormat& format, const ColumnDef& column,
   }
   out.resize(units.size() * 2);
   uint8_t* to = out.data();
-  for (size_t i = 0; i < units.size(); ++i) {
-    to[2 * i] = static_cast<uint8_t>(units[i]);
-    to[2 * i + 1] = static_cast<uint8_t>(units[i] >> 8);
+  if constexpr (std::endian::native == std::endian::little) {
+    if (!units.empty()) std::memcpy(to, units.data(), units.size() * 2);
+  } else {
+    for (size_t i = 0; i < units.size(); ++i) {
+      to[2 * i] = static_cast<uint8_t>(units[i]);
+      to[2 * i + 1] = static_cast<uint8_t>(units[i] >> 8);
+    }
   }
 }
 
@@ -203,6 +234,14 @@ bool EncodeCompressed(const std::string& utf8, std::vector<uint8_t>& out, size_t
   const uint8_t* const first = to;
   size_t i = 0;
   while (i < size) {
+#if defined(__SSE2__)
+    if (i + 16 <= size && AsciiBlock16(p + i, true)) {
+      std::memcpy(to, p + i, 16);
+      to += 16;
+      i += 16;
+      continue;
+    }
+#endif
     if (i + 8 <= size) {
       uint64_t word;
       std::memcpy(&word, p + i, 8);
@@ -243,8 +282,13 @@ void EncodeText(const JetFormat& format, const ColumnDef& column, const std::str
       utf8.size() <= 2 * kMaxCompressedChars && EncodeCompressed(utf8, out, chars) && (max_chars == 0 || chars <= max_chars))
     return;
   // Plain ASCII text is its own UTF-16 code units.
-  const bool ascii = std::all_of(utf8.begin(), utf8.end(), [](char ch) {
-    return static_cast<uint8_t>(ch) - 1u < 0x7Fu;  // 0x01 .. 0x7F
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+  size_t checked = 0;
+#if defined(__SSE2__)
+  while (checked + 16 <= utf8.size() && AsciiBlock16(bytes + checked, true)) checked += 16;
+#endif
+  const bool ascii = std::all_of(bytes + checked, bytes + utf8.size(), [](uint8_t ch) {
+    return ch - 1u < 0x7Fu;  // 0x01 .. 0x7F
   });
   if (!ascii || !format.unicode_text || (max_chars > 0 && utf8.size() > max_chars)) {
     EncodeUnicodeText(format, column, utf8, max_chars, where, out);
@@ -256,7 +300,17 @@ void EncodeText(const JetFormat& format, const ColumnDef& column, const std::str
     out.insert(out.end(), utf8.begin(), utf8.end());
   } else {
     out.resize(utf8.size() * 2);
-    for (size_t i = 0; i < utf8.size(); ++i) out[2 * i] = static_cast<uint8_t>(utf8[i]);
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= utf8.size(); i += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out.data() + 2 * i), _mm_unpacklo_epi8(v, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out.data() + 2 * i + 16),
+                       _mm_unpackhi_epi8(v, zero));
+    }
+#endif
+    for (; i < utf8.size(); ++i) out[2 * i] = bytes[i];
   }
 }
 
