@@ -65,6 +65,8 @@ class Device {
     if (crashed) throw Crash{};
     if (f == 0 && fail_database_writes)
       throw Error(kErrIo, "cannot write file crash.db: Input/output error");
+    if (f == 1 && fail_log_writes_after >= 0 && log_writes++ >= fail_log_writes_after)
+      throw Error(kErrIo, "cannot write file crash.db-log: Input/output error");
     if (crash_after >= 0 && writes == crash_after) {
       crashed = true;
       throw Crash{};
@@ -104,6 +106,8 @@ class Device {
   int64_t syncs = 0;
   bool crashed = false;
   bool fail_database_writes = false;  // as a failing disk does
+  int64_t fail_log_writes_after = -1;  // the log's writes that succeed, when not -1
+  int64_t log_writes = 0;
 };
 
 class DeviceStorage : public testing::BytesStorage {
@@ -474,6 +478,42 @@ TEST(PageSeam, FailedWriteIsTheEnginesErrorNamingFileAndPage) {
   auto db = OpenOn(device);
   EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>{});
   EXPECT_EQ(db->ReadTableDef(s.table)->row_count, 25u);
+}
+
+// A group's record that the writer thread fails to write is lost whole:
+// the next save that hands it a record is refused, saying records were
+// lost, the file takes nothing more, and the next open finds the old rows
+// and the groups written before it.
+TEST(PageSeam, AGroupTheWriterThreadCannotWriteIsLostWhole) {
+  Scenario s = KeyedTable(JetVersion::kJet4, 5, 60, 20, 10);
+  s.grouping = {4, uint64_t(1) << 20, {}, true};
+  std::multiset<std::string> old_keys;
+  {
+    Device device(s.base);
+    old_keys = Keys(*OpenOn(device, false), s.table, s.key_column);
+  }
+  Device device(s.base);
+  device.fail_log_writes_after = 6;  // the log's head and five groups
+  size_t returned = 0;
+  std::string error;
+  {
+    auto db = OpenOn(device, true, s.grouping);
+    TableWriter writer(db, db->ReadTableDef(s.table));
+    try {
+      for (const auto& row : s.rows) {
+        writer.Insert(row);
+        ++returned;
+      }
+    } catch (const Error& e) {
+      error = e.description();
+    }
+  }
+  ASSERT_FALSE(error.empty()) << "no save was refused";
+  EXPECT_NE(error.find("records saved in file crash.db are lost"), std::string::npos) << error;
+  EXPECT_NE(error.find("Input/output error"), std::string::npos) << error;
+  device.fail_log_writes_after = -1;
+  EXPECT_EQ(Recovered(s, old_keys, device.files[0].now, device.files[1].now, "a group lost"), 20)
+      << returned << " saves returned";
 }
 
 TEST(PageSeam, ConnectionOverATestPageFileReportsAFailedSyncOnClose) {

@@ -31,6 +31,7 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -63,7 +64,8 @@ constexpr auto kCheckpointEvery = std::chrono::seconds(1);
 // Rule 2's bounds of a group of saves for a file on disk: a save returned
 // reaches the log within this wait (and the write's own time), well inside
 // the tenth of a second a user may lose to a kill.
-constexpr SaveGrouping kGroupingOnDisk{SIZE_MAX, uint64_t(8) << 20, std::chrono::milliseconds(40)};
+constexpr SaveGrouping kGroupingOnDisk{SIZE_MAX, uint64_t(8) << 20, std::chrono::milliseconds(40),
+                                       true};
 // How often the group's thread looks again while a save is under way (the
 // save's own end writes the group when it is due).
 constexpr auto kGroupRetry = std::chrono::milliseconds(5);
@@ -189,6 +191,15 @@ class CachedPageFile : public PageFile {
 
   ~CachedPageFile() override {
     StopGroupThread();
+    Close();
+    try {
+      StopWriterThread();
+    } catch (...) {
+    }
+  }
+
+  // The last close: a checkpoint, then the log goes (rule 5).
+  void Close() {
     if (!writing_) return;
     try {
       std::lock_guard lock(mutex_);
@@ -227,7 +238,7 @@ class CachedPageFile : public PageFile {
 
   void LogPending() {
     std::lock_guard lock(mutex_);
-    if (!InSave() && !lost_) WriteGroup();
+    if (!InSave() && !lost_) LogTheGroup();
   }
 
   const std::string& path() const override { return path_; }
@@ -459,7 +470,7 @@ class CachedPageFile : public PageFile {
   // saves as lasting as the checkpoint would have (the next open's recovery
   // redoes them), and the saves go on into the log.
   void DeferCheckpoint() {
-    WriteGroup();
+    LogTheGroup();
     if (log_storage_) log_storage_->Sync();
     last_checkpoint_ = Clock::now();
     checkpoint_due_ = false;
@@ -668,18 +679,89 @@ class CachedPageFile : public PageFile {
       }
       entry.group_ranges.clear();
     }
-    try {
-      log_->Append(pages_);
-    } catch (const Error& e) {
-      log_->Drop();
-      lost_ = Error(e.number(), "the last " + std::to_string(group_saves_) +
-                                    " records saved in file " + path_ + " are lost: " +
-                                    e.description());
-      throw *lost_;
+    if (writer_thread_.joinable()) {
+      // The record goes to the writer thread, once the one before it is
+      // written: the log holds the records in order.
+      WaitForTheWriter();
+      flight_at_ = log_->Seal(pages_, flight_);
+      flight_saves_ = group_saves_;
+      flight_.store_pending();
+    } else {
+      try {
+        log_->Append(pages_);
+      } catch (const Error& e) {
+        log_->Drop();
+        LoseGroup(e, group_saves_);
+      }
     }
     group_pages_.clear();
     group_bytes_ = 0;
     group_saves_ = 0;
+  }
+
+  [[noreturn]] void LoseGroup(const Error& e, size_t saves) {
+    lost_ = Error(e.number(), "the last " + std::to_string(saves) + " records saved in file " +
+                                  path_ + " are lost: " + e.description());
+    throw *lost_;
+  }
+
+  // A group's record in the writer thread's hands: its bytes, where they
+  // go in the log, and the thread's state (kPending while it writes them).
+  struct InFlight : std::vector<uint8_t> {
+    enum : int { kIdle, kPending, kStop };
+    std::atomic<int> state{kIdle};
+    void store_pending() {
+      state.store(kPending, std::memory_order_release);
+      state.notify_all();
+    }
+  };
+
+  // Rule 2: the writer thread of a file on disk writes each group's record
+  // into the log while saves go on (the write costs as much as the saves of
+  // a group themselves: the kernel copies every byte). It never takes the
+  // page file's lock, so a save may wait for it while holding that lock.
+  void StartWriterThread() {
+    if (writer_thread_.joinable() || !grouping_.background_writer || !log_storage_) return;
+    writer_thread_ = std::thread([this] {
+      for (;;) {
+        flight_.state.wait(InFlight::kIdle, std::memory_order_acquire);
+        if (flight_.state.load(std::memory_order_acquire) == InFlight::kStop) return;
+        try {
+          log_storage_->Write(flight_at_, flight_);
+        } catch (const Error& e) {
+          flight_error_ = e;
+        }
+        flight_.state.store(InFlight::kIdle, std::memory_order_release);
+        flight_.state.notify_all();
+      }
+    });
+  }
+
+  // Waits until the writer thread has written the last record handed to
+  // it; when that failed, its group is lost (rule 2).
+  void WaitForTheWriter() {
+    for (int state; (state = flight_.state.load(std::memory_order_acquire)) == InFlight::kPending;)
+      flight_.state.wait(state, std::memory_order_acquire);
+    if (flight_error_) {
+      const Error e = *flight_error_;
+      flight_error_.reset();
+      LoseGroup(e, flight_saves_);
+    }
+  }
+
+  void StopWriterThread() {
+    if (!writer_thread_.joinable()) return;
+    for (int state; (state = flight_.state.load(std::memory_order_acquire)) == InFlight::kPending;)
+      flight_.state.wait(state, std::memory_order_acquire);
+    flight_.state.store(InFlight::kStop, std::memory_order_release);
+    flight_.state.notify_all();
+    writer_thread_.join();
+  }
+
+  // The group, and every record before it, in the log.
+  void LogTheGroup() {
+    WriteGroup();
+    if (writer_thread_.joinable()) WaitForTheWriter();
   }
 
   bool GroupDue(Clock::time_point now) const {
@@ -736,6 +818,7 @@ class CachedPageFile : public PageFile {
         if (++group_saves_ == 1) {
           group_started_ = now;
           StartGroupThread();
+          StartWriterThread();
           group_wake_.notify_one();
         }
         if (GroupDue(now)) WriteGroup();  // rule 2
@@ -857,7 +940,7 @@ class CachedPageFile : public PageFile {
   bool CheckpointLocked(Wait wait = Wait::kAtBounds) {
     if (InSave()) CommitLocked();  // pages written outside a save
     if (lost_) throw *lost_;
-    WriteGroup();
+    LogTheGroup();
     if (!atomic_) {
       file_->Sync();
       return true;
@@ -1020,6 +1103,13 @@ class CachedPageFile : public PageFile {
   Clock::time_point group_started_;
   std::optional<Error> lost_;  // a group that could not be written
   std::thread group_thread_;
+  // The writer thread and the record it writes (after the group thread, so
+  // that it is made after the fields it reads).
+  InFlight flight_;
+  uint64_t flight_at_ = 0;
+  size_t flight_saves_ = 0;
+  std::optional<Error> flight_error_;  // set by the writer thread while kPending
+  std::thread writer_thread_;
   std::condition_variable group_wake_;
   bool stopping_ = false;
 };

@@ -38,11 +38,13 @@ class PageCodec {
 // How committed saves are gathered into the log's records (page_log.h,
 // rule 2): a record is written when it holds most_saves saves or about
 // most_bytes bytes, or when its first save is most_wait old (zero: no time
-// bound), and at every sync point.
+// bound), and at every sync point; by a thread of its own while saves go
+// on when background_writer is set.
 struct SaveGrouping {
   size_t most_saves = 1;
   uint64_t most_bytes = uint64_t(1) << 20;
   std::chrono::milliseconds most_wait{0};
+  bool background_writer = false;
 };
 
 class PageFile {

@@ -199,6 +199,23 @@ void PageLog::Append(uint32_t page_count) {
   used_ = kRecordHead;
 }
 
+uint64_t PageLog::Seal(uint32_t page_count, std::vector<uint8_t>& out) {
+  const size_t body = used_;
+  Put32(record_.data(), uint32_t(body - kRecordHead));
+  Put32(record_.data() + 4, page_count);
+  Put64(record_.data() + 8, sequence_ + 1);
+  Room(8);
+  Put64(record_.data() + body, LogChecksum(salt_, {record_.data(), body}));
+  record_.resize(used_);
+  std::swap(record_, out);
+  if (record_.size() < kRecordHead) record_.resize(kRecordHead);
+  const uint64_t at = end_;
+  ++sequence_;
+  end_ += used_;
+  used_ = kRecordHead;
+  return at;
+}
+
 LoggedSaves FindLoggedSaves(Storage& log) {
   const Head head = ReadHead(log);
   if (!head.valid) return {};

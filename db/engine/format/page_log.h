@@ -169,6 +169,12 @@ class PageLog {
   // Appends the record (rule 2) and starts the next. Throws Error; the log
   // is then as it was before the record.
   void Append(uint32_t page_count);
+  // Ends the record as Append does, but hands it over to be written by the
+  // caller at the offset returned: the record's bytes are swapped into
+  // `out`, and the log counts them as written. The caller writes them
+  // before the log is synced or emptied; a record that fails to be written
+  // leaves the log to be recovered as it is (its checksum marks it torn).
+  uint64_t Seal(uint32_t page_count, std::vector<uint8_t>& out);
   // Forgets the record being built.
   void Drop() { used_ = kRecordHead; }
 
