@@ -64,7 +64,7 @@ constexpr auto kCheckpointEvery = std::chrono::seconds(1);
 // Rule 2's bounds of a group of saves for a file on disk: a save returned
 // reaches the log within this wait (and the write's own time), well inside
 // the tenth of a second a user may lose to a kill.
-constexpr SaveGrouping kGroupingOnDisk{SIZE_MAX, uint64_t(8) << 20, std::chrono::milliseconds(40),
+constexpr SaveGrouping kGroupingOnDisk{SIZE_MAX, uint64_t(4) << 20, std::chrono::milliseconds(40),
                                        true};
 // How often the group's thread looks again while a save is under way (the
 // save's own end writes the group when it is due).

@@ -175,7 +175,8 @@ void PageLog::Add(uint32_t page, uint32_t offset, std::span<const uint8_t> bytes
 }
 
 void PageLog::Room(size_t more) {
-  if (record_.size() < used_ + more) record_.resize(std::max(used_ + more, 2 * record_.size()));
+  if (record_.size() < used_ + more)
+    record_.resize(std::max(used_ + more, record_.size() + record_.size() / 4));
   used_ += more;
 }
 
