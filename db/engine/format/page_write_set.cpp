@@ -8,13 +8,48 @@
 namespace corvalin::engine {
 
 PageWriteSet::Slot* PageWriteSet::Find(uint32_t page_number) {
-  for (size_t i = 0; i < used_; ++i)
-    if (slots_[i]->number == page_number) return slots_[i].get();
+  for (const auto& slot : changed_)
+    if (slot->number == page_number) return slot.get();
   return nullptr;
+}
+
+PageWriteSet::Slots::iterator PageWriteSet::FindKept(uint32_t page_number) {
+  if (kept_.empty()) return kept_.end();
+  // Nobody else writes while a save is under way: one look at the file's
+  // counts per save is enough.
+  if (!kept_checked_) {
+    kept_checked_ = true;
+    if (file_.write_count() != kept_writes_ || file_.reloads() != kept_reloads_) {
+      DropKept();
+      return kept_.end();
+    }
+  }
+  return std::find_if(kept_.begin(), kept_.end(),
+                      [&](const auto& slot) { return slot->number == page_number; });
+}
+
+PageWriteSet::Slot& PageWriteSet::NewSlot() {
+  if (spare_.empty()) {
+    changed_.push_back(std::make_unique<Slot>());
+  } else {
+    changed_.push_back(std::move(spare_.back()));
+    spare_.pop_back();
+  }
+  return *changed_.back();
+}
+
+void PageWriteSet::DropKept() {
+  for (auto& slot : kept_) spare_.push_back(std::move(slot));
+  kept_.clear();
 }
 
 const PageData& PageWriteSet::View(uint32_t page_number) {
   if (Slot* slot = Find(page_number)) return slot->bytes;
+  if (auto it = FindKept(page_number); it != kept_.end()) {
+    // The most recently used go last, the least recently used first.
+    std::rotate(it, it + 1, kept_.end());
+    return kept_.back()->bytes;
+  }
   for (const auto& [number, page] : viewed_)
     if (number == page_number) return *page;
   viewed_.emplace_back(page_number, file_.Read(page_number));
@@ -23,10 +58,15 @@ const PageData& PageWriteSet::View(uint32_t page_number) {
 
 PageData& PageWriteSet::Modify(uint32_t page_number) {
   if (Slot* slot = Find(page_number)) return slot->bytes;
+  if (auto it = FindKept(page_number); it != kept_.end()) {
+    // Its bytes are the file's already: no copy.
+    changed_.push_back(std::move(*it));
+    kept_.erase(it);
+    return changed_.back()->bytes;
+  }
   // View keeps the file's page alive (in viewed_) while it is copied.
   const PageData& source = View(page_number);
-  if (used_ == slots_.size()) slots_.push_back(std::make_unique<Slot>());
-  Slot& slot = *slots_[used_++];
+  Slot& slot = NewSlot();
   slot.number = page_number;
   slot.bytes.assign(source.begin(), source.end());
   return slot.bytes;
@@ -41,8 +81,7 @@ uint32_t PageWriteSet::Allocate() {
                                       " GB that an Access database can hold");
   }
   allocated_.push_back(number);
-  if (used_ == slots_.size()) slots_.push_back(std::make_unique<Slot>());
-  Slot& slot = *slots_[used_++];
+  Slot& slot = NewSlot();
   slot.number = number;
   slot.bytes.assign(file_.page_size(), 0);
   return number;
@@ -59,20 +98,36 @@ void PageWriteSet::Commit() {
   viewed_.clear();
   try {
     for (uint32_t n : allocated_) file_.Write(n, Find(n)->bytes);
-    for (size_t i = 0; i < used_; ++i)
-      if (!IsNew(slots_[i]->number)) file_.Write(slots_[i]->number, slots_[i]->bytes);
+    for (const auto& slot : changed_)
+      if (!IsNew(slot->number)) file_.Write(slot->number, slot->bytes);
     file_.Commit();
   } catch (...) {
     file_.Rollback();
+    DropKept();
     throw;
   }
-  Discard();
+  // The pages written are the file's now: they are kept, the most recent
+  // last, and the least recently used beyond kMostKept go.
+  for (auto& slot : changed_) kept_.push_back(std::move(slot));
+  changed_.clear();
+  if (kept_.size() > kMostKept) {
+    const auto excess = kept_.begin() + std::ptrdiff_t(kept_.size() - kMostKept);
+    for (auto it = kept_.begin(); it != excess; ++it) spare_.push_back(std::move(*it));
+    kept_.erase(kept_.begin(), excess);
+  }
+  kept_writes_ = file_.write_count();
+  kept_reloads_ = file_.reloads();
+  kept_checked_ = false;
+  allocated_.clear();
 }
 
 void PageWriteSet::Discard() {
-  used_ = 0;
+  // What the kept pages hold is still the file's: nothing was written.
+  for (auto& slot : changed_) spare_.push_back(std::move(slot));
+  changed_.clear();
   allocated_.clear();
   viewed_.clear();
+  kept_checked_ = false;
 }
 
 }  // namespace corvalin::engine

@@ -9,6 +9,15 @@
 // This is where two of the write rules (table_writer.h) are kept: rule 1,
 // as no page reaches the file before Commit and Discard drops them all,
 // and rule 2, by the order Commit writes in.
+//
+// A set used for save after save (a table writer's) keeps its last few
+// committed pages: they hold exactly what the file holds for as long as
+// nobody else writes to it, so the next save that views or changes one of
+// them neither reads nor copies it. The file's write count (and its count
+// of reloads, for a change by another process) tells when they go stale;
+// they are dropped then, and after a failed save. It is looked at once per
+// save: from a save's first View or Modify to its Commit or Discard nobody
+// else writes the file (what the save viewed would be stale too).
 #pragma once
 
 #include <cstdint>
@@ -50,7 +59,7 @@ class PageWriteSet {
   void Commit();
   // Forgets every change (nothing has been written).
   void Discard();
-  bool empty() const { return used_ == 0; }
+  bool empty() const { return changed_.empty(); }
 
  private:
   // A changed page. Slots and their buffers are kept from save to save, so
@@ -61,11 +70,23 @@ class PageWriteSet {
     uint32_t number = 0;
     PageData bytes;
   };
+  using Slots = std::vector<std::unique_ptr<Slot>>;
+  // Committed pages kept for the next saves: at most this many.
+  static constexpr size_t kMostKept = 8;
+
   Slot* Find(uint32_t page_number);
+  // The kept slot of page_number (dropping them all first when stale).
+  Slots::iterator FindKept(uint32_t page_number);
+  Slot& NewSlot();
+  void DropKept();
 
   PageFile& file_;
-  std::vector<std::unique_ptr<Slot>> slots_;  // the first used_ are this save's
-  size_t used_ = 0;
+  Slots changed_;  // this save's, in the order first changed
+  Slots kept_;     // committed and still the file's, least recently used first
+  Slots spare_;
+  uint64_t kept_writes_ = 0;   // the file's write count when kept_ was right
+  uint64_t kept_reloads_ = 0;  // and its reload count
+  bool kept_checked_ = false;  // by this save
   std::vector<uint32_t> allocated_;  // new pages
   std::vector<std::pair<uint32_t, PagePtr>> viewed_;
 };
