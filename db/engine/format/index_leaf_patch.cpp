@@ -149,7 +149,7 @@ bool PatchLeaf(PageWriteSet& pages, const JetFormat& format, uint32_t number, Le
                size_t position, const std::vector<uint8_t>& key, RowId row,
                LeafPatchScratch& scratch) {
   const size_t n = leaf.ends.size();
-  if (position == 0 || position > n) return false;
+  if (n == 0 || position > n) return false;
   const IndexPageAreas areas = IndexPageAreasFor(format);
   const uint8_t* area = pages.View(number).data() + areas.entries;
   std::vector<uint8_t>& whole = scratch.whole;
@@ -158,16 +158,21 @@ bool PatchLeaf(PageWriteSet& pages, const JetFormat& format, uint32_t number, Le
   Append24BE(whole, row.page);
   Append8(whole, uint8_t(row.row));
   // The prefix EncodeIndexPage would choose: what the first and last
-  // entries share, below the shortest entry's size.
-  WholeEntry(leaf, area, 0, scratch.first);
+  // entries share, below the shortest entry's size. A new first entry
+  // keeps the old prefix only when it shares it with the last one; the
+  // old first entry, which shares it too, is then stored without it.
+  const bool first_place = position == 0;
+  if (!first_place) WholeEntry(leaf, area, 0, scratch.first);
   if (position < n) WholeEntry(leaf, area, n - 1, scratch.last);
-  const std::vector<uint8_t>& first = scratch.first;
+  const std::vector<uint8_t>& first = first_place ? whole : scratch.first;
   const std::vector<uint8_t>& last = position < n ? scratch.last : whole;
   size_t common = 0;
   while (common < first.size() && common < last.size() && first[common] == last[common])
     ++common;
   size_t limit = std::min(leaf.min_whole, whole.size()) - 1;
   if (std::min(common, limit) != leaf.prefix) return false;
+  // The entries grow by the new one's stored size either way: at the first
+  // place it is stored whole and the old first entry loses the prefix.
   const size_t stored = whole.size() - leaf.prefix;
   const size_t total = leaf.ends[n - 1];
   if (areas.entries + total + stored > format.page_size ||
@@ -177,14 +182,24 @@ bool PatchLeaf(PageWriteSet& pages, const JetFormat& format, uint32_t number, Le
   PageData& page = pages.Modify(number);
   uint8_t* entries = page.data() + areas.entries;
   uint8_t* mask = page.data() + areas.mask;
-  const size_t start = leaf.ends[position - 1];
-  std::memmove(entries + start + stored, entries + start, total - start);
-  std::memcpy(entries + start, whole.data() + leaf.prefix, stored);
+  const size_t start = first_place ? 0 : leaf.ends[position - 1];
+  size_t end;  // where the new entry ends
+  if (first_place) {
+    const size_t old_first = leaf.ends[0];
+    std::memmove(entries + old_first + stored, entries + old_first, total - old_first);
+    std::memmove(entries + whole.size(), entries + leaf.prefix, old_first - leaf.prefix);
+    std::memcpy(entries, whole.data(), whole.size());
+    end = whole.size();
+  } else {
+    std::memmove(entries + start + stored, entries + start, total - start);
+    std::memcpy(entries + start, whole.data() + leaf.prefix, stored);
+    end = start + stored;
+  }
   // Only the mask bytes up to the new end of the entries hold set bits.
   ShiftBitsAbove(mask, (total + stored) / 8 + 1, start, stored);
-  mask[(start + stored) / 8] |= uint8_t(1u << ((start + stored) % 8));
+  mask[end / 8] |= uint8_t(1u << (end % 8));
   for (size_t i = position; i < n; ++i) leaf.ends[i] = uint16_t(leaf.ends[i] + stored);
-  leaf.ends.insert(leaf.ends.begin() + position, uint16_t(start + stored));
+  leaf.ends.insert(leaf.ends.begin() + position, uint16_t(end));
   size_t free = format.page_size - areas.entries - (total + stored);
   Write16(page, 2, uint16_t(free));
   leaf.min_whole = std::min(leaf.min_whole, whole.size());

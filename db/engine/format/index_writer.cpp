@@ -451,10 +451,9 @@ class Tree {
     const size_t low = LeafLowerBound(*leaf, area, key, &spot.has_key);
     // Past every entry, the key may start the next leaf.
     if (low == n && leaf->next_page != 0) return {HasKey(key), 0, 0};
-    // The entry goes here unless it would be first (the stored form of the
-    // old first entry changes) or last under a parent entry that carries
-    // this leaf's last key (the parent changes).
-    if (!spot.has_key && low > 0 && (low < n || !parent_bounded)) {
+    // The entry goes here unless it would be last under a parent entry
+    // that carries this leaf's last key (the parent changes).
+    if (!spot.has_key && (low < n || !parent_bounded)) {
       spot.leaf = number;
       spot.position = low;
     }
