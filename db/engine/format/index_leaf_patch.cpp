@@ -22,9 +22,10 @@ void ShiftBitsAbove(uint8_t* mask, size_t size, size_t from, size_t by) {
   if constexpr (std::endian::native == std::endian::little) {
     // As one little-endian number: bit b is bit b % 64 of word b / 64.
     constexpr size_t kMaxWords = 64;
-    uint64_t words[kMaxWords] = {};
+    uint64_t words[kMaxWords];
     const size_t count = (size + 7) / 8;
     if (count <= kMaxWords) {
+      words[count - 1] = 0;  // the bytes past `size` of the last word
       std::memcpy(words, mask, size);
       const size_t first = from / 64, shift_words = by / 64, shift_bits = by % 64;
       const uint64_t keep = from % 64 == 63 ? ~uint64_t(0) : (uint64_t(2) << (from % 64)) - 1;
@@ -84,6 +85,16 @@ void WholeEntry(const LeafBytes& leaf, const uint8_t* area, size_t i,
   }
   if (length != key.size()) return length < key.size() ? -1 : 1;
   return 0;
+}
+
+// Whether what entries a and b share, cut at limit, is prefix bytes: the
+// first prefix bytes agree and, short of the limit, the next ones differ.
+bool KeepsPrefix(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, size_t prefix,
+                 size_t limit) {
+  if (prefix > limit || a.size() < prefix || b.size() < prefix) return false;
+  if (prefix > 0 && std::memcmp(a.data(), b.data(), prefix) != 0) return false;
+  if (prefix == limit) return true;
+  return prefix == a.size() || prefix == b.size() || a[prefix] != b[prefix];
 }
 
 }  // namespace
@@ -166,11 +177,8 @@ bool PatchLeaf(PageWriteSet& pages, const JetFormat& format, uint32_t number, Le
   if (position < n) WholeEntry(leaf, area, n - 1, scratch.last);
   const std::vector<uint8_t>& first = first_place ? whole : scratch.first;
   const std::vector<uint8_t>& last = position < n ? scratch.last : whole;
-  size_t common = 0;
-  while (common < first.size() && common < last.size() && first[common] == last[common])
-    ++common;
-  size_t limit = std::min(leaf.min_whole, whole.size()) - 1;
-  if (std::min(common, limit) != leaf.prefix) return false;
+  const size_t limit = std::min(leaf.min_whole, whole.size()) - 1;
+  if (!KeepsPrefix(first, last, leaf.prefix, limit)) return false;
   // The entries grow by the new one's stored size either way: at the first
   // place it is stored whole and the old first entry loses the prefix.
   const size_t stored = whole.size() - leaf.prefix;
