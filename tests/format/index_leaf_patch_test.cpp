@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -106,13 +107,26 @@ TEST_P(LeafPatch, EntriesAddedInPlaceGiveTheBytesOfAReencoding) {
   EXPECT_GE(declined, 2u);  // "a" and "z" at least
 }
 
-TEST_P(LeafPatch, KeysPresentAreFound) {
+TEST_P(LeafPatch, KeysPresentAreFoundAndAbsentOnesPlaced) {
   LeafBytes bytes;
   const uint32_t n = Encoded(bytes);
+  ASSERT_GT(bytes.prefix, 0u);  // the keys share "k"
   for (size_t i = 0; i < leaf_.entries.size(); ++i) {
     bool equal = false;
     EXPECT_EQ(LeafLowerBound(bytes, Area(n), leaf_.entries[i].key, &equal), i);
     EXPECT_TRUE(equal);
+  }
+  // Keys shorter than the shared prefix, within it, and past it.
+  for (const char* text : {"", "a", "k", "k0", "k5", "k99", "l", "z"}) {
+    SCOPED_TRACE(text);
+    const std::vector<uint8_t> key(text, text + std::strlen(text));
+    const IndexEntry probe{key, RowId{}, 0};
+    const size_t expected = size_t(
+        std::lower_bound(leaf_.entries.begin(), leaf_.entries.end(), probe, Before) -
+        leaf_.entries.begin());
+    bool equal = true;
+    EXPECT_EQ(LeafLowerBound(bytes, Area(n), key, &equal), expected);
+    EXPECT_FALSE(equal);
   }
 }
 

@@ -62,31 +62,6 @@ void WholeEntry(const LeafBytes& leaf, const uint8_t* area, size_t i,
   out.insert(out.end(), area + start, area + leaf.ends[i]);
 }
 
-// Orders leaf entry i, as stored (its prefix from the first entry),
-// against a key alone, as the entries' order (CompareIndexEntries) has
-// it: key bytes, then the shorter key first. The entry is not put
-// together. Inlined: the search of every save's leaves runs through it.
-[[gnu::always_inline]] inline int CompareStored(const LeafBytes& leaf, const uint8_t* area, size_t i,
-                  const std::vector<uint8_t>& key) {
-  const size_t start = i == 0 ? 0 : leaf.ends[i - 1];
-  const size_t prefix = i == 0 ? 0 : leaf.prefix;
-  const size_t length = prefix + (leaf.ends[i] - start) - kIndexLeafTrailer;
-  const size_t n = std::min(length, key.size());
-  // The key part of the entry: up to `prefix` bytes from the first entry,
-  // the rest from its own stored bytes.
-  const size_t head = std::min(n, prefix);
-  if (head > 0) {
-    int c = std::memcmp(area, key.data(), head);
-    if (c != 0) return c < 0 ? -1 : 1;
-  }
-  if (n > head) {
-    int c = std::memcmp(area + start, key.data() + head, n - head);
-    if (c != 0) return c < 0 ? -1 : 1;
-  }
-  if (length != key.size()) return length < key.size() ? -1 : 1;
-  return 0;
-}
-
 // Whether what entries a and b share, cut at limit, is prefix bytes: the
 // first prefix bytes agree and, short of the limit, the next ones differ.
 bool KeepsPrefix(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, size_t prefix,
@@ -145,14 +120,37 @@ bool ReadLeafBytes(const PageData& bytes, const JetFormat& format, bool known, L
 
 size_t LeafLowerBound(const LeafBytes& leaf, const uint8_t* area,
                       const std::vector<uint8_t>& key, bool* equal) {
+  // Every entry begins with the first entry's `prefix` bytes, so the key
+  // is set against them once: m is where they first differ, within the
+  // key's length. An entry's comparison then starts past its share of them.
+  const size_t prefix = leaf.prefix;
+  const size_t in_key = std::min(prefix, key.size());
+  size_t m = 0;
+  while (m < in_key && area[m] == key[m]) ++m;
+  const int prefix_order = m < in_key ? (area[m] < key[m] ? -1 : 1) : 0;
+  // Entry i, as stored, against the key alone, as the entries' order
+  // (CompareIndexEntries) has it: key bytes, then the shorter key first.
+  auto compare = [&](size_t i) {
+    const size_t start = i == 0 ? prefix : leaf.ends[i - 1];
+    const size_t length = prefix + (leaf.ends[i] - start) - kIndexLeafTrailer;
+    const size_t n = std::min(length, key.size());
+    const size_t head = std::min(n, prefix);
+    if (m < head) return prefix_order;
+    if (n > head) {
+      int c = std::memcmp(area + start, key.data() + head, n - head);
+      if (c != 0) return c < 0 ? -1 : 1;
+    }
+    if (length != key.size()) return length < key.size() ? -1 : 1;
+    return 0;
+  };
   const size_t n = leaf.ends.size();
   size_t low = 0, high = n;
   while (low < high) {
     size_t mid = (low + high) / 2;
-    if (CompareStored(leaf, area, mid, key) < 0) low = mid + 1;
+    if (compare(mid) < 0) low = mid + 1;
     else high = mid;
   }
-  *equal = low < n && CompareStored(leaf, area, low, key) == 0;
+  *equal = low < n && compare(low) == 0;
   return low;
 }
 
