@@ -54,6 +54,25 @@ TEST_F(KeptPages, SavesThatChangeMorePagesThanAreKeptReadBackAsWritten) {
   EXPECT_EQ(db_->file().Read(numbers_[5])->at(100 + 5), 6);
 }
 
+// Pages a thousand and more apart take each other's place among the kept
+// ones: whichever a save finds, it sees the file's bytes.
+TEST_F(KeptPages, PagesThatTakeEachOthersPlaceReadBackAsWritten) {
+  constexpr int kFar = 2100;  // more pages than the set keeps, twice over
+  std::vector<uint32_t> far;
+  for (int i = 0; i < kFar; ++i) far.push_back(pages_->Allocate());
+  pages_->Commit();
+  for (int round = 0; round < 2; ++round) {
+    for (size_t i = 0; i < far.size(); i += 97) {
+      pages_->Modify(far[i])[8 + round] = uint8_t(i % 251 + 1);
+      pages_->Modify(numbers_[i % numbers_.size()])[600 + round] = uint8_t(round + 1);
+      pages_->Commit();
+    }
+  }
+  numbers_.insert(numbers_.end(), far.begin(), far.end());
+  ExpectSetShowsTheFile(*pages_);
+  EXPECT_EQ(pages_->View(far[97 * 3])[9], uint8_t(97 * 3 % 251 + 1));
+}
+
 TEST_F(KeptPages, ARefusedSaveLeavesTheKeptPagesAsTheFileHasThem) {
   pages_->Modify(numbers_[0])[10] = 0xAA;
   pages_->Commit();

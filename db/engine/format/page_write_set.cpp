@@ -13,19 +13,19 @@ PageWriteSet::Slot* PageWriteSet::Find(uint32_t page_number) {
   return nullptr;
 }
 
-PageWriteSet::Slots::iterator PageWriteSet::FindKept(uint32_t page_number) {
-  if (kept_.empty()) return kept_.end();
+std::unique_ptr<PageWriteSet::Slot>* PageWriteSet::FindKept(uint32_t page_number) {
+  if (kept_count_ == 0) return nullptr;
   // Nobody else writes while a save is under way: one look at the file's
   // counts per save is enough.
   if (!kept_checked_) {
     kept_checked_ = true;
     if (file_.write_count() != kept_writes_ || file_.reloads() != kept_reloads_) {
       DropKept();
-      return kept_.end();
+      return nullptr;
     }
   }
-  return std::find_if(kept_.begin(), kept_.end(),
-                      [&](const auto& slot) { return slot->number == page_number; });
+  std::unique_ptr<Slot>& place = kept_[page_number % kKeptPages];
+  return place && place->number == page_number ? &place : nullptr;
 }
 
 PageWriteSet::Slot& PageWriteSet::NewSlot() {
@@ -39,17 +39,15 @@ PageWriteSet::Slot& PageWriteSet::NewSlot() {
 }
 
 void PageWriteSet::DropKept() {
-  for (auto& slot : kept_) spare_.push_back(std::move(slot));
-  kept_.clear();
+  if (kept_count_ == 0) return;
+  for (auto& place : kept_)
+    if (place) spare_.push_back(std::move(place));
+  kept_count_ = 0;
 }
 
 const PageData& PageWriteSet::View(uint32_t page_number) {
   if (Slot* slot = Find(page_number)) return slot->bytes;
-  if (auto it = FindKept(page_number); it != kept_.end()) {
-    // The most recently used go last, the least recently used first.
-    std::rotate(it, it + 1, kept_.end());
-    return kept_.back()->bytes;
-  }
+  if (auto* kept = FindKept(page_number)) return (*kept)->bytes;
   for (const auto& [number, page] : viewed_)
     if (number == page_number) return *page;
   viewed_.emplace_back(page_number, file_.Read(page_number));
@@ -58,10 +56,10 @@ const PageData& PageWriteSet::View(uint32_t page_number) {
 
 PageData& PageWriteSet::Modify(uint32_t page_number) {
   if (Slot* slot = Find(page_number)) return slot->bytes;
-  if (auto it = FindKept(page_number); it != kept_.end()) {
+  if (auto* kept = FindKept(page_number)) {
     // Its bytes are the file's already: no copy.
-    changed_.push_back(std::move(*it));
-    kept_.erase(it);
+    changed_.push_back(std::move(*kept));
+    --kept_count_;
     return changed_.back()->bytes;
   }
   // View keeps the file's page alive (in viewed_) while it is copied.
@@ -106,15 +104,18 @@ void PageWriteSet::Commit() {
     DropKept();
     throw;
   }
-  // The pages written are the file's now: they are kept, the most recent
-  // last, and the least recently used beyond kMostKept go.
-  for (auto& slot : changed_) kept_.push_back(std::move(slot));
-  changed_.clear();
-  if (kept_.size() > kMostKept) {
-    const auto excess = kept_.begin() + std::ptrdiff_t(kept_.size() - kMostKept);
-    for (auto it = kept_.begin(); it != excess; ++it) spare_.push_back(std::move(*it));
-    kept_.erase(kept_.begin(), excess);
+  // The pages written are the file's now: they are kept, each in its
+  // place, where an older one makes way.
+  if (kept_.empty()) kept_.resize(kKeptPages);
+  for (auto& slot : changed_) {
+    std::unique_ptr<Slot>& place = kept_[slot->number % kKeptPages];
+    if (place)
+      spare_.push_back(std::move(place));
+    else
+      ++kept_count_;
+    place = std::move(slot);
   }
+  changed_.clear();
   kept_writes_ = file_.write_count();
   kept_reloads_ = file_.reloads();
   kept_checked_ = false;

@@ -10,10 +10,13 @@
 // as no page reaches the file before Commit and Discard drops them all,
 // and rule 2, by the order Commit writes in.
 //
-// A set used for save after save (a table writer's) keeps its last few
-// committed pages: they hold exactly what the file holds for as long as
-// nobody else writes to it, so the next save that views or changes one of
-// them neither reads nor copies it. The file's write count (and its count
+// A set used for save after save (a table writer's) keeps the pages it
+// committed, up to kKeptPages of them (a page whose number falls on the
+// same place as a newer one's makes way): they hold exactly what the file
+// holds for as long as nobody else writes to it, so a later save that
+// views or changes one of them neither reads nor copies it. Rows appended
+// come back to the same data, definition and long value pages, and keys in
+// no order to the same few hundred index leaves. The file's write count (and its count
 // of reloads, for a change by another process) tells when they go stale;
 // they are dropped then, and after a failed save. It is looked at once per
 // save: from a save's first View or Modify to its Commit or Discard nobody
@@ -71,18 +74,20 @@ class PageWriteSet {
     PageData bytes;
   };
   using Slots = std::vector<std::unique_ptr<Slot>>;
-  // Committed pages kept for the next saves: at most this many.
-  static constexpr size_t kMostKept = 8;
+  // Committed pages kept for later saves: page n in place n % kKeptPages.
+  static constexpr size_t kKeptPages = 1024;
 
   Slot* Find(uint32_t page_number);
-  // The kept slot of page_number (dropping them all first when stale).
-  Slots::iterator FindKept(uint32_t page_number);
+  // The place of the kept page page_number, or null (dropping them all
+  // first when stale).
+  std::unique_ptr<Slot>* FindKept(uint32_t page_number);
   Slot& NewSlot();
   void DropKept();
 
   PageFile& file_;
   Slots changed_;  // this save's, in the order first changed
-  Slots kept_;     // committed and still the file's, least recently used first
+  Slots kept_;     // kKeptPages places once a save was committed, some empty
+  size_t kept_count_ = 0;
   Slots spare_;
   uint64_t kept_writes_ = 0;   // the file's write count when kept_ was right
   uint64_t kept_reloads_ = 0;  // and its reload count
