@@ -55,7 +55,11 @@ class Tree {
         owner_(owner) {}
 
   void CheckInFile(uint32_t number) {
-    if (number == 0 || number >= pages_.file().page_count() + pages_.allocated().size())
+    // The pages in use only grow during a save: the count is asked again
+    // only for a number past the last one seen.
+    if (number != 0 && number < pages_in_use_) return;
+    pages_in_use_ = pages_.file().page_count() + uint32_t(pages_.allocated().size());
+    if (number == 0 || number >= pages_in_use_)
       throw DamagedPage(pages_.file().path(), number,
                         "index " + index_.name + " leads outside the file");
   }
@@ -498,6 +502,7 @@ class Tree {
   PageData& buffer_;
   const IndexDef& index_;
   uint32_t owner_;
+  uint32_t pages_in_use_ = 0;  // as CheckInFile last found it
 };
 
 }  // namespace
