@@ -1,12 +1,13 @@
 // The in-place leaf change on its own: over a leaf of mixed entry sizes
-// (so that entry ends cross the mask's words), every entry it adds gives
-// the bytes a re-encoding gives, and every one it declines leaves the page
-// as it was.
+// (so that entry ends cross the mask's words), every entry it adds, first
+// place included, gives the bytes a re-encoding gives, and every one it
+// declines leaves the page as it was.
 #include "db/engine/format/index_leaf_patch.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -62,10 +63,14 @@ class LeafPatch : public ::testing::TestWithParam<JetVersion> {
 TEST_P(LeafPatch, EntriesAddedInPlaceGiveTheBytesOfAReencoding) {
   const JetFormat& format = db_->format();
   size_t patched = 0, declined = 0;
-  // Every odd key goes between two present ones; "z" goes last and changes
-  // the prefix every entry shares, so it cannot go in place.
+  // Every odd key goes between two present ones; "k0" goes first and keeps
+  // the prefix every entry shares ("k"), so the old first entry is stored
+  // without it; "a" (first) and "z" (last) change that prefix, so they
+  // cannot go in place.
   std::vector<std::vector<uint8_t>> keys;
   for (int i = 1; i < 80; i += 2) keys.push_back(Key(i));
+  keys.push_back({'k', '0'});
+  keys.push_back({'a'});
   keys.push_back({'z'});
   for (const std::vector<uint8_t>& key : keys) {
     SCOPED_TRACE(std::string(key.begin(), key.end()));
@@ -98,26 +103,50 @@ TEST_P(LeafPatch, EntriesAddedInPlaceGiveTheBytesOfAReencoding) {
       EXPECT_EQ(pages_->View(n), before);
     }
   }
-  EXPECT_GE(patched, 30u);
-  EXPECT_GE(declined, 1u);  // "z" at least
+  EXPECT_GE(patched, 31u);   // "k0" among them
+  EXPECT_GE(declined, 2u);  // "a" and "z" at least
 }
 
-TEST_P(LeafPatch, KeysPresentAreFoundAndTheFirstPlaceIsNeverPatched) {
+TEST_P(LeafPatch, KeysPresentAreFoundAndAbsentOnesPlaced) {
   LeafBytes bytes;
   const uint32_t n = Encoded(bytes);
+  ASSERT_GT(bytes.prefix, 0u);  // the keys share "k"
   for (size_t i = 0; i < leaf_.entries.size(); ++i) {
     bool equal = false;
     EXPECT_EQ(LeafLowerBound(bytes, Area(n), leaf_.entries[i].key, &equal), i);
     EXPECT_TRUE(equal);
   }
-  // Before every entry: the old first entry's stored form would change.
-  const std::vector<uint8_t> first{'k', '0'};
-  bool equal = true;
-  ASSERT_EQ(LeafLowerBound(bytes, Area(n), first, &equal), 0u);
-  EXPECT_FALSE(equal);
-  const PageData before = pages_->View(n);
-  EXPECT_FALSE(PatchLeaf(*pages_, db_->format(), n, bytes, 0, first, RowId{9, 1}, scratch_));
-  EXPECT_EQ(pages_->View(n), before);
+  // Keys shorter than the shared prefix, within it, and past it.
+  for (const char* text : {"", "a", "k", "k0", "k5", "k99", "l", "z"}) {
+    SCOPED_TRACE(text);
+    const std::vector<uint8_t> key(text, text + std::strlen(text));
+    const IndexEntry probe{key, RowId{}, 0};
+    const size_t expected = size_t(
+        std::lower_bound(leaf_.entries.begin(), leaf_.entries.end(), probe, Before) -
+        leaf_.entries.begin());
+    bool equal = true;
+    EXPECT_EQ(LeafLowerBound(bytes, Area(n), key, &equal), expected);
+    EXPECT_FALSE(equal);
+  }
+}
+
+// A leaf of one entry has no prefix; a new first entry sharing bytes with
+// it would give it one, so only one sharing none goes in place.
+TEST_P(LeafPatch, ALeafOfOneEntryTakesAFirstEntryOnlyWithoutAPrefix) {
+  const JetFormat& format = db_->format();
+  leaf_.entries.resize(1);
+  for (const std::vector<uint8_t>& key : {std::vector<uint8_t>{'a'}, std::vector<uint8_t>{'k'}}) {
+    LeafBytes bytes;
+    const uint32_t n = Encoded(bytes);
+    IndexPage with = leaf_;
+    with.entries.insert(with.entries.begin(), IndexEntry{key, RowId{9, 1}, 0});
+    PageData reencoded(format.page_size);
+    ASSERT_TRUE(EncodeIndexPage(with, format, reencoded));
+    const PageData before = pages_->View(n);
+    const bool patched = PatchLeaf(*pages_, format, n, bytes, 0, key, RowId{9, 1}, scratch_);
+    EXPECT_EQ(patched, key[0] == 'a');
+    EXPECT_EQ(pages_->View(n), patched ? reencoded : before);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, LeafPatch,

@@ -69,6 +69,10 @@ DataRowSlot DataPageRow(std::span<const uint8_t> page, const JetFormat& format,
 
 void InitDataPage(std::span<uint8_t> page, const JetFormat& format, uint32_t owner) {
   std::fill(page.begin(), page.end(), 0);
+  InitZeroedDataPage(page, format, owner);
+}
+
+void InitZeroedDataPage(std::span<uint8_t> page, const JetFormat& format, uint32_t owner) {
   page[0] = kDataPageType;
   page[1] = 0x01;
   Write16(page, 2, uint16_t(page.size() - format.data_rows_offset));

@@ -45,6 +45,9 @@ constexpr uint16_t kMaxRowsPerDataPage = 255;
 
 // Makes page an empty data page of owner (a TDEF page or kLongValueOwner).
 void InitDataPage(std::span<uint8_t> page, const JetFormat& format, uint32_t owner);
+// The same for a page known to be all zeros (as PageWriteSet::Allocate
+// gives it): only the header is written.
+void InitZeroedDataPage(std::span<uint8_t> page, const JetFormat& format, uint32_t owner);
 
 // Whether a row of `size` bytes fits: its bytes and its offset entry within
 // the recorded free space, and a free row number.

@@ -22,9 +22,10 @@ void ShiftBitsAbove(uint8_t* mask, size_t size, size_t from, size_t by) {
   if constexpr (std::endian::native == std::endian::little) {
     // As one little-endian number: bit b is bit b % 64 of word b / 64.
     constexpr size_t kMaxWords = 64;
-    uint64_t words[kMaxWords] = {};
+    uint64_t words[kMaxWords];
     const size_t count = (size + 7) / 8;
     if (count <= kMaxWords) {
+      words[count - 1] = 0;  // the bytes past `size` of the last word
       std::memcpy(words, mask, size);
       const size_t first = from / 64, shift_words = by / 64, shift_bits = by % 64;
       const uint64_t keep = from % 64 == 63 ? ~uint64_t(0) : (uint64_t(2) << (from % 64)) - 1;
@@ -61,29 +62,27 @@ void WholeEntry(const LeafBytes& leaf, const uint8_t* area, size_t i,
   out.insert(out.end(), area + start, area + leaf.ends[i]);
 }
 
-// Orders leaf entry i, as stored (its prefix from the first entry),
-// against a key alone, as the entries' order (CompareIndexEntries) has
-// it: key bytes, then the shorter key first. The entry is not put
-// together. Inlined: the search of every save's leaves runs through it.
-[[gnu::always_inline]] inline int CompareStored(const LeafBytes& leaf, const uint8_t* area, size_t i,
-                  const std::vector<uint8_t>& key) {
-  const size_t start = i == 0 ? 0 : leaf.ends[i - 1];
-  const size_t prefix = i == 0 ? 0 : leaf.prefix;
-  const size_t length = prefix + (leaf.ends[i] - start) - kIndexLeafTrailer;
-  const size_t n = std::min(length, key.size());
-  // The key part of the entry: up to `prefix` bytes from the first entry,
-  // the rest from its own stored bytes.
-  const size_t head = std::min(n, prefix);
-  if (head > 0) {
-    int c = std::memcmp(area, key.data(), head);
-    if (c != 0) return c < 0 ? -1 : 1;
+// Whether the n bytes at p are all zero, eight at a time.
+bool AllZero(const uint8_t* p, size_t n) {
+  uint64_t any = 0;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    any |= word;
   }
-  if (n > head) {
-    int c = std::memcmp(area + start, key.data() + head, n - head);
-    if (c != 0) return c < 0 ? -1 : 1;
-  }
-  if (length != key.size()) return length < key.size() ? -1 : 1;
-  return 0;
+  for (; i < n; ++i) any |= p[i];
+  return any == 0;
+}
+
+// Whether what entries a and b share, cut at limit, is prefix bytes: the
+// first prefix bytes agree and, short of the limit, the next ones differ.
+bool KeepsPrefix(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, size_t prefix,
+                 size_t limit) {
+  if (prefix > limit || a.size() < prefix || b.size() < prefix) return false;
+  if (prefix > 0 && std::memcmp(a.data(), b.data(), prefix) != 0) return false;
+  if (prefix == limit) return true;
+  return prefix == a.size() || prefix == b.size() || a[prefix] != b[prefix];
 }
 
 }  // namespace
@@ -96,9 +95,14 @@ bool ReadLeafBytes(const PageData& bytes, const JetFormat& format, bool known, L
   leaf.min_whole = SIZE_MAX;
   leaf.prefix = areas.prefix_size == 2 ? Read16(bytes, areas.prefix) : bytes[areas.prefix];
   leaf.next_page = Read32(bytes, areas.next);
-  for (size_t byte = 0; byte < areas.mask_size; ++byte) {
-    for (uint8_t bits = bytes[areas.mask + byte]; bits != 0; bits &= uint8_t(bits - 1)) {
-      const size_t bit = byte * 8 + size_t(std::countr_zero(bits));
+  // Eight mask bytes at a time (most are zero): bit k of the word is bit
+  // k % 8 of byte k / 8.
+  for (size_t byte = 0; byte < areas.mask_size; byte += 8) {
+    const size_t count = std::min<size_t>(8, areas.mask_size - byte);
+    uint64_t word = 0;
+    for (size_t k = 0; k < count; ++k) word |= uint64_t(bytes[areas.mask + byte + k]) << (8 * k);
+    for (; word != 0; word &= word - 1) {
+      const size_t bit = byte * 8 + size_t(std::countr_zero(word));
       const size_t start = leaf.ends.empty() ? 0 : leaf.ends.back();
       if (bit > area || bit <= start) return false;
       const size_t whole = bit - start + (leaf.ends.empty() ? 0 : leaf.prefix);
@@ -121,8 +125,7 @@ bool ReadLeafBytes(const PageData& bytes, const JetFormat& format, bool known, L
   if (Read16(bytes, 2) != uint16_t(free)) return false;
   for (size_t i = areas.unknown; i < areas.prev; ++i)
     if (bytes[i] != 0) return false;
-  for (size_t i = total; i < area; ++i)
-    if (entries[i] != 0) return false;
+  if (!AllZero(entries + total, area - total)) return false;
   // The first `prefix` bytes of every entry are the first entry's, so the
   // stored prefix is the encoder's when it is at the limit or the next
   // bytes differ.
@@ -134,14 +137,37 @@ bool ReadLeafBytes(const PageData& bytes, const JetFormat& format, bool known, L
 
 size_t LeafLowerBound(const LeafBytes& leaf, const uint8_t* area,
                       const std::vector<uint8_t>& key, bool* equal) {
+  // Every entry begins with the first entry's `prefix` bytes, so the key
+  // is set against them once: m is where they first differ, within the
+  // key's length. An entry's comparison then starts past its share of them.
+  const size_t prefix = leaf.prefix;
+  const size_t in_key = std::min(prefix, key.size());
+  size_t m = 0;
+  while (m < in_key && area[m] == key[m]) ++m;
+  const int prefix_order = m < in_key ? (area[m] < key[m] ? -1 : 1) : 0;
+  // Entry i, as stored, against the key alone, as the entries' order
+  // (CompareIndexEntries) has it: key bytes, then the shorter key first.
+  auto compare = [&](size_t i) {
+    const size_t start = i == 0 ? prefix : leaf.ends[i - 1];
+    const size_t length = prefix + (leaf.ends[i] - start) - kIndexLeafTrailer;
+    const size_t n = std::min(length, key.size());
+    const size_t head = std::min(n, prefix);
+    if (m < head) return prefix_order;
+    if (n > head) {
+      int c = std::memcmp(area + start, key.data() + head, n - head);
+      if (c != 0) return c < 0 ? -1 : 1;
+    }
+    if (length != key.size()) return length < key.size() ? -1 : 1;
+    return 0;
+  };
   const size_t n = leaf.ends.size();
   size_t low = 0, high = n;
   while (low < high) {
     size_t mid = (low + high) / 2;
-    if (CompareStored(leaf, area, mid, key) < 0) low = mid + 1;
+    if (compare(mid) < 0) low = mid + 1;
     else high = mid;
   }
-  *equal = low < n && CompareStored(leaf, area, low, key) == 0;
+  *equal = low < n && compare(low) == 0;
   return low;
 }
 
@@ -149,7 +175,7 @@ bool PatchLeaf(PageWriteSet& pages, const JetFormat& format, uint32_t number, Le
                size_t position, const std::vector<uint8_t>& key, RowId row,
                LeafPatchScratch& scratch) {
   const size_t n = leaf.ends.size();
-  if (position == 0 || position > n) return false;
+  if (n == 0 || position > n) return false;
   const IndexPageAreas areas = IndexPageAreasFor(format);
   const uint8_t* area = pages.View(number).data() + areas.entries;
   std::vector<uint8_t>& whole = scratch.whole;
@@ -158,16 +184,18 @@ bool PatchLeaf(PageWriteSet& pages, const JetFormat& format, uint32_t number, Le
   Append24BE(whole, row.page);
   Append8(whole, uint8_t(row.row));
   // The prefix EncodeIndexPage would choose: what the first and last
-  // entries share, below the shortest entry's size.
-  WholeEntry(leaf, area, 0, scratch.first);
+  // entries share, below the shortest entry's size. A new first entry
+  // keeps the old prefix only when it shares it with the last one; the
+  // old first entry, which shares it too, is then stored without it.
+  const bool first_place = position == 0;
+  if (!first_place) WholeEntry(leaf, area, 0, scratch.first);
   if (position < n) WholeEntry(leaf, area, n - 1, scratch.last);
-  const std::vector<uint8_t>& first = scratch.first;
+  const std::vector<uint8_t>& first = first_place ? whole : scratch.first;
   const std::vector<uint8_t>& last = position < n ? scratch.last : whole;
-  size_t common = 0;
-  while (common < first.size() && common < last.size() && first[common] == last[common])
-    ++common;
-  size_t limit = std::min(leaf.min_whole, whole.size()) - 1;
-  if (std::min(common, limit) != leaf.prefix) return false;
+  const size_t limit = std::min(leaf.min_whole, whole.size()) - 1;
+  if (!KeepsPrefix(first, last, leaf.prefix, limit)) return false;
+  // The entries grow by the new one's stored size either way: at the first
+  // place it is stored whole and the old first entry loses the prefix.
   const size_t stored = whole.size() - leaf.prefix;
   const size_t total = leaf.ends[n - 1];
   if (areas.entries + total + stored > format.page_size ||
@@ -177,14 +205,24 @@ bool PatchLeaf(PageWriteSet& pages, const JetFormat& format, uint32_t number, Le
   PageData& page = pages.Modify(number);
   uint8_t* entries = page.data() + areas.entries;
   uint8_t* mask = page.data() + areas.mask;
-  const size_t start = leaf.ends[position - 1];
-  std::memmove(entries + start + stored, entries + start, total - start);
-  std::memcpy(entries + start, whole.data() + leaf.prefix, stored);
+  const size_t start = first_place ? 0 : leaf.ends[position - 1];
+  size_t end;  // where the new entry ends
+  if (first_place) {
+    const size_t old_first = leaf.ends[0];
+    std::memmove(entries + old_first + stored, entries + old_first, total - old_first);
+    std::memmove(entries + whole.size(), entries + leaf.prefix, old_first - leaf.prefix);
+    std::memcpy(entries, whole.data(), whole.size());
+    end = whole.size();
+  } else {
+    std::memmove(entries + start + stored, entries + start, total - start);
+    std::memcpy(entries + start, whole.data() + leaf.prefix, stored);
+    end = start + stored;
+  }
   // Only the mask bytes up to the new end of the entries hold set bits.
   ShiftBitsAbove(mask, (total + stored) / 8 + 1, start, stored);
-  mask[(start + stored) / 8] |= uint8_t(1u << ((start + stored) % 8));
+  mask[end / 8] |= uint8_t(1u << (end % 8));
   for (size_t i = position; i < n; ++i) leaf.ends[i] = uint16_t(leaf.ends[i] + stored);
-  leaf.ends.insert(leaf.ends.begin() + position, uint16_t(start + stored));
+  leaf.ends.insert(leaf.ends.begin() + position, uint16_t(end));
   size_t free = format.page_size - areas.entries - (total + stored);
   Write16(page, 2, uint16_t(free));
   leaf.min_whole = std::min(leaf.min_whole, whole.size());

@@ -52,8 +52,9 @@ struct LeafPatchScratch {
 // `leaf` describes, when the page keeps its shared prefix and has room:
 // the entries after it move up by its stored size, their end bits with
 // them, the free space shrinks by as much, and `leaf` follows. Returns
-// false, the page untouched, otherwise (and for position 0, whose entry
-// would change the stored form of the old first one).
+// false, the page untouched, otherwise. At position 0 the new entry is
+// stored whole and the old first one loses the prefix, when the prefix
+// stays.
 bool PatchLeaf(PageWriteSet& pages, const JetFormat& format, uint32_t number, LeafBytes& leaf,
                size_t position, const std::vector<uint8_t>& key, RowId row,
                LeafPatchScratch& scratch);

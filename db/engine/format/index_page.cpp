@@ -118,19 +118,6 @@ IndexPage DecodeIndexPage(std::span<const uint8_t> page, const JetFormat& format
   return out;
 }
 
-int CompareIndexEntries(const std::vector<uint8_t>& key_a, RowId row_a,
-                        const std::vector<uint8_t>& key_b, RowId row_b) {
-  size_t n = std::min(key_a.size(), key_b.size());
-  if (n > 0) {
-    int c = std::memcmp(key_a.data(), key_b.data(), n);
-    if (c != 0) return c < 0 ? -1 : 1;
-  }
-  if (key_a.size() != key_b.size()) return key_a.size() < key_b.size() ? -1 : 1;
-  if (row_a.page != row_b.page) return row_a.page < row_b.page ? -1 : 1;
-  if (row_a.row != row_b.row) return row_a.row < row_b.row ? -1 : 1;
-  return 0;
-}
-
 namespace {
 
 // An entry's trailer as stored: row pointer (big-endian page, row), and on

@@ -55,7 +55,11 @@ class Tree {
         owner_(owner) {}
 
   void CheckInFile(uint32_t number) {
-    if (number == 0 || number >= pages_.file().page_count() + pages_.allocated().size())
+    // The pages in use only grow during a save: the count is asked again
+    // only for a number past the last one seen.
+    if (number != 0 && number < pages_in_use_) return;
+    pages_in_use_ = pages_.file().page_count() + uint32_t(pages_.allocated().size());
+    if (number == 0 || number >= pages_in_use_)
       throw DamagedPage(pages_.file().path(), number,
                         "index " + index_.name + " leads outside the file");
   }
@@ -451,10 +455,9 @@ class Tree {
     const size_t low = LeafLowerBound(*leaf, area, key, &spot.has_key);
     // Past every entry, the key may start the next leaf.
     if (low == n && leaf->next_page != 0) return {HasKey(key), 0, 0};
-    // The entry goes here unless it would be first (the stored form of the
-    // old first entry changes) or last under a parent entry that carries
-    // this leaf's last key (the parent changes).
-    if (!spot.has_key && low > 0 && (low < n || !parent_bounded)) {
+    // The entry goes here unless it would be last under a parent entry
+    // that carries this leaf's last key (the parent changes).
+    if (!spot.has_key && (low < n || !parent_bounded)) {
       spot.leaf = number;
       spot.position = low;
     }
@@ -499,6 +502,7 @@ class Tree {
   PageData& buffer_;
   const IndexDef& index_;
   uint32_t owner_;
+  uint32_t pages_in_use_ = 0;  // as CheckInFile last found it
 };
 
 }  // namespace

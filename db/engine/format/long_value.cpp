@@ -46,7 +46,7 @@ uint32_t PageWithRoom(PageWriteSet& pages, const JetFormat& format,
                      UsageMapKind::kOwnership);
   }
   uint32_t page = pages.Allocate();
-  InitDataPage(pages.Modify(page), format, kLongValueOwner);
+  InitZeroedDataPage(pages.Modify(page), format, kLongValueOwner);
   if (target.owned_map != 0)
     SetUsageMapBit(pages, format, target.owned_map, page, true, UsageMapKind::kOwnership);
   if (target.free_map != 0)

@@ -8,13 +8,46 @@
 namespace corvalin::engine {
 
 PageWriteSet::Slot* PageWriteSet::Find(uint32_t page_number) {
-  for (size_t i = 0; i < used_; ++i)
-    if (slots_[i]->number == page_number) return slots_[i].get();
+  for (const auto& slot : changed_)
+    if (slot->number == page_number) return slot.get();
   return nullptr;
+}
+
+std::unique_ptr<PageWriteSet::Slot>* PageWriteSet::FindKept(uint32_t page_number) {
+  if (kept_count_ == 0) return nullptr;
+  // Nobody else writes while a save is under way: one look at the file's
+  // counts per save is enough.
+  if (!kept_checked_) {
+    kept_checked_ = true;
+    if (file_.write_count() != kept_writes_ || file_.reloads() != kept_reloads_) {
+      DropKept();
+      return nullptr;
+    }
+  }
+  std::unique_ptr<Slot>& place = kept_[page_number % kKeptPages];
+  return place && place->number == page_number ? &place : nullptr;
+}
+
+PageWriteSet::Slot& PageWriteSet::NewSlot() {
+  if (spare_.empty()) {
+    changed_.push_back(std::make_unique<Slot>());
+  } else {
+    changed_.push_back(std::move(spare_.back()));
+    spare_.pop_back();
+  }
+  return *changed_.back();
+}
+
+void PageWriteSet::DropKept() {
+  if (kept_count_ == 0) return;
+  for (auto& place : kept_)
+    if (place) spare_.push_back(std::move(place));
+  kept_count_ = 0;
 }
 
 const PageData& PageWriteSet::View(uint32_t page_number) {
   if (Slot* slot = Find(page_number)) return slot->bytes;
+  if (auto* kept = FindKept(page_number)) return (*kept)->bytes;
   for (const auto& [number, page] : viewed_)
     if (number == page_number) return *page;
   viewed_.emplace_back(page_number, file_.Read(page_number));
@@ -23,10 +56,15 @@ const PageData& PageWriteSet::View(uint32_t page_number) {
 
 PageData& PageWriteSet::Modify(uint32_t page_number) {
   if (Slot* slot = Find(page_number)) return slot->bytes;
+  if (auto* kept = FindKept(page_number)) {
+    // Its bytes are the file's already: no copy.
+    changed_.push_back(std::move(*kept));
+    --kept_count_;
+    return changed_.back()->bytes;
+  }
   // View keeps the file's page alive (in viewed_) while it is copied.
   const PageData& source = View(page_number);
-  if (used_ == slots_.size()) slots_.push_back(std::make_unique<Slot>());
-  Slot& slot = *slots_[used_++];
+  Slot& slot = NewSlot();
   slot.number = page_number;
   slot.bytes.assign(source.begin(), source.end());
   return slot.bytes;
@@ -41,8 +79,7 @@ uint32_t PageWriteSet::Allocate() {
                                       " GB that an Access database can hold");
   }
   allocated_.push_back(number);
-  if (used_ == slots_.size()) slots_.push_back(std::make_unique<Slot>());
-  Slot& slot = *slots_[used_++];
+  Slot& slot = NewSlot();
   slot.number = number;
   slot.bytes.assign(file_.page_size(), 0);
   return number;
@@ -59,20 +96,39 @@ void PageWriteSet::Commit() {
   viewed_.clear();
   try {
     for (uint32_t n : allocated_) file_.Write(n, Find(n)->bytes);
-    for (size_t i = 0; i < used_; ++i)
-      if (!IsNew(slots_[i]->number)) file_.Write(slots_[i]->number, slots_[i]->bytes);
+    for (const auto& slot : changed_)
+      if (!IsNew(slot->number)) file_.Write(slot->number, slot->bytes);
     file_.Commit();
   } catch (...) {
     file_.Rollback();
+    DropKept();
     throw;
   }
-  Discard();
+  // The pages written are the file's now: they are kept, each in its
+  // place, where an older one makes way.
+  if (kept_.empty()) kept_.resize(kKeptPages);
+  for (auto& slot : changed_) {
+    std::unique_ptr<Slot>& place = kept_[slot->number % kKeptPages];
+    if (place)
+      spare_.push_back(std::move(place));
+    else
+      ++kept_count_;
+    place = std::move(slot);
+  }
+  changed_.clear();
+  kept_writes_ = file_.write_count();
+  kept_reloads_ = file_.reloads();
+  kept_checked_ = false;
+  allocated_.clear();
 }
 
 void PageWriteSet::Discard() {
-  used_ = 0;
+  // What the kept pages hold is still the file's: nothing was written.
+  for (auto& slot : changed_) spare_.push_back(std::move(slot));
+  changed_.clear();
   allocated_.clear();
   viewed_.clear();
+  kept_checked_ = false;
 }
 
 }  // namespace corvalin::engine

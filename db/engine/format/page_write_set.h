@@ -9,6 +9,18 @@
 // This is where two of the write rules (table_writer.h) are kept: rule 1,
 // as no page reaches the file before Commit and Discard drops them all,
 // and rule 2, by the order Commit writes in.
+//
+// A set used for save after save (a table writer's) keeps the pages it
+// committed, up to kKeptPages of them (a page whose number falls on the
+// same place as a newer one's makes way): they hold exactly what the file
+// holds for as long as nobody else writes to it, so a later save that
+// views or changes one of them neither reads nor copies it. Rows appended
+// come back to the same data, definition and long value pages, and keys in
+// no order to the same few hundred index leaves. The file's write count (and its count
+// of reloads, for a change by another process) tells when they go stale;
+// they are dropped then, and after a failed save. It is looked at once per
+// save: from a save's first View or Modify to its Commit or Discard nobody
+// else writes the file (what the save viewed would be stale too).
 #pragma once
 
 #include <cstdint>
@@ -50,7 +62,7 @@ class PageWriteSet {
   void Commit();
   // Forgets every change (nothing has been written).
   void Discard();
-  bool empty() const { return used_ == 0; }
+  bool empty() const { return changed_.empty(); }
 
  private:
   // A changed page. Slots and their buffers are kept from save to save, so
@@ -61,11 +73,25 @@ class PageWriteSet {
     uint32_t number = 0;
     PageData bytes;
   };
+  using Slots = std::vector<std::unique_ptr<Slot>>;
+  // Committed pages kept for later saves: page n in place n % kKeptPages.
+  static constexpr size_t kKeptPages = 1024;
+
   Slot* Find(uint32_t page_number);
+  // The place of the kept page page_number, or null (dropping them all
+  // first when stale).
+  std::unique_ptr<Slot>* FindKept(uint32_t page_number);
+  Slot& NewSlot();
+  void DropKept();
 
   PageFile& file_;
-  std::vector<std::unique_ptr<Slot>> slots_;  // the first used_ are this save's
-  size_t used_ = 0;
+  Slots changed_;  // this save's, in the order first changed
+  Slots kept_;     // kKeptPages places once a save was committed, some empty
+  size_t kept_count_ = 0;
+  Slots spare_;
+  uint64_t kept_writes_ = 0;   // the file's write count when kept_ was right
+  uint64_t kept_reloads_ = 0;  // and its reload count
+  bool kept_checked_ = false;  // by this save
   std::vector<uint32_t> allocated_;  // new pages
   std::vector<std::pair<uint32_t, PagePtr>> viewed_;
 };

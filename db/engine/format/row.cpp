@@ -208,7 +208,13 @@ using RowParts = RowBuffers;
 
 void LayOutParts(const JetFormat& format, const TableDef& table,
                  const std::vector<NewField>& fields, RowParts& parts) {
-  const size_t columns = ColumnCount(table);
+  if (parts.table != &table) {
+    parts.table = &table;
+    parts.columns = ColumnCount(table);
+    parts.vars = VarCount(table);
+    parts.fixed_end = FixedEnd(table);
+  }
+  const size_t columns = parts.columns;
   parts.head.clear();
   if (format.row_column_count_size == 1) {
     parts.head.push_back(uint8_t(columns));
@@ -216,9 +222,9 @@ void LayOutParts(const JetFormat& format, const TableDef& table,
     Append16(parts.head, uint16_t(columns));
   }
   const size_t fixed_start = parts.head.size();
-  parts.head.resize(fixed_start + FixedEnd(table), 0);
+  parts.head.resize(fixed_start + parts.fixed_end, 0);
   parts.mask.assign((columns + 7) / 8, 0);
-  parts.by_slot.assign(VarCount(table), nullptr);
+  parts.by_slot.assign(parts.vars, nullptr);
   for (size_t i = 0; i < table.columns.size(); ++i) {
     const ColumnDef& c = table.columns[i];
     const NewField& f = fields[i];

@@ -37,12 +37,16 @@ struct NewField {
 std::vector<uint8_t> EncodeRow(const JetFormat& format, const TableDef& table,
                                const std::vector<NewField>& fields);
 
-// The same into row, with buffers kept from row to row.
+// The same into row, with buffers kept from row to row. Buffers serve the
+// rows of one table (its definition must outlive them): they keep the
+// sizes its definition gives every row.
 struct RowBuffers {
   std::vector<uint8_t> head;
   std::vector<uint8_t> mask;
   std::vector<const NewField*> by_slot;
   std::vector<size_t> offsets;
+  const TableDef* table = nullptr;  // the sizes below are this table's
+  size_t columns = 0, vars = 0, fixed_end = 0;
 };
 void EncodeRow(const JetFormat& format, const TableDef& table,
                const std::vector<NewField>& fields, RowBuffers& buffers,

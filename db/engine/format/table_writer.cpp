@@ -189,7 +189,7 @@ uint32_t TableWriter::PageFor(size_t row_size) {
     SetUsageMapBit(pages_, format_, t.free_pages_map, current_page_, false,
                    UsageMapKind::kOwnership);
   uint32_t page = pages_.Allocate();
-  InitDataPage(pages_.Modify(page), format_, t.page);
+  InitZeroedDataPage(pages_.Modify(page), format_, t.page);
   SetUsageMapBit(pages_, format_, t.owned_pages_map, page, true, UsageMapKind::kOwnership);
   SetUsageMapBit(pages_, format_, t.free_pages_map, page, true, UsageMapKind::kOwnership);
   current_page_ = page;

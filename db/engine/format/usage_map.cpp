@@ -87,12 +87,14 @@ void SetUsageMapBit(PageWriteSet& pages, const JetFormat& format,
   RowPointer ptr = DecodeRowPointer(map_row);
   if (ptr.page == 0 || ptr.page >= PagesInUse(pages))
     throw DamagedPage(file, ptr.page, "usage map outside the file");
-  auto [start, end] = RowRange(pages.View(ptr.page), format, ptr.row, file, ptr.page);
+  // The map row's page as this save sees it, until the code below changes
+  // it (Modify gives another buffer): looked up once.
+  const PageData& view = pages.View(ptr.page);
+  auto [start, end] = RowRange(view, format, ptr.row, file, ptr.page);
   const uint64_t per_page = uint64_t(format.page_size - 4) * 8;
 
-  if (pages.View(ptr.page)[start] == kInlineMap) {
+  if (view[start] == kInlineMap) {
     if (end - start < 5) throw DamagedPage(file, ptr.page, "usage map too short");
-    const PageData& view = pages.View(ptr.page);
     uint32_t first = Read32(view, start + 1);
     uint64_t bits = uint64_t(end - start - 5) * 8;
     if (page >= first && page - first < bits) {
@@ -138,7 +140,7 @@ void SetUsageMapBit(PageWriteSet& pages, const JetFormat& format,
     return;
   }
 
-  if (pages.View(ptr.page)[start] != kReferenceMap)
+  if (view[start] != kReferenceMap)
     throw DamagedPage(file, ptr.page, "unknown usage map type");
   size_t slots = (end - start - 1) / 4;
   uint64_t j = page / per_page;
@@ -146,7 +148,7 @@ void SetUsageMapBit(PageWriteSet& pages, const JetFormat& format,
     if (kind == UsageMapKind::kOwnership ? !set : set) return;
     throw Error(kErrIo, "file " + file + " has grown past what its usage maps can describe");
   }
-  uint32_t map_page = Read32(pages.View(ptr.page), start + 1 + j * 4);
+  uint32_t map_page = Read32(view, start + 1 + j * 4);
   if (map_page == 0) {
     if (kind == UsageMapKind::kOwnership ? !set : set) return;
     map_page = NewMapPage(pages, j * per_page, per_page, kind);
