@@ -180,13 +180,18 @@ void PageLog::Room(size_t more) {
   used_ += more;
 }
 
-void PageLog::Append(uint32_t page_count) {
+size_t PageLog::Finish(uint32_t page_count) {
   const size_t body = used_;
   Put32(record_.data(), uint32_t(body - kRecordHead));
   Put32(record_.data() + 4, page_count);
   Put64(record_.data() + 8, sequence_ + 1);
   Room(8);
   Put64(record_.data() + body, LogChecksum(salt_, {record_.data(), body}));
+  return body;
+}
+
+void PageLog::Append(uint32_t page_count) {
+  const size_t body = Finish(page_count);
   try {
     storage_->Write(end_, {record_.data(), used_});
   } catch (...) {
@@ -201,12 +206,7 @@ void PageLog::Append(uint32_t page_count) {
 }
 
 uint64_t PageLog::Seal(uint32_t page_count, std::vector<uint8_t>& out) {
-  const size_t body = used_;
-  Put32(record_.data(), uint32_t(body - kRecordHead));
-  Put32(record_.data() + 4, page_count);
-  Put64(record_.data() + 8, sequence_ + 1);
-  Room(8);
-  Put64(record_.data() + body, LogChecksum(salt_, {record_.data(), body}));
+  Finish(page_count);
   record_.resize(used_);
   std::swap(record_, out);
   if (record_.size() < kRecordHead) record_.resize(kRecordHead);

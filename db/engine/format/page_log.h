@@ -194,6 +194,9 @@ class PageLog {
  private:
   // Takes `more` bytes at the end of the record being built.
   void Room(size_t more);
+  // Puts the head and the checksum around the ranges of the record being
+  // built; returns the length of its head and ranges.
+  size_t Finish(uint32_t page_count);
 
   Storage* storage_;
   uint32_t page_size_;
