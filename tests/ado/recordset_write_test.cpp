@@ -112,6 +112,17 @@ std::string AceString(const std::string& path) {
   return "Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + path + ";JET OLEDB:Database Password=";
 }
 
+// The table read back in a connection of its own, after a check of the file.
+struct ReadBack {
+  ReadBack(const std::string& path, const std::string& table) {
+    EXPECT_EQ(engine::CheckDatabase(*engine::Database::Open(path, {})), std::vector<std::string>{});
+    c.Open(AceString(path));
+    rs.Open("SELECT * FROM `" + table + "`", c, kOpenKeyset, kLockReadOnly);
+  }
+  Connection c;
+  Recordset rs;
+};
+
 TEST(RecordsetWrite, LongValuesInlineOnOnePageAndInChainsReadBack) {
   const int memo = 1;
   const std::string table = "Notes";
@@ -135,11 +146,8 @@ TEST(RecordsetWrite, LongValuesInlineOnOnePageAndInChainsReadBack) {
       rs.Update();
     }
   }
-  EXPECT_EQ(engine::CheckDatabase(*engine::Database::Open(path, {})), std::vector<std::string>{});
-  Connection c;
-  c.Open(AceString(path));
-  Recordset rs;
-  rs.Open("SELECT * FROM `" + table + "`", c, kOpenKeyset, kLockReadOnly);
+  ReadBack back(path, table);
+  Recordset& rs = back.rs;
   ASSERT_EQ(rs.RecordCount(), before + 4);
   for (long i = 0; i < before; ++i) rs.MoveNext();
   for (const std::string& t : texts) {
@@ -207,11 +215,8 @@ TEST(RecordsetWrite, ValuesOfOneNewRecordNeverReachTheNext) {
     for (int i = 0; i < 3; ++i) rs.GetFields().Item(i).SetValue(rows[2][i]);
     rs.Update();
   }
-  EXPECT_EQ(engine::CheckDatabase(*engine::Database::Open(path, {})), std::vector<std::string>{});
-  Connection c;
-  c.Open(AceString(path));
-  Recordset rs;
-  rs.Open("SELECT * FROM `" + table + "`", c, kOpenKeyset, kLockReadOnly);
+  ReadBack back(path, table);
+  Recordset& rs = back.rs;
   ASSERT_EQ(rs.RecordCount(), 3);
   for (const auto& row : rows) {
     for (int i = 0; i < 3; ++i) EXPECT_EQ(rs.GetFields().Item(i).Value(), row[i]);

@@ -250,18 +250,24 @@ std::multiset<std::string> Keys(Database& db, const std::string& table_name, siz
 // Opens what the crash left (recovery), checks it, and returns how many of
 // the appended rows it holds, or -1 when they are not old rows plus an
 // exact prefix.
-int Recovered(const Scenario& s, const std::multiset<std::string>& old_keys,
-              std::vector<uint8_t> database, std::vector<uint8_t> log, const std::string& what) {
-  Device device(std::move(database), std::move(log));
-  auto db = OpenOn(device);
-  EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>{}) << what;
-  std::multiset<std::string> keys = Keys(*db, s.table, s.key_column);
+// Checks the database and returns how many of the appended rows it holds,
+// or -1 when they are not old rows plus an exact prefix.
+int KeptPrefix(Database& db, const Scenario& s, const std::multiset<std::string>& old_keys,
+               const std::string& what) {
+  EXPECT_EQ(CheckDatabase(db), std::vector<std::string>{}) << what;
+  std::multiset<std::string> keys = Keys(db, s.table, s.key_column);
   std::multiset<std::string> expected = old_keys;
   for (size_t m = 0; m <= s.rows.size(); ++m) {
     if (keys.size() == expected.size()) return keys == expected ? int(m) : -1;
     if (m < s.rows.size()) expected.insert(Key(s.rows[m][s.key_column]));
   }
   return -1;
+}
+
+int Recovered(const Scenario& s, const std::multiset<std::string>& old_keys,
+              std::vector<uint8_t> database, std::vector<uint8_t> log, const std::string& what) {
+  Device device(std::move(database), std::move(log));
+  return KeptPrefix(*OpenOn(device), s, old_keys, what);
 }
 
 struct Counts {
@@ -610,17 +616,7 @@ TEST(CrashSafety, AKillKeepsEverySaveThatReturnedATenthOfASecondBefore) {
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
     const std::string what = "kill " + std::to_string(kill);
-    int kept = -1;
-    {
-      auto db = Database::Open(path, {});
-      EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>{}) << what;
-      std::multiset<std::string> keys = Keys(*db, s.table, s.key_column);
-      std::multiset<std::string> expected = old_keys;
-      for (size_t m = 0; m <= s.rows.size() && kept < 0; ++m) {
-        if (keys.size() == expected.size()) kept = keys == expected ? int(m) : -2;
-        if (m < s.rows.size()) expected.insert(Key(s.rows[m][s.key_column]));
-      }
-    }
+    const int kept = KeptPrefix(*Database::Open(path, {}), s, old_keys, what);
     ASSERT_GE(kept, 0) << what << ": not the old rows and an exact prefix";
     ASSERT_GT(returned[0], 0) << what << ": no save returned before the kill";
     // The first save lost, when it returned before the kill.

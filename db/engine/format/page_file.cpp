@@ -245,8 +245,9 @@ class CachedPageFile : public PageFile {
   uint32_t page_size() const override { return page_size_; }
   uint32_t page_count() const override {
     if (page_size_ == 0) return 0;
-    std::lock_guard lock(mutex_);
+    // A writer's count changes only in its own saves.
     if (writing_) return pages_;
+    std::lock_guard lock(mutex_);
     // Not written here: the file as of the last checkpoint. Its size is
     // looked at again only after pages were read from it (they may point to
     // pages a writer added since).
@@ -737,11 +738,15 @@ class CachedPageFile : public PageFile {
     });
   }
 
+  void WaitWhilePending() {
+    for (int state; (state = flight_.state.load(std::memory_order_acquire)) == InFlight::kPending;)
+      flight_.state.wait(state, std::memory_order_acquire);
+  }
+
   // Waits until the writer thread has written the last record handed to
   // it; when that failed, its group is lost (rule 2).
   void WaitForTheWriter() {
-    for (int state; (state = flight_.state.load(std::memory_order_acquire)) == InFlight::kPending;)
-      flight_.state.wait(state, std::memory_order_acquire);
+    WaitWhilePending();
     if (flight_error_) {
       const Error e = *flight_error_;
       flight_error_.reset();
@@ -751,8 +756,7 @@ class CachedPageFile : public PageFile {
 
   void StopWriterThread() {
     if (!writer_thread_.joinable()) return;
-    for (int state; (state = flight_.state.load(std::memory_order_acquire)) == InFlight::kPending;)
-      flight_.state.wait(state, std::memory_order_acquire);
+    WaitWhilePending();
     flight_.state.store(InFlight::kStop, std::memory_order_release);
     flight_.state.notify_all();
     writer_thread_.join();

@@ -160,8 +160,6 @@ class PageLog {
   // The record being built: a range of the save's bytes.
   void Add(uint32_t page, uint32_t offset, std::span<const uint8_t> bytes);
   bool pending() const { return used_ > kRecordHead; }
-  // What appending the record being built adds to the log.
-  uint64_t pending_bytes() const { return used_ + 8; }
   // Calls f(page, offset, bytes) for each range of the record being built.
   template <typename F>
   void ForEachRange(F&& f) const;
