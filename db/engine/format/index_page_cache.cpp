@@ -5,6 +5,8 @@
 // to be (read and checked once).
 #include "db/engine/format/index_page_cache.h"
 
+#include <algorithm>
+
 namespace corvalin::engine {
 
 void IndexPageCache::Begin(PageFile& file) {
@@ -20,18 +22,16 @@ void IndexPageCache::Begin(PageFile& file) {
   // split or a changed prefix needs one; they go after every save, their
   // leaf bytes stay.
   for (uint32_t number : decoded_leaves_) {
-    auto it = slots_.find(number);
-    if (it == slots_.end() || !it->second.decoded || !it->second.page.leaf) continue;
-    it->second.decoded = false;
-    Release(it->second.page);
+    Slot* slot = slots_.find(number);
+    if (!slot || !slot->decoded || !slot->page.leaf) continue;
+    slot->decoded = false;
+    Release(slot->page);
   }
   decoded_leaves_.clear();
   if (file.write_count() != write_count_) {
     slots_.clear();
   } else if (slots_.size() >= kMaxPages) {
-    std::erase_if(slots_, [](const auto& slot) {
-      return !slot.second.decoded || slot.second.page.leaf;
-    });
+    slots_.erase_if([](const Slot& slot) { return !slot.decoded || slot.page.leaf; });
     if (slots_.size() >= kMaxPages / 2) slots_.clear();
   }
 }
@@ -55,15 +55,15 @@ IndexPage& IndexPageCache::Get(PageWriteSet& pages, const JetFormat& format,
 
 LeafBytes* IndexPageCache::Leaf(PageWriteSet& pages, const JetFormat& format,
                                 uint32_t number) {
-  auto it = slots_.find(number);
-  if (it != slots_.end()) {
-    LeafState state = it->second.leaf_state;
-    if (state == LeafState::kCanonical) return &it->second.leaf;
+  Slot* found = slots_.find(number);
+  if (found) {
+    LeafState state = found->leaf_state;
+    if (state == LeafState::kCanonical) return &found->leaf;
     if (state == LeafState::kOther) return nullptr;
   }
   const PageData& bytes = pages.View(number);
   if (bytes[0] != kIndexLeafPageType) return nullptr;
-  Slot& slot = it != slots_.end() ? it->second : slots_[number];
+  Slot& slot = found ? *found : slots_[number];
   if (!ReadLeafBytes(bytes, format, slot.leaf_state == LeafState::kKnownCanonical, slot.leaf)) {
     slot.leaf_state = LeafState::kOther;  // an empty leaf too: the general path
     return nullptr;
@@ -89,9 +89,9 @@ void IndexPageCache::Stored(uint32_t number, IndexPage&& page) {
 }
 
 int IndexPageCache::KnownLeaf(uint32_t number) const {
-  auto it = slots_.find(number);
-  if (it == slots_.end()) return -1;
-  const Slot& slot = it->second;
+  const Slot* found = slots_.find(number);
+  if (!found) return -1;
+  const Slot& slot = *found;
   if (slot.decoded) return slot.page.leaf ? 1 : 0;
   if (slot.leaf_state == LeafState::kCanonical || slot.leaf_state == LeafState::kKnownCanonical)
     return 1;
@@ -99,9 +99,9 @@ int IndexPageCache::KnownLeaf(uint32_t number) const {
 }
 
 void IndexPageCache::NextChanged(uint32_t number, uint32_t next) {
-  auto it = slots_.find(number);
-  if (it == slots_.end()) return;
-  Slot& slot = it->second;
+  Slot* found = slots_.find(number);
+  if (!found) return;
+  Slot& slot = *found;
   if (slot.decoded) slot.page.next_page = next;
   slot.leaf.next_page = next;
 }
@@ -110,6 +110,30 @@ void IndexPageCache::Patched(uint32_t number) {
   Slot& slot = slots_[number];
   slot.decoded = false;
   Release(slot.page);
+}
+
+IndexPageCache::Slot& IndexPageCache::Slots::operator[](uint32_t number) {
+  if (Slot* slot = find(number)) return *slot;
+  if (number >= where_.size()) where_.resize(std::max<size_t>(number + 1, where_.size() * 2));
+  uint32_t place;
+  if (!free_.empty()) {
+    place = free_.back();
+    free_.pop_back();
+  } else {
+    place = uint32_t(slots_.size());
+    slots_.emplace_back();
+  }
+  Numbered& entry = slots_[place];
+  entry.number = number;
+  where_[number] = &entry;
+  return entry.slot;
+}
+
+void IndexPageCache::Slots::clear() {
+  for (const Numbered& entry : slots_)
+    if (entry.number != kFree) where_[entry.number] = nullptr;
+  slots_.clear();
+  free_.clear();
 }
 
 void IndexPageCache::Release(IndexPage& page) {
