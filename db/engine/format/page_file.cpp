@@ -685,6 +685,7 @@ class CachedPageFile : public PageFile {
       // written: the log holds the records in order.
       WaitForTheWriter();
       flight_at_ = log_->Seal(pages_, flight_);
+      flight_salt_ = log_->salt();
       flight_saves_ = group_saves_;
       flight_.store_pending();
     } else {
@@ -717,9 +718,9 @@ class CachedPageFile : public PageFile {
     }
   };
 
-  // Rule 2: the writer thread of a file on disk writes each group's record
-  // into the log while saves go on (the write costs as much as the saves of
-  // a group themselves: the kernel copies every byte). It never takes the
+  // Rule 2: the writer thread of a file on disk sums each group's record and
+  // writes it into the log while saves go on (the two cost about as much as
+  // the saves of a group themselves: every byte is read and copied). It never takes the
   // page file's lock, so a save may wait for it while holding that lock.
   void StartWriterThread() {
     if (writer_thread_.joinable() || !grouping_.background_writer || !log_storage_) return;
@@ -728,6 +729,7 @@ class CachedPageFile : public PageFile {
         flight_.state.wait(InFlight::kIdle, std::memory_order_acquire);
         if (flight_.state.load(std::memory_order_acquire) == InFlight::kStop) return;
         try {
+          PageLog::SumRecord(flight_, flight_salt_);
           log_storage_->Write(flight_at_, flight_);
         } catch (const Error& e) {
           flight_error_ = e;
@@ -1111,6 +1113,7 @@ class CachedPageFile : public PageFile {
   // that it is made after the fields it reads).
   InFlight flight_;
   uint64_t flight_at_ = 0;
+  uint64_t flight_salt_ = 0;
   size_t flight_saves_ = 0;
   std::optional<Error> flight_error_;  // set by the writer thread while kPending
   std::thread writer_thread_;

@@ -180,14 +180,19 @@ void PageLog::Room(size_t more) {
   used_ += more;
 }
 
-size_t PageLog::Finish(uint32_t page_count) {
+size_t PageLog::Finish(uint32_t page_count, bool sum) {
   const size_t body = used_;
   Put32(record_.data(), uint32_t(body - kRecordHead));
   Put32(record_.data() + 4, page_count);
   Put64(record_.data() + 8, sequence_ + 1);
   Room(8);
-  Put64(record_.data() + body, LogChecksum(salt_, {record_.data(), body}));
+  if (sum) Put64(record_.data() + body, LogChecksum(salt_, {record_.data(), body}));
   return body;
+}
+
+void PageLog::SumRecord(std::span<uint8_t> record, uint64_t salt) {
+  const size_t body = record.size() - 8;
+  Put64(record.data() + body, LogChecksum(salt, {record.data(), body}));
 }
 
 void PageLog::Append(uint32_t page_count) {
@@ -206,7 +211,7 @@ void PageLog::Append(uint32_t page_count) {
 }
 
 uint64_t PageLog::Seal(uint32_t page_count, std::vector<uint8_t>& out) {
-  Finish(page_count);
+  Finish(page_count, false);
   record_.resize(used_);
   std::swap(record_, out);
   if (record_.size() < kRecordHead) record_.resize(kRecordHead);

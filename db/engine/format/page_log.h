@@ -169,10 +169,16 @@ class PageLog {
   void Append(uint32_t page_count);
   // Ends the record as Append does, but hands it over to be written by the
   // caller at the offset returned: the record's bytes are swapped into
-  // `out`, and the log counts them as written. The caller writes them
-  // before the log is synced or emptied; a record that fails to be written
-  // leaves the log to be recovered as it is (its checksum marks it torn).
+  // `out`, and the log counts them as written. The caller puts in its
+  // checksum (SumRecord with salt(), on whichever thread writes it) and
+  // writes it before the log is synced or emptied; a record that fails to
+  // be written leaves the log to be recovered as it is (its checksum marks
+  // it torn).
   uint64_t Seal(uint32_t page_count, std::vector<uint8_t>& out);
+  // The checksum of a sealed record, into its last 8 bytes.
+  static void SumRecord(std::span<uint8_t> record, uint64_t salt);
+  // The salt of the records written since the log was last emptied.
+  uint64_t salt() const { return salt_; }
   // Forgets the record being built.
   void Drop() { used_ = kRecordHead; }
 
@@ -192,9 +198,10 @@ class PageLog {
  private:
   // Takes `more` bytes at the end of the record being built.
   void Room(size_t more);
-  // Puts the head and the checksum around the ranges of the record being
-  // built; returns the length of its head and ranges.
-  size_t Finish(uint32_t page_count);
+  // Puts the head and (unless left to SumRecord) the checksum around the
+  // ranges of the record being built; returns the length of its head and
+  // ranges.
+  size_t Finish(uint32_t page_count, bool sum = true);
 
   Storage* storage_;
   uint32_t page_size_;
