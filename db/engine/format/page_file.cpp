@@ -321,8 +321,9 @@ class CachedPageFile : public PageFile {
         entry = cache_.find(page_number);
       }
     }
-    // Holders keep what they read: the cache takes a copy to change.
-    if (entry->data.use_count() > 1) {
+    // Holders keep what they read (the writer thread a group's pages, until
+    // it has copied them): the cache takes a copy to change.
+    if (!OnlyHolder(entry->data)) {
       std::shared_ptr<PageData> copy = FreshPage();
       std::memcpy(copy->data(), entry->data->data(), page_size_);
       entry->data = std::move(copy);
@@ -664,6 +665,10 @@ class CachedPageFile : public PageFile {
   void WriteGroup() {
     if (group_saves_ == 0) return;
     if (lost_) throw *lost_;
+    if (writer_thread_.joinable() && !codec_) {
+      HandOverGroup();
+      return;
+    }
     for (uint32_t n : group_pages_) {
       Entry* found = cache_.find(n);
       // A page that a save given up had added is gone with it.
@@ -687,6 +692,7 @@ class CachedPageFile : public PageFile {
       flight_at_ = log_->Seal(pages_, flight_);
       flight_salt_ = log_->salt();
       flight_saves_ = group_saves_;
+      flight_made_here_ = false;
       flight_.store_pending();
     } else {
       try {
@@ -696,6 +702,37 @@ class CachedPageFile : public PageFile {
         LoseGroup(e, group_saves_);
       }
     }
+    group_pages_.clear();
+    group_bytes_ = 0;
+    group_saves_ = 0;
+  }
+
+  // Rule 2, with the writer thread: the record is made there too. The
+  // group's pages go over as they are (the thread holds them, so that a
+  // save changing one meanwhile changes a copy) with their ranges; here
+  // only its place in the log is taken.
+  void HandOverGroup() {
+    WaitForTheWriter();
+    uint64_t range_bytes = 0;
+    flight_page_count_ = 0;
+    for (uint32_t n : group_pages_) {
+      Entry* found = cache_.find(n);
+      // A page that a save given up had added is gone with it.
+      if (!found || n >= pages_ || found->group_ranges.empty()) continue;
+      if (flight_page_count_ == flight_pages_.size()) flight_pages_.emplace_back();
+      PageLog::PageRanges& page = flight_pages_[flight_page_count_++];
+      page.page = n;
+      page.bytes = found->data;
+      // The entry takes the emptied buffer of an earlier group's ranges.
+      std::swap(page.ranges, found->group_ranges);
+      found->group_ranges.clear();
+      for (const auto& [from, to] : page.ranges) range_bytes += PageLog::kRangeHead + (to - from);
+    }
+    flight_placed_ = log_->Place(pages_, range_bytes);
+    flight_at_ = flight_placed_.at;
+    flight_saves_ = group_saves_;
+    flight_made_here_ = true;
+    flight_.store_pending();
     group_pages_.clear();
     group_bytes_ = 0;
     group_saves_ = 0;
@@ -718,10 +755,11 @@ class CachedPageFile : public PageFile {
     }
   };
 
-  // Rule 2: the writer thread of a file on disk sums each group's record and
-  // writes it into the log while saves go on (the two cost about as much as
-  // the saves of a group themselves: every byte is read and copied). It never takes the
-  // page file's lock, so a save may wait for it while holding that lock.
+  // Rule 2: the writer thread of a file on disk makes each group's record
+  // (an encrypted file's comes made: it only sums it) and writes it into the
+  // log while saves go on (this costs about as much as the saves of a group
+  // themselves: every byte is copied twice). It never takes the page file's
+  // lock, so a save may wait for it while holding that lock.
   void StartWriterThread() {
     if (writer_thread_.joinable() || !grouping_.background_writer || !log_storage_) return;
     writer_thread_ = std::thread([this] {
@@ -729,10 +767,15 @@ class CachedPageFile : public PageFile {
         flight_.state.wait(InFlight::kIdle, std::memory_order_acquire);
         if (flight_.state.load(std::memory_order_acquire) == InFlight::kStop) return;
         try {
-          PageLog::SumRecord(flight_, flight_salt_);
+          if (flight_made_here_)
+            PageLog::BuildRecord(flight_placed_, {flight_pages_.data(), flight_page_count_}, flight_);
+          else
+            PageLog::SumRecord(flight_, flight_salt_);
           log_storage_->Write(flight_at_, flight_);
         } catch (const Error& e) {
           flight_error_ = e;
+        } catch (const std::exception& e) {
+          flight_error_ = Error(kErrIo, "cannot write the log of file " + path_ + ": " + e.what());
         }
         flight_.state.store(InFlight::kIdle, std::memory_order_release);
         flight_.state.notify_all();
@@ -919,7 +962,7 @@ class CachedPageFile : public PageFile {
     for (auto u = undo_.rbegin(); u != undo_.rend(); ++u) {
       Entry* entry = cache_.find(u->page);
       if (!entry) continue;
-      if (entry->data.use_count() > 1) {
+      if (!OnlyHolder(entry->data)) {
         std::shared_ptr<PageData> copy = FreshPage();
         std::memcpy(copy->data(), entry->data->data(), page_size_);
         entry->data = std::move(copy);
@@ -1042,11 +1085,20 @@ class CachedPageFile : public PageFile {
     while (lru_.size() > kCachePages) {
       Entry& old = cache_.at(lru_.back());
       // A page nobody holds any more lends its buffer to the next one.
-      if (old.data.use_count() == 1 && spare_.size() < kSparePages)
+      if (OnlyHolder(old.data) && spare_.size() < kSparePages)
         spare_.push_back(std::move(old.data));
       cache_.erase(lru_.back());
       lru_.pop_back();
     }
+  }
+
+  // Whether the cache alone holds the page's bytes, so that it may change
+  // them or take the buffer for another page. Another thread that let go
+  // of them read them before: the fence orders that before what follows.
+  static bool OnlyHolder(const std::shared_ptr<PageData>& page) {
+    if (page.use_count() != 1) return false;
+    std::atomic_thread_fence(std::memory_order_acquire);
+    return true;
   }
 
   // A page-sized buffer for the cache, of an evicted page when there is one.
@@ -1114,6 +1166,12 @@ class CachedPageFile : public PageFile {
   InFlight flight_;
   uint64_t flight_at_ = 0;
   uint64_t flight_salt_ = 0;
+  // A record the writer thread makes itself (HandOverGroup): its pages,
+  // the first flight_page_count_ of flight_pages_, and its place.
+  std::vector<PageLog::PageRanges> flight_pages_;
+  size_t flight_page_count_ = 0;
+  PageLog::Placed flight_placed_;
+  bool flight_made_here_ = false;
   size_t flight_saves_ = 0;
   std::optional<Error> flight_error_;  // set by the writer thread while kPending
   std::thread writer_thread_;

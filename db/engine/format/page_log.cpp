@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <random>
+#include <stdexcept>
 
 #include "db/engine/error.h"
 
@@ -208,6 +209,42 @@ void PageLog::Append(uint32_t page_count) {
   ++sequence_;
   end_ += used_;
   used_ = kRecordHead;
+}
+
+PageLog::Placed PageLog::Place(uint32_t page_count, uint64_t range_bytes) {
+  Placed placed{end_, sequence_ + 1, salt_, page_count, range_bytes};
+  ++sequence_;
+  end_ += kRecordHead + range_bytes + 8;
+  return placed;
+}
+
+void PageLog::BuildRecord(const Placed& placed, std::span<PageRanges> pages,
+                          std::vector<uint8_t>& out) {
+  const size_t body = kRecordHead + placed.range_bytes;
+  out.resize(body + 8);
+  uint8_t* p = out.data();
+  Put32(p, uint32_t(placed.range_bytes));
+  Put32(p + 4, placed.page_count);
+  Put64(p + 8, placed.sequence);
+  size_t at = kRecordHead;
+  for (PageRanges& page : pages) {
+    const uint8_t* bytes = page.bytes->data();
+    for (const auto& [from, to] : page.ranges) {
+      const uint32_t length = to - from;
+      if (at + kRangeHead + length > body) throw std::logic_error("a record outgrew its place");
+      uint8_t* r = p + at;
+      Put32(r, page.page);
+      r[4] = uint8_t(from);
+      r[5] = uint8_t(from >> 8);
+      r[6] = uint8_t(length);
+      r[7] = uint8_t(length >> 8);
+      std::memcpy(r + kRangeHead, bytes + from, length);
+      at += kRangeHead + length;
+    }
+    page.bytes.reset();
+  }
+  if (at != body) throw std::logic_error("a record fell short of its place");
+  Put64(p + body, LogChecksum(placed.salt, {p, body}));
 }
 
 uint64_t PageLog::Seal(uint32_t page_count, std::vector<uint8_t>& out) {

@@ -28,6 +28,11 @@
 //     A group that cannot be written (an I/O error) is lost with its saves:
 //     the error is the current save's, the file refuses later saves, and
 //     the log keeps the groups written before it for the next open.
+//     A file on disk hands each group to a thread of its own, which makes
+//     the record (copying the ranges from the pages as the group left them:
+//     it holds those pages, so a later save that changes one changes a copy)
+//     and writes it while the saves go on; the record's place in the log is
+//     taken when it is handed over, so records stay in order.
 //  3. Until the next checkpoint the changed pages live only in the page
 //     cache, pinned there (a changed page is never evicted). The database
 //     file keeps the bytes of the last checkpoint.
@@ -138,8 +143,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "db/engine/format/storage.h"
@@ -177,6 +184,26 @@ class PageLog {
   uint64_t Seal(uint32_t page_count, std::vector<uint8_t>& out);
   // The checksum of a sealed record, into its last 8 bytes.
   static void SumRecord(std::span<uint8_t> record, uint64_t salt);
+
+  // A record made away from the log, on the thread that writes it: Place
+  // counts it as written (as Seal does, with nothing being built) from the
+  // bytes its ranges take, heads included; BuildRecord then makes its bytes
+  // from the pages, and the caller writes them at `at` under Seal's terms.
+  struct PageRanges {
+    uint32_t page = 0;
+    std::shared_ptr<const std::vector<uint8_t>> bytes;  // let go once copied
+    std::vector<std::pair<uint32_t, uint32_t>> ranges;   // [from, to), in order
+  };
+  struct Placed {
+    uint64_t at = 0;
+    uint64_t sequence = 0;
+    uint64_t salt = 0;
+    uint32_t page_count = 0;
+    uint64_t range_bytes = 0;
+  };
+  Placed Place(uint32_t page_count, uint64_t range_bytes);
+  static void BuildRecord(const Placed& placed, std::span<PageRanges> pages,
+                          std::vector<uint8_t>& out);
   // The salt of the records written since the log was last emptied.
   uint64_t salt() const { return salt_; }
   // Forgets the record being built.
