@@ -347,6 +347,23 @@ class Tree {
     StoreOrFail(level.number, level.page());
     if (before != 0) SetNext(before, left_number);
 
+    IndexPage& up = parent.page();
+    if (parent.children.empty() && up.tail_page != 0) {
+      // The parent's page takes the new link in place: its last child stays
+      // in the tail, so it needs no rebuilding from its children, and its
+      // last key, the tail's, does not change.
+      if (parent.slot < up.entries.size() && at_end) {
+        IndexEntry& link = up.entries[parent.slot];
+        auto [k, r] = is_leaf ? std::pair{level.page().entries.back().key,
+                                          level.page().entries.back().row}
+                              : SubtreeMax(level.number);
+        link.key = std::move(k);
+        link.row = r;
+      }
+      up.entries.insert(up.entries.begin() + ptrdiff_t(parent.slot),
+                        IndexEntry{std::move(halves.left_key), halves.left_row, left_number});
+      return false;
+    }
     Child& link = ChildrenOf(parent)[parent.slot];
     bool parent_max_changed =
         link.bounded && at_end && parent.slot + 1 == parent.children.size();
