@@ -10,6 +10,7 @@
 
 #include "db/engine/ado/recordset.h"
 #include "db/engine/format/database.h"
+#include "db/engine/format/page_window.h"
 #include "db/engine/format/table_writer.h"
 
 namespace corvalin::ado {
@@ -19,6 +20,8 @@ struct Recordset::Impl {
   std::shared_ptr<engine::Database> database;
   std::shared_ptr<const engine::TableDef> table;
   std::vector<engine::RowId> row_ids;
+  // The rows' pages, read a window at a time as the record set moves on.
+  std::unique_ptr<engine::PageWindow> pages;
   // The current row, read on first use; its storage is kept from row to
   // row, so that moving on allocates nothing.
   mutable std::vector<Variant> current;
