@@ -247,10 +247,16 @@ void DecodeValueInto(PageFile& file, const JetFormat& format,
         return;
       }
       case DataType::kMemo: {
-        // A memo in its row or on one LVAL row, decoded where it lies.
+        // A memo in its row or on one LVAL row is decoded where it lies; a
+        // chain is gathered into storage kept from value to value.
         PagePtr page;
         std::span<const uint8_t> content;
-        if (!FindLongValueInPlace(file, format, data, page, content)) break;
+        if (!FindLongValueInPlace(file, format, data, page, content)) {
+          thread_local Bytes gathered;
+          ReadLongValueInto(file, format, data, ValueContext{file.path(), table, column.name},
+                            gathered);
+          content = gathered;
+        }
         auto* text = std::get_if<std::string>(&out);
         if (!text) text = &out.emplace<std::string>();
         if (format.unicode_text) DecodeUnicodeText(content, *text);
