@@ -29,7 +29,7 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-const std::vector<Variant>& Recordset::Impl::CurrentRow() const {
+const std::vector<Variant>& Recordset::Impl::ReadCurrentRow() const {
   if (position >= RowCount()) {
     throw engine::Error(engine::kErrNoCurrentRecord,
                         "Either BOF or EOF is true: there is no current record.");

@@ -44,7 +44,12 @@ struct Recordset::Impl {
   std::unique_ptr<engine::TableWriter> writer;
 
   size_t RowCount() const { return in_memory ? memory_rows.size() : row_ids.size(); }
-  const std::vector<Variant>& CurrentRow() const;
+  // The current row's values; throws when there is none.
+  const std::vector<Variant>& CurrentRow() const {
+    // Read once for each row: only a row read since the last move is.
+    return current_read ? current : ReadCurrentRow();
+  }
+  const std::vector<Variant>& ReadCurrentRow() const;
 };
 
 }  // namespace corvalin::ado
