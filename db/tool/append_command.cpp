@@ -11,6 +11,7 @@
 // "added N, refused M".
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "db/engine/ado/connection.h"
 #include "db/engine/ado/recordset.h"
@@ -64,13 +65,20 @@ int AppendCommand(const std::string& source_path, const std::string& source_tabl
       return kExitStopped;
     }
     corvalin::tool::Progress progress(from.RecordCount());
+    // Each record set keeps its fields while it is open: they are looked up
+    // once for the whole run.
+    std::vector<corvalin::ado::Field*> from_fields, to_fields;
+    for (int i = 0; i < columns; ++i) {
+      from_fields.push_back(&from.GetFields().Item(i));
+      to_fields.push_back(&to.GetFields().Item(i));
+    }
     long record = 0;
     while (!from.Eof()) {
       ++record;
       to.AddNew();
       for (int i = 0; i < columns; ++i) {
         try {
-          to.GetFields().Item(i).SetValue(from.GetFields().Item(i).Value());
+          to_fields[i]->SetValue(from_fields[i]->Value());
         } catch (const corvalin::engine::Error& e) {
           if (!RefusesTheRecord(e)) throw;
           progress.message("record " + std::to_string(record) + ", column " +

@@ -29,14 +29,14 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-const std::vector<Variant>& Recordset::Impl::CurrentRow() const {
+const std::vector<Variant>& Recordset::Impl::ReadCurrentRow() const {
   if (position >= RowCount()) {
     throw engine::Error(engine::kErrNoCurrentRecord,
                         "Either BOF or EOF is true: there is no current record.");
   }
   if (in_memory) return memory_rows[position];
   if (!current_read) {
-    database->ReadRow(*table, row_ids[position], current);
+    database->ReadRow(*table, row_ids[position], current, *pages);
     current_read = true;
   }
   return current;
@@ -103,6 +103,7 @@ void Recordset::Open(const std::string& source, Connection& connection, int curs
   // does so by definition, and the others behave the same for a reader that
   // walks the rows once.
   impl->row_ids = impl->database->ListRows(*impl->table);
+  impl->pages = std::make_unique<engine::PageWindow>(impl->database->file());
   impl->read_only = lock_type == kLockReadOnly;
   (void)cursor_type;
   std::vector<std::string> names;

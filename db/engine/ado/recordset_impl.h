@@ -10,6 +10,7 @@
 
 #include "db/engine/ado/recordset.h"
 #include "db/engine/format/database.h"
+#include "db/engine/format/page_window.h"
 #include "db/engine/format/table_writer.h"
 
 namespace corvalin::ado {
@@ -19,6 +20,8 @@ struct Recordset::Impl {
   std::shared_ptr<engine::Database> database;
   std::shared_ptr<const engine::TableDef> table;
   std::vector<engine::RowId> row_ids;
+  // The rows' pages, read a window at a time as the record set moves on.
+  std::unique_ptr<engine::PageWindow> pages;
   // The current row, read on first use; its storage is kept from row to
   // row, so that moving on allocates nothing.
   mutable std::vector<Variant> current;
@@ -41,7 +44,12 @@ struct Recordset::Impl {
   std::unique_ptr<engine::TableWriter> writer;
 
   size_t RowCount() const { return in_memory ? memory_rows.size() : row_ids.size(); }
-  const std::vector<Variant>& CurrentRow() const;
+  // The current row's values; throws when there is none.
+  const std::vector<Variant>& CurrentRow() const {
+    // Read once for each row: only a row read since the last move is.
+    return current_read ? current : ReadCurrentRow();
+  }
+  const std::vector<Variant>& ReadCurrentRow() const;
 };
 
 }  // namespace corvalin::ado

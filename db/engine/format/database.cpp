@@ -18,6 +18,7 @@
 #include "db/engine/format/jet_page_codec.h"
 #include "db/engine/format/office_crypt.h"
 #include "db/engine/format/page_file.h"
+#include "db/engine/format/page_window.h"
 #include "db/engine/format/property_map.h"
 #include "db/engine/format/table_def_reader.h"
 #include "db/engine/format/usage_map.h"
@@ -25,6 +26,8 @@
 namespace corvalin::engine {
 namespace {
 
+// The most data pages a listing of rows reads at once.
+constexpr size_t kListRunPages = 32;
 
 std::string Lower(const std::string& s) {
   std::string out = s;
@@ -251,26 +254,51 @@ void Database::ScanRows(const TableDef& table, const std::function<void(RowId)>&
 size_t Database::VisitRows(const TableDef& table, const std::function<void(RowId)>& visit) const {
   PageFile& file = *impl_->file;
   const JetFormat& format = *impl_->format;
+  const size_t page_size = format.page_size;
+  const std::vector<uint32_t> pages = ReadUsageMap(file, format, table.owned_pages_map);
+  // The data pages are read once each, outside the cache (which keeps the
+  // pages read again: indexes, usage maps), a run of consecutive pages in
+  // one call. Only the listed pages are read: they lie among long-value and
+  // index pages, and a call for each run costs less than reading those.
+  std::vector<uint8_t> buffer;
   size_t rows = 0;
-  for (uint32_t page_number : ReadUsageMap(file, format, table.owned_pages_map)) {
-    PagePtr page = file.Read(page_number);
-    // A listed page that is not the table's own data page was zeroed or
-    // overwritten (no Access-made file we know lists one): skipping it
-    // would hand out the table with rows missing.
-    if ((*page)[0] != kDataPageType || DataPageOwner(*page, format) != table.page) {
-      throw DamagedPage(file.path(), page_number,
-                        "the owned-pages map of table " + table.name + " lists it, but it is "
-                        "not a data page of the table");
+  for (size_t at = 0; at < pages.size();) {
+    const uint32_t first = pages[at];
+    size_t run = 1;
+    while (run < kListRunPages && at + run < pages.size() && pages[at + run] == first + run)
+      ++run;
+    buffer.resize(run * page_size);
+    uint8_t* buffers[kListRunPages];
+    for (size_t k = 0; k < run; ++k) buffers[k] = buffer.data() + k * page_size;
+    const size_t got = file.ReadOnce(first, buffers, run);
+    // A page past the end of the file: named as damaged, as Read names it.
+    if (got == 0) {
+      file.Read(first);
+      throw Error(kErrDamagedFile, "damaged page " + std::to_string(first) + " of file " +
+                                       file.path());
     }
-    uint16_t count = DataPageRowCount(*page, format, file.path(), page_number);
-    for (uint16_t r = 0; r < count; ++r) {
-      DataRowSlot slot = DataPageRow(*page, format, r, file.path(), page_number);
-      // Overflow targets carry the deleted flag; a row flagged 0x4000 is the
-      // pointer to its relocated bytes and is read through it.
-      if (slot.deleted) continue;
-      visit({page_number, r});
-      ++rows;
+    for (size_t k = 0; k < got; ++k) {
+      const uint32_t page_number = first + uint32_t(k);
+      const std::span<const uint8_t> page(buffers[k], page_size);
+      // A listed page that is not the table's own data page was zeroed or
+      // overwritten (no Access-made file we know lists one): skipping it
+      // would hand out the table with rows missing.
+      if (page[0] != kDataPageType || DataPageOwner(page, format) != table.page) {
+        throw DamagedPage(file.path(), page_number,
+                          "the owned-pages map of table " + table.name + " lists it, but it is "
+                          "not a data page of the table");
+      }
+      uint16_t count = DataPageRowCount(page, format, file.path(), page_number);
+      for (uint16_t r = 0; r < count; ++r) {
+        DataRowSlot slot = DataPageRow(page, format, r, file.path(), page_number);
+        // Overflow targets carry the deleted flag; a row flagged 0x4000 is the
+        // pointer to its relocated bytes and is read through it.
+        if (slot.deleted) continue;
+        visit({page_number, r});
+        ++rows;
+      }
     }
+    at += got;
   }
   return rows;
 }
@@ -282,7 +310,17 @@ std::vector<Value> Database::ReadRow(const TableDef& table, RowId row) const {
 }
 
 void Database::ReadRow(const TableDef& table, RowId row, std::vector<Value>& values) const {
-  PageFile& file = *impl_->file;
+  ReadRowFrom(*impl_->file, table, row, values);
+}
+
+void Database::ReadRow(const TableDef& table, RowId row, std::vector<Value>& values,
+                       PageWindow& pages) const {
+  pages.Cover(row.page);
+  ReadRowFrom(pages, table, row, values);
+}
+
+void Database::ReadRowFrom(PageFile& file, const TableDef& table, RowId row,
+                           std::vector<Value>& values) const {
   const JetFormat& format = *impl_->format;
   // A row stored in place is decoded straight from its page: one cache
   // look-up, no asking the file its size (page reads past the end fail on

@@ -49,6 +49,7 @@ struct RowId {
 };
 
 class PageFile;
+class PageWindow;
 struct JetFormat;
 
 class Database {
@@ -123,6 +124,10 @@ class Database {
   // The same into values, reusing the storage it holds (a reader going row
   // after row allocates nothing once its texts have grown to size).
   void ReadRow(const TableDef& table, RowId row, std::vector<Value>& values) const;
+  // The same for a reader going once through the table's rows in the order
+  // ListRows gives: the pages come through `pages`, a window over file().
+  void ReadRow(const TableDef& table, RowId row, std::vector<Value>& values,
+               PageWindow& pages) const;
 
   struct Impl;
 
@@ -130,6 +135,8 @@ class Database {
   explicit Database(std::unique_ptr<Impl> impl);
   // The live rows, every listed page checked; returns how many.
   size_t VisitRows(const TableDef& table, const std::function<void(RowId)>& visit) const;
+  void ReadRowFrom(PageFile& file, const TableDef& table, RowId row,
+                   std::vector<Value>& values) const;
   void ApplyResultTypes(TableDef& table, RowId catalog_row) const;
   std::unique_ptr<Impl> impl_;
 };

@@ -14,7 +14,7 @@
 // LVAL rows are rows of ordinary data pages (type 0x01) owned by the table.
 #include "db/engine/format/long_value.h"
 
-#include <set>
+#include <algorithm>
 
 #include "db/engine/format/coding.h"
 #include "db/engine/format/data_page.h"
@@ -80,10 +80,11 @@ bool FindLongValueInPlace(PageFile& file, const JetFormat& format,
   }
   if (header[3] != kLongValueSingleRow) return false;
   const RowPointer ptr = DecodeRowPointer(Read32(header, 4));
-  if (ptr.page == 0 || ptr.page >= file.page_count()) return false;
-  page = file.Read(ptr.page);
+  if (ptr.page == 0) return false;
   try {
-    // A damaged page throws; ReadLongValue then tells what is wrong.
+    // A page past the end of the file or a damaged one throws;
+    // ReadLongValue then tells what is wrong.
+    page = file.Read(ptr.page);
     DataRowSlot slot = DataPageRow(*page, format, ptr.row, file.path(), ptr.page);
     if (slot.deleted || slot.bytes.size() < length) return false;
     content = slot.bytes.first(length);
@@ -95,6 +96,15 @@ bool FindLongValueInPlace(PageFile& file, const JetFormat& format,
 
 Bytes ReadLongValue(PageFile& file, const JetFormat& format,
                     std::span<const uint8_t> header, const ValueContext& where) {
+  Bytes out;
+  ReadLongValueInto(file, format, header, where, out);
+  return out;
+}
+
+void ReadLongValueInto(PageFile& file, const JetFormat& format,
+                       std::span<const uint8_t> header, const ValueContext& where,
+                       Bytes& out) {
+  out.clear();
   if (header.size() < kLongValueHeaderSize)
     throw LongValueError(where, 0, "the value header is cut short");
   uint32_t length = Read24(header, 0);
@@ -105,20 +115,25 @@ Bytes ReadLongValue(PageFile& file, const JetFormat& format,
     if (header.size() - kLongValueHeaderSize < length)
       throw LongValueError(where, 0, "the inline value runs past the row");
     auto data = header.subspan(kLongValueHeaderSize, length);
-    return Bytes(data.begin(), data.end());
+    out.assign(data.begin(), data.end());
+    return;
   }
   if (kind != kLongValueSingleRow && kind != 0)
     throw LongValueError(where, ptr.page, "unknown long value kind");
 
-  Bytes out;
   // A value can never span more LVAL rows than the file has pages × rows;
-  // the visited set stops loops, the length check stops runaway chains.
-  std::set<std::pair<uint32_t, uint8_t>> visited;
+  // the rows visited stop loops, the length check stops runaway chains.
+  // A chain has a few rows (one for each 4 KB of the value): a list looked
+  // through is quicker than a set for them.
+  std::vector<std::pair<uint32_t, uint8_t>> visited;
+  const uint32_t pages = file.page_count();
   while (true) {
-    if (ptr.page == 0 || ptr.page >= file.page_count())
+    if (ptr.page == 0 || ptr.page >= pages)
       throw LongValueError(where, ptr.page, "the value points outside the file");
-    if (!visited.insert({ptr.page, ptr.row}).second)
+    const std::pair<uint32_t, uint8_t> at{ptr.page, ptr.row};
+    if (std::find(visited.begin(), visited.end(), at) != visited.end())
       throw LongValueError(where, ptr.page, "the value's pages form a loop");
+    visited.push_back(at);
     PagePtr page = file.Read(ptr.page);
     std::span<const uint8_t> bytes(*page);
     DataRowSlot slot;
@@ -133,14 +148,19 @@ Bytes ReadLongValue(PageFile& file, const JetFormat& format,
     if (kind == kLongValueSingleRow) {
       if (piece.size() < length)
         throw LongValueError(where, ptr.page, "the value is shorter than its length");
-      return Bytes(piece.begin(), piece.begin() + length);
+      out.assign(piece.begin(), piece.begin() + length);
+      return;
     }
     if (piece.size() < 4)
       throw LongValueError(where, ptr.page, "a chain row is cut short");
+    // Room for the whole value at the first row: the length is not trusted
+    // beyond what the file could hold.
+    if (out.capacity() < length && length <= uint64_t(pages) * format.page_size)
+      out.reserve(length);
     uint32_t next = Read32(piece, 0);
     size_t take = std::min<size_t>(piece.size() - 4, length - out.size());
     out.insert(out.end(), piece.begin() + 4, piece.begin() + 4 + take);
-    if (out.size() >= length) return out;
+    if (out.size() >= length) return;
     if (next == 0)
       throw LongValueError(where, ptr.page, "the chain ends before the value does");
     ptr = DecodeRowPointer(next);

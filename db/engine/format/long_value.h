@@ -32,6 +32,10 @@ struct ValueContext {
 // or empty value for damaged data.
 Bytes ReadLongValue(PageFile& file, const JetFormat& format,
                     std::span<const uint8_t> header, const ValueContext& where);
+// The same into out, reusing its storage (a reader going row after row).
+void ReadLongValueInto(PageFile& file, const JetFormat& format,
+                       std::span<const uint8_t> header, const ValueContext& where,
+                       Bytes& out);
 
 // The value's bytes where they lie, without a copy, for a value held in
 // its row or on one LVAL row (`page` then keeps that page alive). False for

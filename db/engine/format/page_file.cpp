@@ -291,6 +291,27 @@ class CachedPageFile : public PageFile {
     return bytes;
   }
 
+  size_t ReadOnce(uint32_t first, uint8_t* const* pages, size_t count) override {
+    std::lock_guard lock(mutex_);
+    size_t whole = file_->Read(uint64_t(first) * page_size_, pages, count, page_size_) / page_size_;
+    size_stale_ = true;
+    for (size_t k = 0; k < count; ++k) {
+      const uint32_t number = first + uint32_t(k);
+      uint8_t* page = pages[k];
+      // The cache's copy is the newer one (a save not yet in the file; a
+      // page added past the file's end).
+      if (const Entry* cached = cache_.find(number)) {
+        std::memcpy(page, cached->data->data(), page_size_);
+        if (k == whole) ++whole;
+      } else if (k >= whole) {
+        break;
+      } else if (codec_ && number != 0) {
+        codec_->Decode(number, std::span<uint8_t>(page, page_size_));
+      }
+    }
+    return whole;
+  }
+
   bool writable() const override { return may_write_; }
 
   void Write(uint32_t page_number, std::span<const uint8_t> page) override {
@@ -1233,6 +1254,15 @@ std::shared_ptr<PageFile> PageFile::Get(const std::string& path, bool writable,
                                                kGroupingOnDisk);
   slot = made;
   return made;
+}
+
+size_t PageFile::ReadOnce(uint32_t first, uint8_t* const* pages, size_t count) {
+  for (size_t k = 0; k < count; ++k) {
+    if (first + k >= page_count()) return k;
+    PagePtr page = Read(first + uint32_t(k));
+    std::memcpy(pages[k], page->data(), page_size());
+  }
+  return count;
 }
 
 void PageFile::LogPendingSaves() {

@@ -88,6 +88,13 @@ class PageFile {
   // page size is known).
   virtual std::vector<uint8_t> ReadPrefix(size_t length) = 0;
 
+  // Reads `count` pages from `first` into pages[0..count) (each page_size()
+  // bytes), each as Read gives it, without entering them into the cache:
+  // for a walk through pages read once (a table's rows), which would only
+  // push out of the cache the pages read again and again. Returns the
+  // number of whole pages read: fewer when the file ends before.
+  virtual size_t ReadOnce(uint32_t first, uint8_t* const* pages, size_t count);
+
   // The write side. Only a PageFile got with writable = true (or by a later
   // writable Get) accepts them; the others throw Error.
   virtual bool writable() const = 0;

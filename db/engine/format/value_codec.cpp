@@ -218,6 +218,28 @@ Value DecodeValue(PageFile& file, const JetFormat& format,
   }
 }
 
+namespace {
+
+// The memo of a chain of LVAL rows, gathered into storage kept from value
+// to value, and decoded into text.
+[[gnu::noinline]] void DecodeMemoChain(PageFile& file, const JetFormat& format,
+                                       const ColumnDef& column, std::span<const uint8_t> data,
+                                       const std::string& table, std::string& text) {
+  thread_local Bytes gathered;
+  ReadLongValueInto(file, format, data, ValueContext{file.path(), table, column.name}, gathered);
+  if (format.unicode_text) DecodeUnicodeText(gathered, text);
+  else DecodeCodePageText(gathered, column.code_page, text);
+}
+
+// Every other value, and every error, named where it lies.
+[[gnu::noinline]] void DecodeValueNamed(PageFile& file, const JetFormat& format,
+                                        const ColumnDef& column, std::span<const uint8_t> data,
+                                        const std::string& table, Value& out) {
+  out = DecodeValue(file, format, column, data, ValueContext{file.path(), table, column.name});
+}
+
+}  // namespace
+
 void DecodeValueInto(PageFile& file, const JetFormat& format,
                      const ColumnDef& column, std::span<const uint8_t> data,
                      const std::string& table, Value& out) {
@@ -247,12 +269,16 @@ void DecodeValueInto(PageFile& file, const JetFormat& format,
         return;
       }
       case DataType::kMemo: {
-        // A memo in its row or on one LVAL row, decoded where it lies.
+        // A memo in its row or on one LVAL row is decoded where it lies; a
+        // chain is gathered first.
         PagePtr page;
         std::span<const uint8_t> content;
-        if (!FindLongValueInPlace(file, format, data, page, content)) break;
         auto* text = std::get_if<std::string>(&out);
         if (!text) text = &out.emplace<std::string>();
+        if (!FindLongValueInPlace(file, format, data, page, content)) {
+          DecodeMemoChain(file, format, column, data, table, *text);
+          return;
+        }
         if (format.unicode_text) DecodeUnicodeText(content, *text);
         else DecodeCodePageText(content, column.code_page, *text);
         return;
@@ -260,7 +286,7 @@ void DecodeValueInto(PageFile& file, const JetFormat& format,
       default: break;
     }
   }
-  out = DecodeValue(file, format, column, data, ValueContext{file.path(), table, column.name});
+  DecodeValueNamed(file, format, column, data, table, out);
 }
 
 }  // namespace corvalin::engine
