@@ -5,8 +5,6 @@
 // to be (read and checked once).
 #include "db/engine/format/index_page_cache.h"
 
-#include <algorithm>
-
 namespace corvalin::engine {
 
 void IndexPageCache::Begin(PageFile& file) {
@@ -110,30 +108,6 @@ void IndexPageCache::Patched(uint32_t number) {
   Slot& slot = slots_[number];
   slot.decoded = false;
   Release(slot.page);
-}
-
-IndexPageCache::Slot& IndexPageCache::Slots::operator[](uint32_t number) {
-  if (Slot* slot = find(number)) return *slot;
-  if (number >= where_.size()) where_.resize(std::max<size_t>(number + 1, where_.size() * 2));
-  uint32_t place;
-  if (!free_.empty()) {
-    place = free_.back();
-    free_.pop_back();
-  } else {
-    place = uint32_t(slots_.size());
-    slots_.emplace_back();
-  }
-  Numbered& entry = slots_[place];
-  entry.number = number;
-  where_[number] = &entry;
-  return entry.slot;
-}
-
-void IndexPageCache::Slots::clear() {
-  for (const Numbered& entry : slots_)
-    if (entry.number != kFree) where_[entry.number] = nullptr;
-  slots_.clear();
-  free_.clear();
 }
 
 void IndexPageCache::Release(IndexPage& page) {

@@ -3,13 +3,13 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <vector>
 
 #include "db/engine/format/index_leaf_patch.h"
 #include "db/engine/format/index_page.h"
 #include "db/engine/format/jet_format.h"
 #include "db/engine/format/page_file.h"
+#include "db/engine/format/page_table.h"
 #include "db/engine/format/page_write_set.h"
 
 namespace corvalin::engine {
@@ -60,45 +60,10 @@ class IndexPageCache {
     LeafState leaf_state = LeafState::kUnknown;
     LeafBytes leaf;
   };
-  // The slots by page number. A file's pages are numbered densely from 0,
-  // so a look-up is one index into a table (2 MB at most) instead of a hash.
-  class Slots {
-   public:
-    Slot* find(uint32_t number) {
-      return number < where_.size() && where_[number] ? &where_[number]->slot : nullptr;
-    }
-    const Slot* find(uint32_t number) const { return const_cast<Slots*>(this)->find(number); }
-    // The slot of page number, made empty when there is none.
-    Slot& operator[](uint32_t number);
-    size_t size() const { return slots_.size() - free_.size(); }
-    void clear();
-    // Drops the slots for which drop(slot) holds.
-    template <typename Drop>
-    void erase_if(Drop drop) {
-      for (size_t k = 0; k < slots_.size(); ++k) {
-        Numbered& entry = slots_[k];
-        if (entry.number == kFree || !drop(entry.slot)) continue;
-        where_[entry.number] = nullptr;
-        entry = Numbered{};
-        free_.push_back(uint32_t(k));
-      }
-    }
-
-   private:
-    static constexpr uint32_t kFree = UINT32_MAX;
-    struct Numbered {
-      uint32_t number = kFree;
-      Slot slot;
-    };
-    std::vector<Numbered*> where_;  // by page number, in slots_ (or null)
-    std::deque<Numbered> slots_;   // references stay valid as slots come and go
-    std::vector<uint32_t> free_;   // places in slots_ no page holds
-  };
-
   // Leaves no longer decoded hand their page to spare_.
   void Release(IndexPage& page);
 
-  Slots slots_;
+  PageTable<Slot> slots_;
   std::vector<IndexPage> spare_;  // decoded pages whose room is reused
   std::vector<uint32_t> decoded_leaves_;  // this save's, released at the next Begin
   uint64_t write_count_ = UINT64_MAX;

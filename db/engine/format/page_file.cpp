@@ -36,7 +36,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <list>
 #include <map>
 #include <mutex>
@@ -48,6 +47,7 @@
 #include "db/engine/format/access_lock_file.h"
 #include "db/engine/format/log_recovery.h"
 #include "db/engine/format/page_log.h"
+#include "db/engine/format/page_table.h"
 
 namespace corvalin::engine {
 namespace {
@@ -112,59 +112,6 @@ __attribute__((target("avx2"))) size_t SkipEqualAvx2(const uint8_t* a, const uin
   return at;
 }
 #endif
-
-// The cache's entries by page number. A file's pages are numbered densely
-// from 0, so a lookup is one index into a table of slots; entries live in a
-// deque (references stay valid while others come and go) and a freed one is
-// taken again, its buffers kept.
-template <typename Entry>
-class PageTable {
- public:
-  Entry* find(uint32_t page) {
-    if (page >= slot_of_.size() || slot_of_[page] == 0) return nullptr;
-    return &entries_[slot_of_[page] - 1];
-  }
-  const Entry* find(uint32_t page) const {
-    return const_cast<PageTable*>(this)->find(page);
-  }
-  Entry& at(uint32_t page) {
-    Entry* entry = find(page);
-    if (!entry) throw std::logic_error("page " + std::to_string(page) + " is not cached");
-    return *entry;
-  }
-  // The entry of page, made when there is none.
-  Entry& insert(uint32_t page) {
-    if (Entry* entry = find(page)) return *entry;
-    if (page >= slot_of_.size()) slot_of_.resize(std::max<size_t>(page + 1, slot_of_.size() * 2));
-    uint32_t slot;
-    if (!free_.empty()) {
-      slot = free_.back();
-      free_.pop_back();
-    } else {
-      entries_.emplace_back();
-      slot = uint32_t(entries_.size() - 1);
-    }
-    slot_of_[page] = slot + 1;
-    return entries_[slot];
-  }
-  void erase(uint32_t page) {
-    Entry* entry = find(page);
-    if (!entry) return;
-    entry->Forget();
-    free_.push_back(slot_of_[page] - 1);
-    slot_of_[page] = 0;
-  }
-  void clear() {
-    slot_of_.clear();
-    entries_.clear();
-    free_.clear();
-  }
-
- private:
-  std::vector<uint32_t> slot_of_;  // by page: 1 + the slot of its entry, or 0
-  std::deque<Entry> entries_;
-  std::vector<uint32_t> free_;
-};
 
 class CachedPageFile : public PageFile {
  public:
