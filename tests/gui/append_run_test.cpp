@@ -423,7 +423,9 @@ class SaveFailure : public AppendRunTest {
     EXPECT_EQ(rows.size() + 1, size_t(yields)) << "one yield per record tried";
     for (size_t i = 0; i < rows.size(); ++i)
       EXPECT_EQ(rows[i][0], ado::Variant(int32_t(i + 1))) << "row " << i;
-    if (checkFile) EXPECT_EQ(Problems(target), std::vector<std::string>());
+    if (checkFile) {
+      EXPECT_EQ(Problems(target), std::vector<std::string>());
+    }
   }
 };
 
