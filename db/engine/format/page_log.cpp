@@ -22,6 +22,21 @@ void Put32(uint8_t* p, uint32_t v) {
 void Put64(uint8_t* p, uint64_t v) {
   for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
 }
+// A record's head: the length of its ranges, the file's page count, its
+// sequence number.
+void PutRecordHead(uint8_t* p, uint32_t range_bytes, uint32_t page_count, uint64_t sequence) {
+  Put32(p, range_bytes);
+  Put32(p + 4, page_count);
+  Put64(p + 8, sequence);
+}
+// A range's head: its page, offset and length.
+void PutRangeHead(uint8_t* p, uint32_t page, uint32_t offset, size_t length) {
+  Put32(p, page);
+  p[4] = uint8_t(offset);
+  p[5] = uint8_t(offset >> 8);
+  p[6] = uint8_t(length);
+  p[7] = uint8_t(length >> 8);
+}
 uint32_t Get32(const uint8_t* p) {
   uint32_t v = 0;
   for (int i = 3; i >= 0; --i) v = v << 8 | p[i];
@@ -167,11 +182,7 @@ void PageLog::Add(uint32_t page, uint32_t offset, std::span<const uint8_t> bytes
   const size_t at = used_;
   Room(kRangeHead + bytes.size());
   uint8_t* p = record_.data() + at;
-  Put32(p, page);
-  p[4] = uint8_t(offset);
-  p[5] = uint8_t(offset >> 8);
-  p[6] = uint8_t(bytes.size());
-  p[7] = uint8_t(bytes.size() >> 8);
+  PutRangeHead(p, page, offset, bytes.size());
   std::memcpy(p + kRangeHead, bytes.data(), bytes.size());
 }
 
@@ -183,9 +194,7 @@ void PageLog::Room(size_t more) {
 
 size_t PageLog::Finish(uint32_t page_count, bool sum) {
   const size_t body = used_;
-  Put32(record_.data(), uint32_t(body - kRecordHead));
-  Put32(record_.data() + 4, page_count);
-  Put64(record_.data() + 8, sequence_ + 1);
+  PutRecordHead(record_.data(), uint32_t(body - kRecordHead), page_count, sequence_ + 1);
   Room(8);
   if (sum) Put64(record_.data() + body, LogChecksum(salt_, {record_.data(), body}));
   return body;
@@ -223,9 +232,7 @@ void PageLog::BuildRecord(const Placed& placed, std::span<PageRanges> pages,
   const size_t body = kRecordHead + placed.range_bytes;
   out.resize(body + 8);
   uint8_t* p = out.data();
-  Put32(p, uint32_t(placed.range_bytes));
-  Put32(p + 4, placed.page_count);
-  Put64(p + 8, placed.sequence);
+  PutRecordHead(p, uint32_t(placed.range_bytes), placed.page_count, placed.sequence);
   size_t at = kRecordHead;
   for (PageRanges& page : pages) {
     const uint8_t* bytes = page.bytes->data();
@@ -233,11 +240,7 @@ void PageLog::BuildRecord(const Placed& placed, std::span<PageRanges> pages,
       const uint32_t length = to - from;
       if (at + kRangeHead + length > body) throw std::logic_error("a record outgrew its place");
       uint8_t* r = p + at;
-      Put32(r, page.page);
-      r[4] = uint8_t(from);
-      r[5] = uint8_t(from >> 8);
-      r[6] = uint8_t(length);
-      r[7] = uint8_t(length >> 8);
+      PutRangeHead(r, page.page, from, length);
       std::memcpy(r + kRangeHead, bytes + from, length);
       at += kRangeHead + length;
     }
