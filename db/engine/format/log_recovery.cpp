@@ -240,7 +240,7 @@ std::unique_ptr<Storage> MakeLogFile(const std::string& log_path, const std::str
     throw Error(kErrIo, "cannot make the log " + log_path + " of file " + path + ": " +
                             std::strerror(errno));
   SyncFolderOf(log_path);  // rule 4 needs the log to be found after a power loss
-  return PosixStorage(log_path, fd, true);
+  return PosixAppendStorage(log_path, fd);
 }
 
 }  // namespace corvalin::engine

@@ -32,7 +32,10 @@
 //     the record (copying the ranges from the pages as the group left them:
 //     it holds those pages, so a later save that changes one changes a copy)
 //     and writes it while the saves go on; the record's place in the log is
-//     taken when it is handed over, so records stay in order.
+//     taken when it is handed over, so records stay in order. The log's
+//     file takes a record's whole blocks past the kernel's cache (storage.h:
+//     only a recovery reads them); such a write returns once the device
+//     has the bytes, so the rule above holds as it stands.
 //  3. Until the next checkpoint the changed pages live only in the page
 //     cache, pinned there (a changed page is never evicted). The database
 //     file keeps the bytes of the last checkpoint.

@@ -7,8 +7,11 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "db/engine/error.h"
@@ -18,9 +21,12 @@ namespace {
 
 class Posix : public Storage {
  public:
-  Posix(std::string path, int fd, bool writable)
-      : path_(std::move(path)), fd_(fd), writable_(writable) {}
-  ~Posix() override { ::close(fd_); }
+  Posix(std::string path, int fd, bool writable, bool past_cache = false)
+      : path_(std::move(path)), fd_(fd), writable_(writable), past_cache_(past_cache) {}
+  ~Posix() override {
+    ::close(fd_);
+    if (direct_fd_ >= 0) ::close(direct_fd_);
+  }
 
   const std::string& path() const override { return path_; }
   bool writable() const override { return writable_; }
@@ -60,6 +66,23 @@ class Posix : public Storage {
   }
 
   void Write(uint64_t offset, std::span<const uint8_t> bytes) override {
+    if (past_cache_ && bytes.size() >= kPastCacheFrom) {
+      // The whole blocks in the middle go past the cache; a block is never
+      // written both ways within one write, and the kernel writes back and
+      // drops any cached copy of a block it writes directly.
+      const uint64_t first = (offset + kBlock - 1) & ~uint64_t(kBlock - 1);
+      const uint64_t last = (offset + bytes.size()) & ~uint64_t(kBlock - 1);
+      if (last > first) {
+        WriteCached(offset, bytes.first(size_t(first - offset)));
+        WritePastCache(first, bytes.subspan(size_t(first - offset), size_t(last - first)));
+        WriteCached(last, bytes.subspan(size_t(last - offset)));
+        return;
+      }
+    }
+    WriteCached(offset, bytes);
+  }
+
+  void WriteCached(uint64_t offset, std::span<const uint8_t> bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
       ssize_t put = ::pwrite(fd_, bytes.data() + done, bytes.size() - done, off_t(offset + done));
@@ -67,6 +90,41 @@ class Posix : public Storage {
       if (put <= 0) Fail("write");
       done += size_t(put);
     }
+  }
+
+  // Writes whole blocks at a block's offset through the direct descriptor,
+  // a piece at a time through an aligned buffer; what it cannot write so
+  // goes through the cache.
+  void WritePastCache(uint64_t offset, std::span<const uint8_t> bytes) {
+    if (direct_fd_ < 0 && past_cache_) {
+      // Opened again through the descriptor, not the name: the same file
+      // whatever has happened to its name since.
+      const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+      direct_fd_ = ::open(self.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC);
+      if (direct_fd_ < 0) past_cache_ = false;
+    }
+    if (past_cache_ && !piece_) {
+      void* memory = nullptr;
+      if (::posix_memalign(&memory, kBlock, kPiece) != 0) past_cache_ = false;
+      piece_.reset(static_cast<uint8_t*>(memory));
+    }
+    while (past_cache_ && !bytes.empty()) {
+      const size_t n = std::min(bytes.size(), kPiece);
+      std::memcpy(piece_.get(), bytes.data(), n);
+      const ssize_t put = ::pwrite(direct_fd_, piece_.get(), n, off_t(offset));
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0 && errno == EINVAL) {
+        past_cache_ = false;  // the file system takes no direct writes here
+        break;
+      }
+      if (put <= 0) Fail("write");
+      // A short write leaves a block boundary or not: the rest goes on
+      // through the cache either way.
+      offset += uint64_t(put);
+      bytes = bytes.subspan(size_t(put));
+      if (size_t(put) < n) break;
+    }
+    WriteCached(offset, bytes);
   }
 
   void WriteAll(uint64_t offset, const uint8_t* const* buffers, size_t count,
@@ -126,15 +184,31 @@ class Posix : public Storage {
                             std::strerror(errno ? errno : EIO));
   }
 
+  // Direct writes need block-aligned offsets, lengths and memory.
+  static constexpr size_t kBlock = 4096;
+  static constexpr size_t kPiece = size_t(1) << 20;
+  static constexpr size_t kPastCacheFrom = 64 * kBlock;
+
+  struct Free {
+    void operator()(uint8_t* p) const { std::free(p); }
+  };
+
   std::string path_;
   int fd_;
   bool writable_;
+  bool past_cache_;  // large writes go past the cache, while the file system takes them
+  int direct_fd_ = -1;
+  std::unique_ptr<uint8_t, Free> piece_;
 };
 
 }  // namespace
 
 std::unique_ptr<Storage> PosixStorage(std::string path, int fd, bool writable) {
   return std::make_unique<Posix>(std::move(path), fd, writable);
+}
+
+std::unique_ptr<Storage> PosixAppendStorage(std::string path, int fd) {
+  return std::make_unique<Posix>(std::move(path), fd, true, true);
 }
 
 }  // namespace corvalin::engine

@@ -63,4 +63,12 @@ class Storage {
 // A file opened with open(2): reading, or reading and writing. Takes fd.
 std::unique_ptr<Storage> PosixStorage(std::string path, int fd, bool writable);
 
+// The same, for a file written in large appends that only a recovery reads
+// back (the log of saves): the whole 4 KB blocks of a large write go past
+// the kernel's page cache (O_DIRECT, through a second descriptor), and only
+// its partial first and last blocks through it. Filling fresh cache pages
+// with bytes nobody reads cost the writer as much as making them. Where the
+// file system refuses such writes, every write goes through the cache.
+std::unique_ptr<Storage> PosixAppendStorage(std::string path, int fd);
+
 }  // namespace corvalin::engine
