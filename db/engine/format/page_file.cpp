@@ -45,6 +45,7 @@
 
 #include "db/engine/error.h"
 #include "db/engine/format/access_lock_file.h"
+#include "db/engine/format/data_page.h"
 #include "db/engine/format/log_recovery.h"
 #include "db/engine/format/page_log.h"
 #include "db/engine/format/page_table.h"
@@ -1027,17 +1028,27 @@ class CachedPageFile : public PageFile {
     }
   }
 
+  // The pages a checkpoint wrote join the evictable ones. Data pages go to
+  // the cold end: an append fills a data page once and moves on, while the
+  // same index leaves, definitions and usage maps come back save after save
+  // (read again after each checkpoint otherwise, as the appended pages
+  // outnumber the cache).
   void MarkAllStored() {
     if (changed_pages_.empty()) return;
-    for (uint32_t n : changed_pages_) {
-      Entry& entry = cache_.at(n);
-      entry.changed = false;
-      lru_.push_front(n);
-      entry.lru = lru_.begin();
+    for (const bool data_pages : {true, false}) {
+      for (uint32_t n : changed_pages_) {
+        Entry& entry = cache_.at(n);
+        if (IsDataPage(*entry.data) != data_pages) continue;
+        entry.changed = false;
+        lru_.push_front(n);
+        entry.lru = lru_.begin();
+      }
     }
     changed_pages_.clear();
     TrimCache();
   }
+
+  static bool IsDataPage(const PageData& page) { return !page.empty() && page[0] == kDataPageType; }
 
   Entry& Remember(uint32_t page_number, std::shared_ptr<PageData> data, bool trim) {
     lru_.push_front(page_number);
