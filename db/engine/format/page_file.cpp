@@ -736,11 +736,16 @@ class CachedPageFile : public PageFile {
         flight_.state.wait(InFlight::kIdle, std::memory_order_acquire);
         if (flight_.state.load(std::memory_order_acquire) == InFlight::kStop) return;
         try {
-          if (flight_made_here_)
-            PageLog::BuildRecord(flight_placed_, {flight_pages_.data(), flight_page_count_}, flight_);
-          else
+          if (flight_made_here_) {
+            // Built where a direct write takes it as it is (storage.h).
+            const std::span<uint8_t> record =
+                flight_record_.For(flight_at_, PageLog::RecordSize(flight_placed_));
+            PageLog::BuildRecord(flight_placed_, {flight_pages_.data(), flight_page_count_}, record);
+            log_storage_->Write(flight_at_, record);
+          } else {
             PageLog::SumRecord(flight_, flight_salt_);
-          log_storage_->Write(flight_at_, flight_);
+            log_storage_->Write(flight_at_, flight_);
+          }
         } catch (const Error& e) {
           flight_error_ = e;
         } catch (const std::exception& e) {
@@ -1151,6 +1156,7 @@ class CachedPageFile : public PageFile {
   size_t flight_page_count_ = 0;
   PageLog::Placed flight_placed_;
   bool flight_made_here_ = false;
+  AlignedBytes flight_record_;  // the writer thread's, for the records it makes
   size_t flight_saves_ = 0;
   std::optional<Error> flight_error_;  // set by the writer thread while kPending
   std::thread writer_thread_;

@@ -228,9 +228,9 @@ PageLog::Placed PageLog::Place(uint32_t page_count, uint64_t range_bytes) {
 }
 
 void PageLog::BuildRecord(const Placed& placed, std::span<PageRanges> pages,
-                          std::vector<uint8_t>& out) {
+                          std::span<uint8_t> out) {
   const size_t body = kRecordHead + placed.range_bytes;
-  out.resize(body + 8);
+  if (out.size() != body + 8) throw std::logic_error("a record's place has the wrong size");
   uint8_t* p = out.data();
   PutRecordHead(p, uint32_t(placed.range_bytes), placed.page_count, placed.sequence);
   size_t at = kRecordHead;

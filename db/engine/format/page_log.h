@@ -205,8 +205,9 @@ class PageLog {
     uint64_t range_bytes = 0;
   };
   Placed Place(uint32_t page_count, uint64_t range_bytes);
-  static void BuildRecord(const Placed& placed, std::span<PageRanges> pages,
-                          std::vector<uint8_t>& out);
+  // The record's length in bytes; BuildRecord fills `out` of that length.
+  static size_t RecordSize(const Placed& placed) { return kRecordHead + placed.range_bytes + 8; }
+  static void BuildRecord(const Placed& placed, std::span<PageRanges> pages, std::span<uint8_t> out);
   // The salt of the records written since the log was last emptied.
   uint64_t salt() const { return salt_; }
   // Forgets the record being built.

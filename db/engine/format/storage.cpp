@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -92,8 +93,9 @@ class Posix : public Storage {
     }
   }
 
-  // Writes whole blocks at a block's offset through the direct descriptor,
-  // a piece at a time through an aligned buffer; what it cannot write so
+  // Writes whole blocks at a block's offset through the direct descriptor:
+  // from the caller's memory when it is aligned as the file is, else a
+  // piece at a time through an aligned buffer. What it cannot write so
   // goes through the cache.
   void WritePastCache(uint64_t offset, std::span<const uint8_t> bytes) {
     if (direct_fd_ < 0 && past_cache_) {
@@ -103,26 +105,25 @@ class Posix : public Storage {
       direct_fd_ = ::open(self.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC);
       if (direct_fd_ < 0) past_cache_ = false;
     }
-    if (past_cache_ && !piece_) {
+    const bool aligned = reinterpret_cast<uintptr_t>(bytes.data()) % kBlock == 0;
+    if (past_cache_ && !aligned && !piece_) {
       void* memory = nullptr;
       if (::posix_memalign(&memory, kBlock, kPiece) != 0) past_cache_ = false;
       piece_.reset(static_cast<uint8_t*>(memory));
     }
     while (past_cache_ && !bytes.empty()) {
-      const size_t n = std::min(bytes.size(), kPiece);
-      std::memcpy(piece_.get(), bytes.data(), n);
-      const ssize_t put = ::pwrite(direct_fd_, piece_.get(), n, off_t(offset));
+      const size_t n = aligned ? bytes.size() : std::min(bytes.size(), kPiece);
+      if (!aligned) std::memcpy(piece_.get(), bytes.data(), n);
+      const ssize_t put = ::pwrite(direct_fd_, aligned ? bytes.data() : piece_.get(), n, off_t(offset));
       if (put < 0 && errno == EINTR) continue;
       if (put < 0 && errno == EINVAL) {
         past_cache_ = false;  // the file system takes no direct writes here
         break;
       }
       if (put <= 0) Fail("write");
-      // A short write leaves a block boundary or not: the rest goes on
-      // through the cache either way.
       offset += uint64_t(put);
       bytes = bytes.subspan(size_t(put));
-      if (size_t(put) < n) break;
+      if (size_t(put) < n) break;  // a short write: the rest through the cache
     }
     WriteCached(offset, bytes);
   }
@@ -185,7 +186,7 @@ class Posix : public Storage {
   }
 
   // Direct writes need block-aligned offsets, lengths and memory.
-  static constexpr size_t kBlock = 4096;
+  static constexpr size_t kBlock = kDirectBlock;
   static constexpr size_t kPiece = size_t(1) << 20;
   static constexpr size_t kPastCacheFrom = 64 * kBlock;
 
@@ -205,6 +206,20 @@ class Posix : public Storage {
 
 std::unique_ptr<Storage> PosixStorage(std::string path, int fd, bool writable) {
   return std::make_unique<Posix>(std::move(path), fd, writable);
+}
+
+void AlignedBytes::Free::operator()(uint8_t* p) const { std::free(p); }
+
+std::span<uint8_t> AlignedBytes::For(uint64_t offset, size_t size) {
+  const size_t lead = size_t(offset % kDirectBlock);
+  if (capacity_ < lead + size) {
+    const size_t capacity = (lead + size + kDirectBlock - 1) / kDirectBlock * kDirectBlock;
+    void* memory = nullptr;
+    if (::posix_memalign(&memory, kDirectBlock, capacity) != 0) throw std::bad_alloc();
+    memory_.reset(static_cast<uint8_t*>(memory));
+    capacity_ = capacity;
+  }
+  return {memory_.get() + lead, size};
 }
 
 std::unique_ptr<Storage> PosixAppendStorage(std::string path, int fd) {

@@ -71,4 +71,23 @@ std::unique_ptr<Storage> PosixStorage(std::string path, int fd, bool writable);
 // file system refuses such writes, every write goes through the cache.
 std::unique_ptr<Storage> PosixAppendStorage(std::string path, int fd);
 
+// Direct writes go in whole blocks of this many bytes, from memory aligned
+// to it. A writer whose bytes for file offset o lie at an address that is o
+// modulo this (AlignedBytes::For) has them written without a copy.
+inline constexpr size_t kDirectBlock = 4096;
+
+// A growing buffer for such a writer.
+class AlignedBytes {
+ public:
+  // Room for `size` bytes to be written at file offset `offset`.
+  std::span<uint8_t> For(uint64_t offset, size_t size);
+
+ private:
+  struct Free {
+    void operator()(uint8_t* p) const;
+  };
+  std::unique_ptr<uint8_t, Free> memory_;
+  size_t capacity_ = 0;
+};
+
 }  // namespace corvalin::engine
