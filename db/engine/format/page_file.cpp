@@ -84,6 +84,9 @@ constexpr auto kBoundWait = std::chrono::seconds(60);
 // costs its head of 8 bytes).
 constexpr size_t kJoin = 16;
 
+// A checkpoint hands the device what it has written every this many bytes.
+constexpr uint64_t kWritebackStep = uint64_t(1) << 20;
+
 using Clock = std::chrono::steady_clock;
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -1010,6 +1013,9 @@ class CachedPageFile : public PageFile {
       return;
     }
     std::vector<const uint8_t*>& run = write_run_;
+    // The device starts on what is written while the rest is: the sync
+    // that follows then waits for less.
+    uint64_t unsent_from = 0, unsent_to = 0;
     for (size_t i = 0; i < changed_pages_.size();) {
       const uint32_t first = changed_pages_[i];
       run.clear();
@@ -1020,6 +1026,12 @@ class CachedPageFile : public PageFile {
       } catch (const Error& e) {
         throw Error(kErrIo, "cannot write page " + std::to_string(first) + " of file " +
                                 path_ + ": " + e.what());
+      }
+      if (unsent_to == unsent_from) unsent_from = uint64_t(first) * page_size_;
+      unsent_to = (uint64_t(first) + run.size()) * page_size_;
+      if (unsent_to - unsent_from >= kWritebackStep || i == changed_pages_.size()) {
+        file_->StartWriteback(unsent_from, unsent_to - unsent_from);
+        unsent_from = unsent_to;
       }
     }
   }

@@ -159,6 +159,10 @@ class Posix : public Storage {
     if (::fdatasync(fd_) != 0) Fail("flush");
   }
 
+  void StartWriteback(uint64_t offset, uint64_t length) override {
+    ::sync_file_range(fd_, off_t(offset), off_t(length), SYNC_FILE_RANGE_WRITE);
+  }
+
   void Reserve(uint64_t end) override {
     if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, off_t(end)) == 0) return;
     if (errno == EOPNOTSUPP || errno == ENOSYS) return;

@@ -55,6 +55,13 @@ class Storage {
   virtual void Reserve(uint64_t end) { (void)end; }
   // Gives back the blocks past the end of the file that Reserve held.
   virtual void Unreserve() {}
+  // Asks the system to start writing the bytes written at [offset, offset
+  // + length) to the device without waiting, so that a Sync to come finds
+  // less to do. Promises nothing; errors are left for Sync to report.
+  virtual void StartWriteback(uint64_t offset, uint64_t length) {
+    (void)offset;
+    (void)length;
+  }
   // The largest size a write may give the file (the process's limit on the
   // size of the files it writes).
   virtual uint64_t MostSize() { return UINT64_MAX; }
