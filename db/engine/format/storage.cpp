@@ -106,15 +106,15 @@ class Posix : public Storage {
       if (direct_fd_ < 0) past_cache_ = false;
     }
     const bool aligned = reinterpret_cast<uintptr_t>(bytes.data()) % kBlock == 0;
-    if (past_cache_ && !aligned && !piece_) {
-      void* memory = nullptr;
-      if (::posix_memalign(&memory, kBlock, kPiece) != 0) past_cache_ = false;
-      piece_.reset(static_cast<uint8_t*>(memory));
-    }
     while (past_cache_ && !bytes.empty()) {
       const size_t n = aligned ? bytes.size() : std::min(bytes.size(), kPiece);
-      if (!aligned) std::memcpy(piece_.get(), bytes.data(), n);
-      const ssize_t put = ::pwrite(direct_fd_, aligned ? bytes.data() : piece_.get(), n, off_t(offset));
+      const uint8_t* from = bytes.data();
+      if (!aligned) {
+        const std::span<uint8_t> piece = piece_.For(0, n);
+        std::memcpy(piece.data(), bytes.data(), n);
+        from = piece.data();
+      }
+      const ssize_t put = ::pwrite(direct_fd_, from, n, off_t(offset));
       if (put < 0 && errno == EINTR) continue;
       if (put < 0 && errno == EINVAL) {
         past_cache_ = false;  // the file system takes no direct writes here
@@ -194,16 +194,12 @@ class Posix : public Storage {
   static constexpr size_t kPiece = size_t(1) << 20;
   static constexpr size_t kPastCacheFrom = 64 * kBlock;
 
-  struct Free {
-    void operator()(uint8_t* p) const { std::free(p); }
-  };
-
   std::string path_;
   int fd_;
   bool writable_;
   bool past_cache_;  // large writes go past the cache, while the file system takes them
   int direct_fd_ = -1;
-  std::unique_ptr<uint8_t, Free> piece_;
+  AlignedBytes piece_;  // for bytes not aligned as the file is
 };
 
 }  // namespace

@@ -86,7 +86,8 @@ inline constexpr size_t kDirectBlock = 4096;
 // A growing buffer for such a writer.
 class AlignedBytes {
  public:
-  // Room for `size` bytes to be written at file offset `offset`.
+  // Room for `size` bytes to be written at file offset `offset` (what it
+  // held before is not kept).
   std::span<uint8_t> For(uint64_t offset, size_t size);
 
  private:
