@@ -45,7 +45,6 @@
 
 #include "db/engine/error.h"
 #include "db/engine/format/access_lock_file.h"
-#include "db/engine/format/data_page.h"
 #include "db/engine/format/log_recovery.h"
 #include "db/engine/format/page_log.h"
 #include "db/engine/format/page_table.h"
@@ -324,7 +323,7 @@ class CachedPageFile : public PageFile {
       lru_.erase(entry->lru);
       changed_pages_.push_back(page_number);
     }
-    ++writes_;
+    entry->last_write = writes_++;
   }
 
   uint64_t write_count() const override { return writes_; }
@@ -349,6 +348,7 @@ class CachedPageFile : public PageFile {
     std::shared_ptr<PageData> data;
     std::list<uint32_t>::iterator lru;  // unused while changed
     bool changed = false;               // not yet in the file
+    uint64_t last_write = 0;            // the write count at its last write
     // Rule 2: the byte ranges [from, to) the group's saves changed, sorted,
     // apart by more than kJoin (a page in the group is changed, so pinned).
     std::vector<std::pair<uint32_t, uint32_t>> group_ranges;
@@ -1045,27 +1045,26 @@ class CachedPageFile : public PageFile {
     }
   }
 
-  // The pages a checkpoint wrote join the evictable ones. Data pages go to
-  // the cold end: an append fills a data page once and moves on, while the
-  // same index leaves, definitions and usage maps come back save after save
-  // (read again after each checkpoint otherwise, as the appended pages
-  // outnumber the cache).
+  // The pages a checkpoint wrote join the evictable ones in the order they
+  // were last written, the latest at the warm end: an append fills each
+  // data page once and moves on, while the same index leaves, definitions
+  // and usage maps are written save after save (in page order, the pages
+  // appended since, which outnumber the cache, pushed the leaves out, and
+  // each checkpoint was followed by reading them again).
   void MarkAllStored() {
     if (changed_pages_.empty()) return;
-    for (const bool data_pages : {true, false}) {
-      for (uint32_t n : changed_pages_) {
-        Entry& entry = cache_.at(n);
-        if (IsDataPage(*entry.data) != data_pages) continue;
-        entry.changed = false;
-        lru_.push_front(n);
-        entry.lru = lru_.begin();
-      }
+    by_last_write_.clear();
+    for (uint32_t n : changed_pages_) by_last_write_.emplace_back(cache_.at(n).last_write, n);
+    std::sort(by_last_write_.begin(), by_last_write_.end());
+    for (const auto& [when, n] : by_last_write_) {
+      Entry& entry = cache_.at(n);
+      entry.changed = false;
+      lru_.push_front(n);
+      entry.lru = lru_.begin();
     }
     changed_pages_.clear();
     TrimCache();
   }
-
-  static bool IsDataPage(const PageData& page) { return !page.empty() && page[0] == kDataPageType; }
 
   Entry& Remember(uint32_t page_number, std::shared_ptr<PageData> data, bool trim) {
     lru_.push_front(page_number);
@@ -1147,6 +1146,7 @@ class CachedPageFile : public PageFile {
   PageData encoded_;
   PageData zeros_;  // a page of zeros, what an added page is compared with
   std::vector<const uint8_t*> write_run_;
+  std::vector<std::pair<uint64_t, uint32_t>> by_last_write_;  // MarkAllStored's
   // Rule 2: the group of saves committed since the log's last record: its
   // pages in the order first changed, what its record will add to the log
   // about, its saves and when the first was committed.
