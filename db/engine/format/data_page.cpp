@@ -107,6 +107,20 @@ uint16_t AddDataPageRow(std::span<uint8_t> page, const JetFormat& format,
   return count;
 }
 
+uint16_t AddDataPageRow(PageWriteSet& pages, uint32_t number, const JetFormat& format,
+                        std::span<const uint8_t> row) {
+  // The header (free space, row count) and the row offsets, the new one's
+  // included; then the row's own bytes.
+  const size_t count = Read16(pages.View(number), format.data_row_count_offset);
+  PageData& page =
+      pages.Modify(number, {0, uint32_t(format.data_rows_offset + (count + 1) * 2)});
+  const uint16_t added = AddDataPageRow(page, format, row);
+  const uint32_t start =
+      Read16(page, format.data_rows_offset + size_t(added) * 2) & kRowOffsetMask;
+  pages.Modify(number, {start, uint32_t(start + row.size())});
+  return added;
+}
+
 RowPointer DecodeRowPointer(uint32_t stored) {
   return RowPointer{stored >> 8, static_cast<uint8_t>(stored & 0xFF)};
 }

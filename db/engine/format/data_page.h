@@ -8,6 +8,7 @@
 #include "db/engine/error.h"
 #include "db/engine/format/jet_format.h"
 #include "db/engine/format/page_file.h"
+#include "db/engine/format/page_write_set.h"
 
 namespace corvalin::engine {
 
@@ -57,6 +58,9 @@ bool RowFitsOnDataPage(std::span<const uint8_t> page, const JetFormat& format,
 // Adds the row below the lowest row of the page and returns its number.
 // The caller has checked RowFitsOnDataPage.
 uint16_t AddDataPageRow(std::span<uint8_t> page, const JetFormat& format,
+                        std::span<const uint8_t> row);
+// The same on page `number` of a save, which learns the bytes it changes.
+uint16_t AddDataPageRow(PageWriteSet& pages, uint32_t number, const JetFormat& format,
                         std::span<const uint8_t> row);
 
 // A row pointer as stored in overflow rows and long values: row number in

@@ -202,10 +202,16 @@ bool PatchLeaf(PageWriteSet& pages, const JetFormat& format, uint32_t number, Le
       total + stored >= areas.mask_size * 8)
     return false;
 
-  PageData& page = pages.Modify(number);
+  const size_t start = first_place ? 0 : leaf.ends[position - 1];
+  // What changes: the free space, the mask from the new entry's start on,
+  // and the entries from there to their new end.
+  pages.Modify(number, {2, 4});
+  pages.Modify(number, {uint32_t(areas.mask + start / 8),
+                        uint32_t(areas.mask + (total + stored) / 8 + 1)});
+  PageData& page = pages.Modify(number, {uint32_t(areas.entries + start),
+                                         uint32_t(areas.entries + total + stored)});
   uint8_t* entries = page.data() + areas.entries;
   uint8_t* mask = page.data() + areas.mask;
-  const size_t start = first_place ? 0 : leaf.ends[position - 1];
   size_t end;  // where the new entry ends
   if (first_place) {
     const size_t old_first = leaf.ends[0];

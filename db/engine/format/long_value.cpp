@@ -187,7 +187,7 @@ std::vector<uint8_t> WriteLongValue(PageWriteSet& pages, const JetFormat& format
   const size_t max_row = MaxLongValueRow(format);
   if (value.size() <= max_row) {
     uint32_t page = PageWithRoom(pages, format, target, value.size());
-    uint16_t row = AddDataPageRow(pages.Modify(page), format, value);
+    uint16_t row = AddDataPageRow(pages, page, format, value);
     header[3] = kLongValueSingleRow;
     Write32(header, 4, EncodeRowPointer(page, row));
     return header;
@@ -201,7 +201,7 @@ std::vector<uint8_t> WriteLongValue(PageWriteSet& pages, const JetFormat& format
     std::vector<uint8_t> bytes(kChainPointerSize + n, 0);
     std::copy(value.begin() + at, value.begin() + at + n, bytes.begin() + kChainPointerSize);
     uint32_t page = PageWithRoom(pages, format, target, bytes.size());
-    rows.emplace_back(page, AddDataPageRow(pages.Modify(page), format, bytes));
+    rows.emplace_back(page, AddDataPageRow(pages, page, format, bytes));
   }
   for (size_t i = 0; i + 1 < rows.size(); ++i) {
     PageData& p = pages.Modify(rows[i].first);

@@ -32,6 +32,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cassert>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -265,6 +266,35 @@ class CachedPageFile : public PageFile {
   bool writable() const override { return may_write_; }
 
   void Write(uint32_t page_number, std::span<const uint8_t> page) override {
+    WriteLocked(page_number, page, {});
+  }
+
+  void WriteChanged(uint32_t page_number, std::span<const uint8_t> page,
+                    std::span<const ByteRange> changed) override {
+    WriteLocked(page_number, page, changed);
+  }
+
+  uint64_t write_count() const override { return writes_; }
+
+  void Commit() override {
+    std::lock_guard lock(mutex_);
+    CommitLocked();
+  }
+
+  void Rollback() override {
+    std::lock_guard lock(mutex_);
+    RollbackLocked();
+  }
+
+  void Sync() override {
+    std::lock_guard lock(mutex_);
+    if (writing_) CheckpointLocked(Wait::kClose);
+  }
+
+ private:
+  // Write and WriteChanged: `changed` empty when any byte may have changed.
+  void WriteLocked(uint32_t page_number, std::span<const uint8_t> page,
+                   std::span<const ByteRange> changed) {
     std::lock_guard lock(mutex_);
     if (lost_) throw *lost_;
     if (!writing_) WriteAccessForWrite();
@@ -316,7 +346,8 @@ class CachedPageFile : public PageFile {
       LogChanges(*entry, page_number, zeros_.data(), nullptr, page.data());
       std::memcpy(cached.data(), page.data(), page_size_);
     } else {
-      LogChanges(*entry, page_number, cached.data(), cached.data(), page.data());
+      assert(SameOutside(cached.data(), page.data(), changed));
+      LogChanges(*entry, page_number, cached.data(), cached.data(), page.data(), changed);
     }
     if (!entry->changed) {
       entry->changed = true;
@@ -326,24 +357,16 @@ class CachedPageFile : public PageFile {
     entry->last_write = writes_++;
   }
 
-  uint64_t write_count() const override { return writes_; }
-
-  void Commit() override {
-    std::lock_guard lock(mutex_);
-    CommitLocked();
+  // Whether a and b agree outside the ranges (all of them: none given).
+  bool SameOutside(const uint8_t* a, const uint8_t* b, std::span<const ByteRange> ranges) const {
+    size_t at = 0;
+    for (const ByteRange& r : ranges) {
+      if (r.from < at || r.to < r.from || r.to > page_size_) return false;
+      if (std::memcmp(a + at, b + at, r.from - at) != 0) return false;
+      at = r.to;
+    }
+    return ranges.empty() || std::memcmp(a + at, b + at, page_size_ - at) == 0;
   }
-
-  void Rollback() override {
-    std::lock_guard lock(mutex_);
-    RollbackLocked();
-  }
-
-  void Sync() override {
-    std::lock_guard lock(mutex_);
-    if (writing_) CheckpointLocked(Wait::kClose);
-  }
-
- private:
   struct Entry {
     std::shared_ptr<PageData> data;
     std::list<uint32_t>::iterator lru;  // unused while changed
@@ -527,9 +550,11 @@ class CachedPageFile : public PageFile {
   // words, and takes them into cached (the same bytes as old, keeping the
   // old ones for a rollback; null when the caller replaces the page whole).
   // Equal stretches are skipped 64 bytes at a time; stretches less than
-  // kJoin bytes apart become one range.
+  // kJoin bytes apart become one range. With `changed` (the writer's word
+  // that no other bytes differ), differences are looked for only in those
+  // ranges: the stretches found are the same.
   void LogChanges(Entry& entry, uint32_t page_number, const uint8_t* old, uint8_t* cached,
-                  const uint8_t* now) {
+                  const uint8_t* now, std::span<const ByteRange> changed = {}) {
     static_assert(kJoin == 16, "a range ends at two equal words");
     auto word_differs = [&](size_t at) {
       uint64_t a, b;
@@ -538,9 +563,23 @@ class CachedPageFile : public PageFile {
       return a != b;
     };
     size_t at = 0;
+    size_t next_range = 0;
     for (;;) {
-      at = NextDifference(old, now, at, page_size_);
-      if (at >= page_size_) break;
+      size_t limit = page_size_;
+      if (!changed.empty()) {
+        // The next range not yet passed, widened to whole words.
+        while (next_range < changed.size() && RoundUp8(changed[next_range].to) <= at)
+          ++next_range;
+        if (next_range == changed.size()) break;
+        at = std::max(at, size_t(changed[next_range].from) & ~size_t(7));
+        limit = std::min<size_t>(page_size_, RoundUp8(changed[next_range].to));
+      }
+      at = NextDifference(old, now, at, limit);
+      if (at >= limit) {
+        if (changed.empty()) break;
+        at = limit;
+        continue;
+      }
       const size_t start = at;
       // The range ends before the first two equal words (or the page's end).
       size_t end = at + 8;
@@ -569,6 +608,8 @@ class CachedPageFile : public PageFile {
     }
   }
 
+  static size_t RoundUp8(size_t n) { return (n + 7) & ~size_t(7); }
+
   // The offset of the first 8-byte word at or after `at` (a multiple of 8)
   // in which a and b differ, or size (a multiple of 8).
   static size_t NextDifference(const uint8_t* a, const uint8_t* b, size_t at, size_t size) {
@@ -578,7 +619,7 @@ class CachedPageFile : public PageFile {
       std::memcpy(&y, b + k, 8);
       return x != y;
     };
-    for (; at % 64 != 0; at += 8)
+    for (; at % 64 != 0 && at < size; at += 8)
       if (word_differs(at)) return at;
 #if defined(__x86_64__) && defined(__GNUC__)
     if (HasAvx2()) at = SkipEqualAvx2(a, b, at, size);

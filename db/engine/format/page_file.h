@@ -26,6 +26,13 @@ namespace corvalin::engine {
 using PageData = std::vector<uint8_t>;
 using PagePtr = std::shared_ptr<const PageData>;
 
+// Bytes [from, to) of a page.
+struct ByteRange {
+  uint32_t from = 0;
+  uint32_t to = 0;
+  bool operator==(const ByteRange&) const = default;
+};
+
 // Turns stored page bytes into plain ones and back (RC4 and Office
 // encryption plug in here).
 class PageCodec {
@@ -115,6 +122,13 @@ class PageFile {
   // of this PageFile sees them; they are part of the save that the next
   // Commit ends. Throws Error on an I/O failure.
   virtual void Write(uint32_t page_number, std::span<const uint8_t> page) = 0;
+  // The same for an existing page of which the writer changed no bytes
+  // outside `changed` (sorted, apart): the others need not be looked at.
+  virtual void WriteChanged(uint32_t page_number, std::span<const uint8_t> page,
+                            std::span<const ByteRange> changed) {
+    (void)changed;
+    Write(page_number, page);
+  }
 
   // Counts the Write calls so far: a holder of something decoded from
   // pages knows nobody wrote in between when the count has not moved.

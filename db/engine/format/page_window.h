@@ -46,6 +46,10 @@ class PageWindow : public PageFile {
   std::vector<uint8_t> ReadPrefix(size_t length) override { return file_.ReadPrefix(length); }
   bool writable() const override { return file_.writable(); }
   void Write(uint32_t n, std::span<const uint8_t> page) override { file_.Write(n, page); }
+  void WriteChanged(uint32_t n, std::span<const uint8_t> page,
+                    std::span<const ByteRange> changed) override {
+    file_.WriteChanged(n, page, changed);
+  }
   uint64_t write_count() const override { return file_.write_count(); }
   void Sync() override { file_.Sync(); }
 

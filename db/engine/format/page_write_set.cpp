@@ -54,19 +54,51 @@ const PageData& PageWriteSet::View(uint32_t page_number) {
   return *viewed_.back().second;
 }
 
-PageData& PageWriteSet::Modify(uint32_t page_number) {
-  if (Slot* slot = Find(page_number)) return slot->bytes;
+PageWriteSet::Slot& PageWriteSet::Change(uint32_t page_number) {
+  if (Slot* slot = Find(page_number)) return *slot;
   if (auto* kept = FindKept(page_number)) {
     // Its bytes are the file's already: no copy.
     changed_.push_back(std::move(*kept));
     --kept_count_;
-    return changed_.back()->bytes;
+  } else {
+    // View keeps the file's page alive (in viewed_) while it is copied.
+    const PageData& source = View(page_number);
+    Slot& slot = NewSlot();
+    slot.number = page_number;
+    slot.bytes.assign(source.begin(), source.end());
   }
-  // View keeps the file's page alive (in viewed_) while it is copied.
-  const PageData& source = View(page_number);
-  Slot& slot = NewSlot();
-  slot.number = page_number;
-  slot.bytes.assign(source.begin(), source.end());
+  Slot& slot = *changed_.back();
+  slot.whole = false;
+  slot.changes.clear();
+  return slot;
+}
+
+PageData& PageWriteSet::Modify(uint32_t page_number) {
+  Slot& slot = Change(page_number);
+  slot.whole = true;
+  return slot.bytes;
+}
+
+PageData& PageWriteSet::Modify(uint32_t page_number, ByteRange changes) {
+  Slot& slot = Change(page_number);
+  changes.to = std::min<uint32_t>(changes.to, uint32_t(slot.bytes.size()));
+  if (slot.whole || changes.from >= changes.to) return slot.bytes;
+  // Into the sorted ranges, joined with those it overlaps or touches.
+  auto& ranges = slot.changes;
+  auto first = std::find_if(ranges.begin(), ranges.end(),
+                            [&](const ByteRange& r) { return r.to >= changes.from; });
+  auto last = first;
+  for (; last != ranges.end() && last->from <= changes.to; ++last) {
+    changes.from = std::min(changes.from, last->from);
+    changes.to = std::max(changes.to, last->to);
+  }
+  if (first == last) {
+    ranges.insert(first, changes);
+  } else {
+    *first = changes;
+    ranges.erase(first + 1, last);
+  }
+  if (ranges.size() > kMostRanges) slot.whole = true;
   return slot.bytes;
 }
 
@@ -82,6 +114,7 @@ uint32_t PageWriteSet::Allocate() {
   Slot& slot = NewSlot();
   slot.number = number;
   slot.bytes.assign(file_.page_size(), 0);
+  slot.whole = true;
   return number;
 }
 
@@ -96,8 +129,13 @@ void PageWriteSet::Commit() {
   viewed_.clear();
   try {
     for (uint32_t n : allocated_) file_.Write(n, Find(n)->bytes);
-    for (const auto& slot : changed_)
-      if (!IsNew(slot->number)) file_.Write(slot->number, slot->bytes);
+    for (const auto& slot : changed_) {
+      if (IsNew(slot->number)) continue;
+      if (slot->whole)
+        file_.Write(slot->number, slot->bytes);
+      else
+        file_.WriteChanged(slot->number, slot->bytes, slot->changes);
+    }
     file_.Commit();
   } catch (...) {
     file_.Rollback();

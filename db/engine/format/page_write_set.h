@@ -48,6 +48,11 @@ class PageWriteSet {
 
   // A changeable copy of the page, written at Commit.
   PageData& Modify(uint32_t page_number);
+  // The same, for a caller that changes only bytes `changes` of it: it
+  // calls this for each part it changes (before or after changing it), so
+  // that Commit hands the file only those. A page also changed through
+  // Modify without a range is handed over whole.
+  PageData& Modify(uint32_t page_number, ByteRange changes);
 
   // A new zero-filled page after the last page of the file (or after the
   // pages this save already added). Throws Error kErrDatabaseFull, naming
@@ -72,12 +77,19 @@ class PageWriteSet {
   struct Slot {
     uint32_t number = 0;
     PageData bytes;
+    // What this save changed: every byte, or the ranges, sorted and apart.
+    bool whole = false;
+    std::vector<ByteRange> changes;
   };
   using Slots = std::vector<std::unique_ptr<Slot>>;
   // Committed pages kept for later saves: page n in place n % kKeptPages.
   static constexpr size_t kKeptPages = 1024;
+  // Past this many ranges, a page is handed over whole.
+  static constexpr size_t kMostRanges = 8;
 
   Slot* Find(uint32_t page_number);
+  // The save's slot for an existing page, made on first use.
+  Slot& Change(uint32_t page_number);
   // The place of the kept page page_number, or null (dropping them all
   // first when stale).
   std::unique_ptr<Slot>* FindKept(uint32_t page_number);

@@ -283,7 +283,7 @@ RowId TableWriter::PlaceRow(const std::vector<Value>& values) {
                                  std::to_string(row_.size()) + " bytes; a row holds " +
                                  std::to_string(format_.max_row_size) + ")");
   uint32_t page = PageFor(row_.size());
-  return RowId{page, AddDataPageRow(pages_.Modify(page), format_, row_)};
+  return RowId{page, AddDataPageRow(pages_, page, format_, row_)};
 }
 
 // Rule 3: every page this save allocated, map pages included (marking one
@@ -298,16 +298,21 @@ void TableWriter::MarkNewPagesUsed() {
 // Counters (rules 2 and 4): the table definition is changed last, so that
 // it is written after every other page of the save.
 void TableWriter::WriteCounters(const Counters& counters) {
-  PageData& def = pages_.Modify(table_->page);
+  // Four bytes each: the set learns that nothing else changes.
+  auto field = [&](size_t at) -> PageData& {
+    return pages_.Modify(table_->page, {uint32_t(at), uint32_t(at + 4)});
+  };
   const DamagedAt where{.file = database_->path(), .page = table_->page, .table = table_->name};
-  Write32(def, format_.tdef_row_count_offset, counters.row_count + 1, where, "the row count");
-  Write32(def, format_.tdef_autonumber_offset, counters.last_number, where,
-          "the last AutoNumber");
+  Write32(field(format_.tdef_row_count_offset), format_.tdef_row_count_offset,
+          counters.row_count + 1, where, "the row count");
+  Write32(field(format_.tdef_autonumber_offset), format_.tdef_autonumber_offset,
+          counters.last_number, where, "the last AutoNumber");
   for (const Key& k : keys_) {
     if (!k.distinct) continue;
     size_t at = format_.tdef_index_entries_offset +
                 size_t(k.index->real_index_number) * format_.tdef_real_index_entry_size +
                 kDistinctKeysOffset;
+    PageData& def = field(at);
     if (Fits(def.size(), at, 4)) Write32(def, at, Read32(def, at) + 1);
   }
 }
