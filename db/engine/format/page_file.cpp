@@ -1055,26 +1055,37 @@ class CachedPageFile : public PageFile {
     }
     std::vector<const uint8_t*>& run = write_run_;
     // The device starts on what is written while the rest is: the sync
-    // that follows then waits for less.
+    // that follows then waits for less. Pages the file grows by go past the
+    // kernel's cache: only a page this cache lets go is read back, and few
+    // of the new ones are (full data pages).
     uint64_t unsent_from = 0, unsent_to = 0;
     for (size_t i = 0; i < changed_pages_.size();) {
       const uint32_t first = changed_pages_[i];
+      const bool grown = first >= stored_pages_;
       run.clear();
-      for (; i < changed_pages_.size() && changed_pages_[i] == first + run.size(); ++i)
+      for (; i < changed_pages_.size() && changed_pages_[i] == first + run.size() &&
+             (grown || changed_pages_[i] < stored_pages_);
+           ++i)
         run.push_back(cache_.at(changed_pages_[i]).data->data());
       try {
-        file_->WriteAll(uint64_t(first) * page_size_, run.data(), run.size(), page_size_);
+        if (grown)
+          file_->WriteAllPastCache(uint64_t(first) * page_size_, run.data(), run.size(),
+                                   page_size_);
+        else
+          file_->WriteAll(uint64_t(first) * page_size_, run.data(), run.size(), page_size_);
       } catch (const Error& e) {
         throw Error(kErrIo, "cannot write page " + std::to_string(first) + " of file " +
                                 path_ + ": " + e.what());
       }
+      if (grown) continue;  // on the device already
       if (unsent_to == unsent_from) unsent_from = uint64_t(first) * page_size_;
       unsent_to = (uint64_t(first) + run.size()) * page_size_;
-      if (unsent_to - unsent_from >= kWritebackStep || i == changed_pages_.size()) {
+      if (unsent_to - unsent_from >= kWritebackStep) {
         file_->StartWriteback(unsent_from, unsent_to - unsent_from);
         unsent_from = unsent_to;
       }
     }
+    if (unsent_to > unsent_from) file_->StartWriteback(unsent_from, unsent_to - unsent_from);
   }
 
   void WritePage(uint32_t page_number, uint64_t offset, std::span<const uint8_t> bytes) {

@@ -98,13 +98,7 @@ class Posix : public Storage {
   // piece at a time through an aligned buffer. What it cannot write so
   // goes through the cache.
   void WritePastCache(uint64_t offset, std::span<const uint8_t> bytes) {
-    if (direct_fd_ < 0 && past_cache_) {
-      // Opened again through the descriptor, not the name: the same file
-      // whatever has happened to its name since.
-      const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-      direct_fd_ = ::open(self.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC);
-      if (direct_fd_ < 0) past_cache_ = false;
-    }
+    if (!OpenDirect()) past_cache_ = false;
     const bool aligned = reinterpret_cast<uintptr_t>(bytes.data()) % kBlock == 0;
     while (past_cache_ && !bytes.empty()) {
       const size_t n = aligned ? bytes.size() : std::min(bytes.size(), kPiece);
@@ -117,7 +111,7 @@ class Posix : public Storage {
       const ssize_t put = ::pwrite(direct_fd_, from, n, off_t(offset));
       if (put < 0 && errno == EINTR) continue;
       if (put < 0 && errno == EINVAL) {
-        past_cache_ = false;  // the file system takes no direct writes here
+        past_cache_ = direct_ = false;  // the file system takes no direct writes here
         break;
       }
       if (put <= 0) Fail("write");
@@ -126,6 +120,51 @@ class Posix : public Storage {
       if (size_t(put) < n) break;  // a short write: the rest through the cache
     }
     WriteCached(offset, bytes);
+  }
+
+  // Opens the direct descriptor once; false where the file system refuses.
+  bool OpenDirect() {
+    if (direct_fd_ >= 0) return true;
+    if (!direct_ || !writable_) return false;
+    // Opened again through the descriptor, not the name: the same file
+    // whatever has happened to its name since. Its locks are the first
+    // descriptor's (open file description locks), untouched by this one.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    direct_fd_ = ::open(self.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC);
+    if (direct_fd_ < 0) direct_ = false;
+    return direct_;
+  }
+
+  void WriteAllPastCache(uint64_t offset, const uint8_t* const* buffers, size_t count,
+                         size_t each) override {
+    // Pages of whole blocks at a block's offset, gathered a piece at a time
+    // into aligned memory.
+    if (each % kBlock != 0 || offset % kBlock != 0 || each > kPiece || !OpenDirect()) {
+      WriteAll(offset, buffers, count, each);
+      return;
+    }
+    while (count > 0) {
+      const size_t n = std::min(count, kPiece / each);
+      const std::span<uint8_t> piece = piece_.For(0, n * each);
+      for (size_t k = 0; k < n; ++k) std::memcpy(piece.data() + k * each, buffers[k], each);
+      size_t done = 0;
+      while (direct_ && done < piece.size()) {
+        const ssize_t put =
+            ::pwrite(direct_fd_, piece.data() + done, piece.size() - done, off_t(offset + done));
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0 && errno == EINVAL) {
+          direct_ = false;  // the file system takes no direct writes here
+          break;
+        }
+        if (put <= 0) Fail("write");
+        done += size_t(put);
+        if (done % kBlock != 0) break;  // a short write: the rest through the cache
+      }
+      WriteCached(offset + done, piece.subspan(done));
+      offset += n * each;
+      buffers += n;
+      count -= n;
+    }
   }
 
   void WriteAll(uint64_t offset, const uint8_t* const* buffers, size_t count,
@@ -197,7 +236,8 @@ class Posix : public Storage {
   std::string path_;
   int fd_;
   bool writable_;
-  bool past_cache_;  // large writes go past the cache, while the file system takes them
+  bool past_cache_;    // large writes go past the cache, while the file system takes them
+  bool direct_ = true;  // until the file system refuses a direct open or write
   int direct_fd_ = -1;
   AlignedBytes piece_;  // for bytes not aligned as the file is
 };

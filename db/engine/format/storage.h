@@ -45,6 +45,14 @@ class Storage {
                         size_t each) {
     for (size_t k = 0; k < count; ++k) Write(offset + k * each, {buffers[k], each});
   }
+  // The same for pages nobody is expected to read back soon (those a file
+  // has just grown by): a file on disk writes them past the kernel's page
+  // cache where it can, as filling fresh cache pages costs the writer about
+  // as much as making them.
+  virtual void WriteAllPastCache(uint64_t offset, const uint8_t* const* buffers, size_t count,
+                                 size_t each) {
+    WriteAll(offset, buffers, count, each);
+  }
   virtual void Truncate(uint64_t size) = 0;
   virtual void Sync() = 0;
 
