@@ -347,7 +347,10 @@ class CachedPageFile : public PageFile {
       std::memcpy(cached.data(), page.data(), page_size_);
     } else {
       assert(SameOutside(cached.data(), page.data(), changed));
-      LogChanges(*entry, page_number, cached.data(), cached.data(), page.data(), changed);
+      if (changed.empty())
+        LogChanges(*entry, page_number, cached.data(), cached.data(), page.data());
+      else
+        LogRanges(*entry, page_number, cached.data(), page.data(), changed);
     }
     if (!entry->changed) {
       entry->changed = true;
@@ -546,15 +549,28 @@ class CachedPageFile : public PageFile {
     return data;
   }
 
+  // Rule 1, for a writer that said which bytes it changed (ranges a few
+  // bytes long, or stretches of entries moved along): the ranges are logged
+  // as they are and taken into cached, keeping the old bytes for a rollback.
+  void LogRanges(Entry& entry, uint32_t page_number, uint8_t* cached, const uint8_t* now,
+                 std::span<const ByteRange> changed) {
+    for (const ByteRange& r : changed) {
+      Undo(page_number, r.from, cached + r.from, r.to - r.from);
+      std::memcpy(cached + r.from, now + r.from, r.to - r.from);
+      if (atomic_)
+        Logged(entry, page_number, r.from, r.to);
+      else
+        log_->Add(page_number, r.from, {now + r.from, size_t(r.to - r.from)});
+    }
+  }
+
   // Rule 1: logs the stretches where `now` differs from `old`, in 8-byte
   // words, and takes them into cached (the same bytes as old, keeping the
   // old ones for a rollback; null when the caller replaces the page whole).
   // Equal stretches are skipped 64 bytes at a time; stretches less than
-  // kJoin bytes apart become one range. With `changed` (the writer's word
-  // that no other bytes differ), differences are looked for only in those
-  // ranges: the stretches found are the same.
+  // kJoin bytes apart become one range.
   void LogChanges(Entry& entry, uint32_t page_number, const uint8_t* old, uint8_t* cached,
-                  const uint8_t* now, std::span<const ByteRange> changed = {}) {
+                  const uint8_t* now) {
     static_assert(kJoin == 16, "a range ends at two equal words");
     auto word_differs = [&](size_t at) {
       uint64_t a, b;
@@ -563,23 +579,9 @@ class CachedPageFile : public PageFile {
       return a != b;
     };
     size_t at = 0;
-    size_t next_range = 0;
     for (;;) {
-      size_t limit = page_size_;
-      if (!changed.empty()) {
-        // The next range not yet passed, widened to whole words.
-        while (next_range < changed.size() && RoundUp8(changed[next_range].to) <= at)
-          ++next_range;
-        if (next_range == changed.size()) break;
-        at = std::max(at, size_t(changed[next_range].from) & ~size_t(7));
-        limit = std::min<size_t>(page_size_, RoundUp8(changed[next_range].to));
-      }
-      at = NextDifference(old, now, at, limit);
-      if (at >= limit) {
-        if (changed.empty()) break;
-        at = limit;
-        continue;
-      }
+      at = NextDifference(old, now, at, page_size_);
+      if (at >= page_size_) break;
       const size_t start = at;
       // The range ends before the first two equal words (or the page's end).
       size_t end = at + 8;
@@ -608,8 +610,6 @@ class CachedPageFile : public PageFile {
     }
   }
 
-  static size_t RoundUp8(size_t n) { return (n + 7) & ~size_t(7); }
-
   // The offset of the first 8-byte word at or after `at` (a multiple of 8)
   // in which a and b differ, or size (a multiple of 8).
   static size_t NextDifference(const uint8_t* a, const uint8_t* b, size_t at, size_t size) {
@@ -619,7 +619,7 @@ class CachedPageFile : public PageFile {
       std::memcpy(&y, b + k, 8);
       return x != y;
     };
-    for (; at % 64 != 0 && at < size; at += 8)
+    for (; at % 64 != 0; at += 8)
       if (word_differs(at)) return at;
 #if defined(__x86_64__) && defined(__GNUC__)
     if (HasAvx2()) at = SkipEqualAvx2(a, b, at, size);
