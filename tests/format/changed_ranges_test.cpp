@@ -152,8 +152,9 @@ TEST_P(Claims, RowsAddedToADataPageChangeOnlyWhatTheyClaim) {
   EXPECT_EQ(file.ranged.size(), rows);
   EXPECT_EQ(file.unclaimed, 0u);
   // The rows read back as written.
+  const PagePtr page = file.Read(1);
   for (uint16_t r = 0; r < rows; ++r) {
-    DataRowSlot slot = DataPageRow(*file.Read(1), format, r, file.path(), 1);
+    DataRowSlot slot = DataPageRow(*page, format, r, file.path(), 1);
     ASSERT_EQ(slot.bytes.size(), 7 + 13 * size_t(r));
     EXPECT_EQ(slot.bytes[0], uint8_t(slot.bytes.size()));
   }

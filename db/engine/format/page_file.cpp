@@ -1038,37 +1038,52 @@ class CachedPageFile : public PageFile {
   }
 
   // The changed pages (sorted) into the file, each stretch of consecutive
-  // pages in one write.
+  // pages in one write. The pages the file grows by go first: nothing in
+  // the file leads to them until the older pages follow, so meanwhile
+  // another program sees the file of the last checkpoint with unused pages
+  // after it. The older pages then leave it mixed (rule 4's window) only
+  // for as long as they take.
   void WriteChangedPages() {
+    const size_t split = size_t(
+        std::lower_bound(changed_pages_.begin(), changed_pages_.end(), stored_pages_) -
+        changed_pages_.begin());
     if (codec_) {
-      for (uint32_t n : changed_pages_) {
-        const PageData& page = *cache_.at(n).data;
-        std::span<const uint8_t> out = page;
-        if (n != 0) {
-          encoded_.assign(page.begin(), page.end());
-          codec_->Encode(n, encoded_);
-          out = encoded_;
+      auto write_encoded = [&](size_t from, size_t to) {
+        for (size_t i = from; i < to; ++i) {
+          const uint32_t n = changed_pages_[i];
+          const PageData& page = *cache_.at(n).data;
+          std::span<const uint8_t> out = page;
+          if (n != 0) {
+            encoded_.assign(page.begin(), page.end());
+            codec_->Encode(n, encoded_);
+            out = encoded_;
+          }
+          WritePage(n, uint64_t(n) * page_size_, out);
         }
-        WritePage(n, uint64_t(n) * page_size_, out);
-      }
+      };
+      write_encoded(split, changed_pages_.size());
+      write_encoded(0, split);
       return;
     }
+    WriteRuns(split, changed_pages_.size(), true);
+    WriteRuns(0, split, false);
+  }
+
+  // changed_pages_[from, to), each stretch of consecutive pages in one
+  // write. Past the kernel's cache: pages the file grows by, which only a
+  // recovery or a page this cache let go reads back (few new ones are:
+  // full data pages). Through it, the device is handed each megabyte as it
+  // is written, so that the sync that follows waits for less.
+  void WriteRuns(size_t from, size_t to, bool past_cache) {
     std::vector<const uint8_t*>& run = write_run_;
-    // The device starts on what is written while the rest is: the sync
-    // that follows then waits for less. Pages the file grows by go past the
-    // kernel's cache: only a page this cache lets go is read back, and few
-    // of the new ones are (full data pages).
     uint64_t unsent_from = 0, unsent_to = 0;
-    for (size_t i = 0; i < changed_pages_.size();) {
+    for (size_t i = from; i < to;) {
       const uint32_t first = changed_pages_[i];
-      const bool grown = first >= stored_pages_;
       run.clear();
-      for (; i < changed_pages_.size() && changed_pages_[i] == first + run.size() &&
-             (grown || changed_pages_[i] < stored_pages_);
-           ++i)
+      for (; i < to && changed_pages_[i] == first + run.size(); ++i)
         run.push_back(cache_.at(changed_pages_[i]).data->data());
       try {
-        if (grown)
+        if (past_cache)
           file_->WriteAllPastCache(uint64_t(first) * page_size_, run.data(), run.size(),
                                    page_size_);
         else
@@ -1077,7 +1092,7 @@ class CachedPageFile : public PageFile {
         throw Error(kErrIo, "cannot write page " + std::to_string(first) + " of file " +
                                 path_ + ": " + e.what());
       }
-      if (grown) continue;  // on the device already
+      if (past_cache) continue;
       if (unsent_to == unsent_from) unsent_from = uint64_t(first) * page_size_;
       unsent_to = (uint64_t(first) + run.size()) * page_size_;
       if (unsent_to - unsent_from >= kWritebackStep) {

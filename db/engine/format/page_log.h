@@ -40,8 +40,9 @@
 //     cache, pinned there (a changed page is never evicted). The database
 //     file keeps the bytes of the last checkpoint.
 //  4. A checkpoint, in this order: mark the log's head "writing the file";
-//     sync the log; write every changed page into the database file, in
-//     page order; sync the database file; then empty the log (a new head
+//     sync the log; write every changed page into the database file (the
+//     pages it grows by first, then the older ones, each in page order);
+//     sync the database file; then empty the log (a new head
 //     with a new salt and the file's new stamp; the next records overwrite
 //     the old ones) and sync it.
 //     The database file is written only after the log that can redo it is
