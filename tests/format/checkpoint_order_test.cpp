@@ -18,22 +18,17 @@ namespace {
 constexpr uint32_t kPageSize = 4096;
 
 // A file in memory that notes the page of every write, in order.
-class RecordingStorage : public testing::BytesStorage {
+class RecordingStorage : public testing::VectorStorage {
  public:
   RecordingStorage(std::string path, std::vector<uint8_t>& bytes, std::vector<uint32_t>& pages)
-      : BytesStorage(std::move(path)), bytes_(bytes), pages_(pages) {}
+      : VectorStorage(std::move(path), bytes), pages_(pages) {}
   void Write(uint64_t offset, std::span<const uint8_t> data) override {
     for (uint64_t at = offset; at < offset + data.size(); at += kPageSize)
       pages_.push_back(uint32_t(at / kPageSize));
-    if (bytes_.size() < offset + data.size()) bytes_.resize(offset + data.size());
-    std::copy(data.begin(), data.end(), bytes_.begin() + ptrdiff_t(offset));
+    VectorStorage::Write(offset, data);
   }
-  void Truncate(uint64_t size) override { bytes_.resize(size); }
-  void Sync() override {}
 
  private:
-  std::vector<uint8_t>& bytes() override { return bytes_; }
-  std::vector<uint8_t>& bytes_;
   std::vector<uint32_t>& pages_;
 };
 

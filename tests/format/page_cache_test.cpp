@@ -19,24 +19,16 @@ constexpr uint32_t kPageSize = 4096;
 constexpr uint8_t kLeafPageType = 0x04;
 
 // A file in memory that counts the pages read from it.
-class CountingStorage : public testing::BytesStorage {
+class CountingStorage : public testing::VectorStorage {
  public:
   CountingStorage(std::string path, std::vector<uint8_t>& bytes, int& reads)
-      : BytesStorage(std::move(path)), bytes_(bytes), reads_(reads) {}
+      : VectorStorage(std::move(path), bytes), reads_(reads) {}
   size_t Read(uint64_t offset, uint8_t* const* buffers, size_t count, size_t each) override {
     reads_ += int(count);
-    return BytesStorage::Read(offset, buffers, count, each);
+    return VectorStorage::Read(offset, buffers, count, each);
   }
-  void Write(uint64_t offset, std::span<const uint8_t> data) override {
-    if (bytes_.size() < offset + data.size()) bytes_.resize(offset + data.size());
-    std::copy(data.begin(), data.end(), bytes_.begin() + ptrdiff_t(offset));
-  }
-  void Truncate(uint64_t size) override { bytes_.resize(size); }
-  void Sync() override {}
 
  private:
-  std::vector<uint8_t>& bytes() override { return bytes_; }
-  std::vector<uint8_t>& bytes_;
   int& reads_;
 };
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,26 @@ class BytesStorage : public engine::Storage {
 
  private:
   bool writable_;
+};
+
+// The same over a vector the test keeps, written in place; Sync has
+// nothing to do.
+class VectorStorage : public BytesStorage {
+ public:
+  VectorStorage(std::string path, std::vector<uint8_t>& bytes)
+      : BytesStorage(std::move(path)), bytes_(bytes) {}
+  void Write(uint64_t offset, std::span<const uint8_t> data) override {
+    if (bytes_.size() < offset + data.size()) bytes_.resize(offset + data.size());
+    std::copy(data.begin(), data.end(), bytes_.begin() + ptrdiff_t(offset));
+  }
+  void Truncate(uint64_t size) override { bytes_.resize(size); }
+  void Sync() override {}
+
+ protected:
+  std::vector<uint8_t>& bytes() override { return bytes_; }
+
+ private:
+  std::vector<uint8_t>& bytes_;
 };
 
 }  // namespace corvalin::testing
