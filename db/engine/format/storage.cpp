@@ -108,18 +108,31 @@ class Posix : public Storage {
         std::memcpy(piece.data(), bytes.data(), n);
         from = piece.data();
       }
-      const ssize_t put = ::pwrite(direct_fd_, from, n, off_t(offset));
-      if (put < 0 && errno == EINTR) continue;
-      if (put < 0 && errno == EINVAL) {
-        past_cache_ = direct_ = false;  // the file system takes no direct writes here
-        break;
-      }
-      if (put <= 0) Fail("write");
-      offset += uint64_t(put);
-      bytes = bytes.subspan(size_t(put));
-      if (size_t(put) < n) break;  // a short write: the rest through the cache
+      const size_t put = WriteDirect(offset, {from, n});
+      if (!direct_) past_cache_ = false;
+      offset += put;
+      bytes = bytes.subspan(put);
+      if (put < n) break;  // a short write or a refusal: the rest through the cache
     }
     WriteCached(offset, bytes);
+  }
+
+  // Writes bytes (aligned memory, at a block's offset) through the direct
+  // descriptor. Returns how many it wrote: fewer after a short write, and
+  // none once the file system has refused a direct write (none is tried
+  // again then).
+  size_t WriteDirect(uint64_t offset, std::span<const uint8_t> bytes) {
+    for (;;) {
+      if (!direct_) return 0;
+      const ssize_t put = ::pwrite(direct_fd_, bytes.data(), bytes.size(), off_t(offset));
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0 && errno == EINVAL) {
+        direct_ = false;  // the file system takes no direct writes here
+        return 0;
+      }
+      if (put <= 0) Fail("write");
+      return size_t(put);
+    }
   }
 
   // Opens the direct descriptor once; false where the file system refuses.
@@ -147,19 +160,7 @@ class Posix : public Storage {
       const size_t n = std::min(count, kPiece / each);
       const std::span<uint8_t> piece = piece_.For(0, n * each);
       for (size_t k = 0; k < n; ++k) std::memcpy(piece.data() + k * each, buffers[k], each);
-      size_t done = 0;
-      while (direct_ && done < piece.size()) {
-        const ssize_t put =
-            ::pwrite(direct_fd_, piece.data() + done, piece.size() - done, off_t(offset + done));
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0 && errno == EINVAL) {
-          direct_ = false;  // the file system takes no direct writes here
-          break;
-        }
-        if (put <= 0) Fail("write");
-        done += size_t(put);
-        if (done % kBlock != 0) break;  // a short write: the rest through the cache
-      }
+      const size_t done = WriteDirect(offset, piece);  // the rest, if any, through the cache
       WriteCached(offset + done, piece.subspan(done));
       offset += n * each;
       buffers += n;
