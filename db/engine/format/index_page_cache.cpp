@@ -5,6 +5,8 @@
 // to be (read and checked once).
 #include "db/engine/format/index_page_cache.h"
 
+#include <algorithm>
+
 namespace corvalin::engine {
 
 void IndexPageCache::Begin(PageFile& file) {
@@ -24,13 +26,19 @@ void IndexPageCache::Begin(PageFile& file) {
     if (!slot || !slot->decoded || !slot->page.leaf) continue;
     slot->decoded = false;
     Release(slot->page);
+    Note(number, slot);
   }
   decoded_leaves_.clear();
   if (file.write_count() != write_count_) {
-    slots_.clear();
+    Clear();
   } else if (slots_.size() >= kMaxPages) {
     slots_.erase_if([](const Slot& slot) { return !slot.decoded || slot.page.leaf; });
-    if (slots_.size() >= kMaxPages / 2) slots_.clear();
+    if (slots_.size() >= kMaxPages / 2) {
+      Clear();
+    } else {
+      for (uint32_t number = 0; number < known_.size(); ++number)
+        known_[number] = Known(slots_.find(number));
+    }
   }
 }
 
@@ -47,6 +55,7 @@ IndexPage& IndexPageCache::Get(PageWriteSet& pages, const JetFormat& format,
     DecodeIndexPage(pages.View(number), format, pages.file().path(), number, slot.page);
     slot.decoded = true;
     if (slot.page.leaf) decoded_leaves_.push_back(number);
+    Note(number, &slot);
   }
   return slot.page;
 }
@@ -64,9 +73,11 @@ LeafBytes* IndexPageCache::Leaf(PageWriteSet& pages, const JetFormat& format,
   Slot& slot = found ? *found : slots_[number];
   if (!ReadLeafBytes(bytes, format, slot.leaf_state == LeafState::kKnownCanonical, slot.leaf)) {
     slot.leaf_state = LeafState::kOther;  // an empty leaf too: the general path
+    Note(number, &slot);
     return nullptr;
   }
   slot.leaf_state = LeafState::kCanonical;
+  Note(number, &slot);
   return &slot.leaf;
 }
 
@@ -76,6 +87,7 @@ void IndexPageCache::Stored(uint32_t number, const IndexPage& page) {
   slot.decoded = true;
   slot.leaf_state = page.leaf ? LeafState::kKnownCanonical : LeafState::kUnknown;
   if (page.leaf) decoded_leaves_.push_back(number);
+  Note(number, &slot);
 }
 
 void IndexPageCache::Stored(uint32_t number, IndexPage&& page) {
@@ -84,16 +96,24 @@ void IndexPageCache::Stored(uint32_t number, IndexPage&& page) {
   slot.decoded = true;
   slot.leaf_state = slot.page.leaf ? LeafState::kKnownCanonical : LeafState::kUnknown;
   if (slot.page.leaf) decoded_leaves_.push_back(number);
+  Note(number, &slot);
 }
 
 int IndexPageCache::KnownLeaf(uint32_t number) const {
-  const Slot* found = slots_.find(number);
-  if (!found) return -1;
-  const Slot& slot = *found;
-  if (slot.decoded) return slot.page.leaf ? 1 : 0;
-  if (slot.leaf_state == LeafState::kCanonical || slot.leaf_state == LeafState::kKnownCanonical)
+  return number < known_.size() ? known_[number] : -1;
+}
+
+int8_t IndexPageCache::Known(const Slot* slot) {
+  if (!slot) return -1;
+  if (slot->decoded) return slot->page.leaf ? 1 : 0;
+  if (slot->leaf_state == LeafState::kCanonical || slot->leaf_state == LeafState::kKnownCanonical)
     return 1;
   return -1;
+}
+
+void IndexPageCache::Note(uint32_t number, const Slot* slot) {
+  if (number >= known_.size()) known_.resize(std::max<size_t>(number + 1, known_.size() * 2), -1);
+  known_[number] = Known(slot);
 }
 
 void IndexPageCache::NextChanged(uint32_t number, uint32_t next) {
@@ -108,6 +128,7 @@ void IndexPageCache::Patched(uint32_t number) {
   Slot& slot = slots_[number];
   slot.decoded = false;
   Release(slot.page);
+  Note(number, &slot);
 }
 
 void IndexPageCache::Release(IndexPage& page) {

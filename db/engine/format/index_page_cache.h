@@ -42,6 +42,7 @@ class IndexPageCache {
   void Committed(PageFile& file) { write_count_ = file.write_count(); }
   void Clear() {
     slots_.clear();
+    known_.clear();
     decoded_leaves_.clear();
   }
 
@@ -62,8 +63,15 @@ class IndexPageCache {
   };
   // Leaves no longer decoded hand their page to spare_.
   void Release(IndexPage& page);
+  // KnownLeaf's answer for the slot of page number (null: none), kept in
+  // known_ after every change of a slot.
+  static int8_t Known(const Slot* slot);
+  void Note(uint32_t number, const Slot* slot);
 
   PageTable<Slot> slots_;
+  // KnownLeaf by page number, a byte each: every descent asks it at each
+  // level, and the slots themselves are big and scattered.
+  std::vector<int8_t> known_;
   std::vector<IndexPage> spare_;  // decoded pages whose room is reused
   std::vector<uint32_t> decoded_leaves_;  // this save's, released at the next Begin
   uint64_t write_count_ = UINT64_MAX;
