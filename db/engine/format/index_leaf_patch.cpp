@@ -53,13 +53,26 @@ void ShiftBitsAbove(uint8_t* mask, size_t size, size_t from, size_t by) {
   }
 }
 
-// The entry's key and row pointer as stored, prefix restored.
-void WholeEntry(const LeafBytes& leaf, const uint8_t* area, size_t i,
-                std::vector<uint8_t>& out) {
-  size_t start = i == 0 ? 0 : leaf.ends[i - 1];
-  out.clear();
-  if (i > 0) out.insert(out.end(), area, area + leaf.prefix);
-  out.insert(out.end(), area + start, area + leaf.ends[i]);
+// An entry's key and row pointer, prefix restored, read where they lie:
+// its first `shared` bytes at `head` (the first entry's, for an entry
+// stored without them), the rest at `rest`.
+struct EntryBytes {
+  const uint8_t* head;
+  size_t shared;
+  const uint8_t* rest;
+  size_t size;
+  uint8_t operator[](size_t j) const { return j < shared ? head[j] : rest[j - shared]; }
+};
+
+// Entry i of the leaf as stored.
+EntryBytes StoredEntry(const LeafBytes& leaf, const uint8_t* area, size_t i) {
+  if (i == 0) return {area, 0, area, leaf.ends[0]};
+  const size_t start = leaf.ends[i - 1];
+  return {area, leaf.prefix, area + start, leaf.prefix + leaf.ends[i] - start};
+}
+
+EntryBytes WholeBytes(const std::vector<uint8_t>& whole) {
+  return {whole.data(), 0, whole.data(), whole.size()};
 }
 
 // Whether the n bytes at p are all zero, eight at a time.
@@ -77,12 +90,16 @@ bool AllZero(const uint8_t* p, size_t n) {
 
 // Whether what entries a and b share, cut at limit, is prefix bytes: the
 // first prefix bytes agree and, short of the limit, the next ones differ.
-bool KeepsPrefix(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, size_t prefix,
-                 size_t limit) {
-  if (prefix > limit || a.size() < prefix || b.size() < prefix) return false;
-  if (prefix > 0 && std::memcmp(a.data(), b.data(), prefix) != 0) return false;
+// Each entry's first prefix bytes lie in one piece (prefix is the leaf's,
+// which an entry stored without it takes from the first entry).
+bool KeepsPrefix(const EntryBytes& a, const EntryBytes& b, size_t prefix, size_t limit) {
+  if (prefix > limit || a.size < prefix || b.size < prefix) return false;
+  const uint8_t* a_first = a.shared == 0 ? a.rest : a.head;
+  const uint8_t* b_first = b.shared == 0 ? b.rest : b.head;
+  if (prefix > 0 && a_first != b_first && std::memcmp(a_first, b_first, prefix) != 0)
+    return false;
   if (prefix == limit) return true;
-  return prefix == a.size() || prefix == b.size() || a[prefix] != b[prefix];
+  return prefix == a.size || prefix == b.size || a[prefix] != b[prefix];
 }
 
 }  // namespace
@@ -188,10 +205,8 @@ bool PatchLeaf(PageWriteSet& pages, const JetFormat& format, uint32_t number, Le
   // keeps the old prefix only when it shares it with the last one; the
   // old first entry, which shares it too, is then stored without it.
   const bool first_place = position == 0;
-  if (!first_place) WholeEntry(leaf, area, 0, scratch.first);
-  if (position < n) WholeEntry(leaf, area, n - 1, scratch.last);
-  const std::vector<uint8_t>& first = first_place ? whole : scratch.first;
-  const std::vector<uint8_t>& last = position < n ? scratch.last : whole;
+  const EntryBytes first = first_place ? WholeBytes(whole) : StoredEntry(leaf, area, 0);
+  const EntryBytes last = position < n ? StoredEntry(leaf, area, n - 1) : WholeBytes(whole);
   const size_t limit = std::min(leaf.min_whole, whole.size()) - 1;
   if (!KeepsPrefix(first, last, leaf.prefix, limit)) return false;
   // The entries grow by the new one's stored size either way: at the first

@@ -45,7 +45,7 @@ size_t LeafLowerBound(const LeafBytes& leaf, const uint8_t* area,
 
 // Buffers the patcher reuses from save to save.
 struct LeafPatchScratch {
-  std::vector<uint8_t> first, last, whole;
+  std::vector<uint8_t> whole;
 };
 
 // Adds (key, row) as entry `position` of leaf page `number`, whose bytes
