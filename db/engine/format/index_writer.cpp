@@ -76,10 +76,8 @@ class Tree {
     return out;
   }
 
-  // Root to leaf along the path (key, row) belongs to. With raw_leaf the
-  // leaf is not decoded (its level has no model).
-  std::vector<Level> Descend(const std::vector<uint8_t>& key, RowId row,
-                             bool raw_leaf = false) {
+  // Root to leaf along the path (key, row) belongs to.
+  std::vector<Level> Descend(const std::vector<uint8_t>& key, RowId row) {
     std::vector<Level> path;
     uint32_t number = index_.first_page;
     path.reserve(4);
@@ -91,14 +89,6 @@ class Tree {
                           "index " + index_.name + " forms a loop");
       Level level;
       level.number = number;
-      if (raw_leaf) {
-        CheckInFile(number);
-        const int known = cache_.KnownLeaf(number);
-        if (known == 1 || (known < 0 && pages_.View(number)[0] == kIndexLeafPageType)) {
-          path.push_back(std::move(level));
-          return path;
-        }
-      }
       level.model = &Load(number);
       if (level.page().leaf) {
         path.push_back(std::move(level));
@@ -130,9 +120,12 @@ class Tree {
     return slot;
   }
 
-  // The leaf where key belongs, as Descend(key, {0, 0}, true) finds it, for
-  // a lookup that needs of the levels above only whether the leaf's parent
-  // entry carries the leaf's last key (*parent_bounded): no path is built.
+  // The leaf where key belongs, as Descend(key, {0, 0}) finds it, for a
+  // lookup that needs of the levels above only whether the leaf's parent
+  // entry carries the leaf's last key (*parent_bounded): no path is built,
+  // and the leaf is not decoded. Where it stops is only a guess for Find,
+  // which takes the page as a leaf only when the cache holds it as one or
+  // its type byte says so, and otherwise descends in full.
   uint32_t LeafFor(const std::vector<uint8_t>& key, bool* parent_bounded) {
     uint32_t seen[kMaxDepth + 1];
     size_t depth = 0;
