@@ -24,8 +24,8 @@ std::unique_ptr<PageWriteSet::Slot>* PageWriteSet::FindKept(uint32_t page_number
       return nullptr;
     }
   }
-  std::unique_ptr<Slot>& place = kept_[page_number % kKeptPages];
-  return place && place->number == page_number ? &place : nullptr;
+  const size_t at = page_number % kKeptPages;
+  return kept_numbers_[at] == page_number ? &kept_[at] : nullptr;
 }
 
 PageWriteSet::Slot& PageWriteSet::NewSlot() {
@@ -42,6 +42,7 @@ void PageWriteSet::DropKept() {
   if (kept_count_ == 0) return;
   for (auto& place : kept_)
     if (place) spare_.push_back(std::move(place));
+  std::fill(kept_numbers_.begin(), kept_numbers_.end(), kNoPage);
   kept_count_ = 0;
 }
 
@@ -58,6 +59,7 @@ PageWriteSet::Slot& PageWriteSet::Change(uint32_t page_number) {
   if (Slot* slot = Find(page_number)) return *slot;
   if (auto* kept = FindKept(page_number)) {
     // Its bytes are the file's already: no copy.
+    kept_numbers_[page_number % kKeptPages] = kNoPage;
     changed_.push_back(std::move(*kept));
     --kept_count_;
   } else {
@@ -144,8 +146,12 @@ void PageWriteSet::Commit() {
   }
   // The pages written are the file's now: they are kept, each in its
   // place, where an older one makes way.
-  if (kept_.empty()) kept_.resize(kKeptPages);
+  if (kept_.empty()) {
+    kept_.resize(kKeptPages);
+    kept_numbers_.assign(kKeptPages, kNoPage);
+  }
   for (auto& slot : changed_) {
+    kept_numbers_[slot->number % kKeptPages] = slot->number;
     std::unique_ptr<Slot>& place = kept_[slot->number % kKeptPages];
     if (place)
       spare_.push_back(std::move(place));

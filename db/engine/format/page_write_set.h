@@ -99,6 +99,10 @@ class PageWriteSet {
   PageFile& file_;
   Slots changed_;  // this save's, in the order first changed
   Slots kept_;     // kKeptPages places once a save was committed, some empty
+  // The page each place of kept_ holds, or kNoPage: a look-up that misses
+  // reads this table only, not the slot.
+  static constexpr uint32_t kNoPage = UINT32_MAX;
+  std::vector<uint32_t> kept_numbers_;
   size_t kept_count_ = 0;
   Slots spare_;
   uint64_t kept_writes_ = 0;   // the file's write count when kept_ was right
