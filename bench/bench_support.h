@@ -194,6 +194,19 @@ inline std::vector<engine::NewIndex> TenColumnIndexes() {
   return {key, name};
 }
 
+// Three more indexes, not unique, on columns whose values come in no order
+// (Amount, Stamp, Ref): a table indexed as many users index theirs.
+inline std::vector<engine::NewIndex> MoreIndexes() {
+  std::vector<engine::NewIndex> out;
+  for (const char* column : {"Amount", "Stamp", "Ref"}) {
+    engine::NewIndex index;
+    index.name = column;
+    index.columns = {column};
+    out.push_back(index);
+  }
+  return out;
+}
+
 // A new database at path (which must not exist) of this version, with no
 // table yet.
 inline void MakeEmptyDatabase(const std::string& path, engine::JetVersion version) {
@@ -215,19 +228,32 @@ inline std::string MakeBenchDatabase(const std::string& name = "corvalin-bench-m
 }
 
 // A new database at path (which must not exist) with the empty table
-// "Records" of the ten columns and both indexes.
-inline void MakeRealDatabase(const std::string& path, engine::JetVersion version) {
+// "Records" of the ten columns and both indexes (and MoreIndexes when
+// more_indexes).
+inline void MakeRealDatabase(const std::string& path, engine::JetVersion version,
+                             bool more_indexes = false) {
   MakeEmptyDatabase(path, version);
   auto db = engine::Database::Open(path, {.password = "", .writable = true});
-  engine::CreateTable(*db, {kRealTable, TenColumns(), TenColumnIndexes()});
+  std::vector<engine::NewIndex> indexes = TenColumnIndexes();
+  if (more_indexes)
+    for (engine::NewIndex& index : MoreIndexes()) indexes.push_back(std::move(index));
+  engine::CreateTable(*db, {kRealTable, TenColumns(), indexes});
 }
 
 // Adds real records first .. first + count - 1 to the table of the file at
-// path.
-inline void AddRealRecords(const std::string& path, long first, long count) {
+// path: in that order, or shuffled (the same order in every run), so that
+// the primary key too lands anywhere in its index.
+inline void AddRealRecords(const std::string& path, long first, long count,
+                           bool shuffled = false) {
+  std::vector<long> numbers;
+  for (long n = first; n < first + count; ++n) numbers.push_back(n);
+  if (shuffled) {
+    Mix mix(uint64_t(first) * 31 + uint64_t(count));
+    for (size_t i = numbers.size(); i > 1; --i) std::swap(numbers[i - 1], numbers[mix.Next() % i]);
+  }
   auto db = engine::Database::Open(path, {.password = "", .writable = true});
   engine::TableWriter writer(db, db->ReadTableDef(kRealTable));
-  for (long n = first; n < first + count; ++n) writer.Insert(RealRecord(n));
+  for (long n : numbers) writer.Insert(RealRecord(n));
 }
 
 // A writable copy of source in the temporary folder.

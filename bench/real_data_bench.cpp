@@ -4,13 +4,18 @@
 // against a bare pwrite loop of 64 bytes a record run in between.
 //
 //   corvalin_real_data_bench [--repeats N] [--scale S] [--formats jet4,ace12]
-//                            [--cases 200k,100k+100k,1M] [--no-gui] [--check]
+//                            [--cases 200k,100k+100k,1M,shuffled,5-indexes]
+//                            [--no-gui] [--check]
 //                            [--dir DIR] [--compare DIR] [--engine]
 //
 // Cases, for each format:
 //   200k         records 1..200,000 into an empty table
 //   100k+100k    records 100,001..200,000 into a table holding 1..100,000
 //   1M           records 1..1,000,000 into an empty table
+//   shuffled     as 100k+100k, each file's records in an order of their own,
+//                so that the primary key's entries land anywhere too
+//   5-indexes    as 100k+100k, the table with three more indexes (Amount,
+//                Stamp, Ref), whose keys land anywhere
 // --scale multiplies every count (0.1 for a quick look). The source and
 // starting files are made once in DIR (the temporary folder's
 // corvalin-real-data by default) and kept for later runs: delete DIR after
@@ -52,6 +57,8 @@ struct Case {
   std::string name;
   long base = 0;  // records the target holds before the append
   long rows = 0;  // records appended
+  bool shuffled = false;      // each file's records in no order
+  bool more_indexes = false;  // the table has MoreIndexes too
 };
 
 struct Format {
@@ -148,18 +155,19 @@ double PlainWrites(const fs::path& dir, long rows) {
   return seconds;
 }
 
-// The file of records first..first+count-1 of this format in dir, made
-// unless it is there already.
-std::string Made(const fs::path& dir, const Format& f, long first, long count) {
-  fs::path path = dir / ("records-" + f.name + "-" + std::to_string(first) + "-" +
+// The file of records first..first+count-1 of this format and the case's
+// shape in dir, made unless it is there already.
+std::string Made(const fs::path& dir, const Format& f, const Case& c, long first, long count) {
+  const std::string shape = c.shuffled ? "-shuffled" : c.more_indexes ? "-5-indexes" : "";
+  fs::path path = dir / ("records-" + f.name + shape + "-" + std::to_string(first) + "-" +
                          std::to_string(count) + f.extension);
   if (fs::exists(path)) return path.string();
   std::printf("  making %s ...\n", path.filename().c_str());
   std::fflush(stdout);
   fs::path partial = path.string() + ".part" + f.extension;
   fs::remove(partial);
-  MakeRealDatabase(partial.string(), f.version);
-  if (count > 0) AddRealRecords(partial.string(), first, count);
+  MakeRealDatabase(partial.string(), f.version, c.more_indexes);
+  if (count > 0) AddRealRecords(partial.string(), first, count, c.shuffled);
   fs::rename(partial, path);
   return path.string();
 }
@@ -219,7 +227,7 @@ int main(int argc, char** argv) {
   double scale = 1;
   bool gui = true, check = false, engine = false;
   std::vector<std::string> format_names = {"jet4", "ace12"};
-  std::vector<std::string> case_names = {"200k", "100k+100k", "1M"};
+  std::vector<std::string> case_names = {"200k", "100k+100k", "1M", "shuffled", "5-indexes"};
   fs::path dir = fs::temp_directory_path() / "corvalin-real-data";
   fs::path compare;
   for (int i = 1; i < argc; ++i) {
@@ -236,7 +244,8 @@ int main(int argc, char** argv) {
     else if (a == "--engine") engine = true;
     else {
       std::cerr << "usage: corvalin_real_data_bench [--repeats N] [--scale S] [--formats "
-                   "jet4,ace12] [--cases 200k,100k+100k,1M] [--no-gui] [--check] [--dir DIR] "
+                   "jet4,ace12] [--cases 200k,100k+100k,1M,shuffled,5-indexes] [--no-gui] "
+                   "[--check] [--dir DIR] "
                    "[--compare DIR] [--engine]\n";
       return 2;
     }
@@ -256,8 +265,11 @@ int main(int argc, char** argv) {
   const std::vector<Format> all_formats = {
       {"jet4", corvalin::engine::JetVersion::kJet4, ".mdb"},
       {"ace12", corvalin::engine::JetVersion::kAce12, ".accdb"}};
-  const std::vector<Case> all_cases = {
-      {"200k", 0, 200000}, {"100k+100k", 100000, 100000}, {"1M", 0, 1000000}};
+  const std::vector<Case> all_cases = {{"200k", 0, 200000},
+                                       {"100k+100k", 100000, 100000},
+                                       {"1M", 0, 1000000},
+                                       {"shuffled", 100000, 100000, true, false},
+                                       {"5-indexes", 100000, 100000, false, true}};
   fs::create_directories(dir);
   const fs::path out_file = dir / "child.out";
 
@@ -278,8 +290,8 @@ int main(int argc, char** argv) {
         if (std::find(case_names.begin(), case_names.end(), c.name) == case_names.end()) continue;
         c.base = long(double(c.base) * scale);
         c.rows = long(double(c.rows) * scale);
-        const std::string start = Made(dir, f, 1, c.base);
-        const std::string source = Made(dir, f, c.base + 1, c.rows);
+        const std::string start = Made(dir, f, c, 1, c.base);
+        const std::string source = Made(dir, f, c, c.base + 1, c.rows);
         const fs::path target = dir / ("target" + f.extension);
         std::vector<Figures> figures(sets.size());
         std::vector<double> base_s;
