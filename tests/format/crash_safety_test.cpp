@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <fstream>
@@ -677,6 +678,93 @@ TEST(CrashSafety, FileLeftByAKilledWriterIsCompletedByTheNextReader) {
     EXPECT_TRUE(fs::exists(LogPathFor(copy)));
   }
   EXPECT_FALSE(fs::exists(LogPathFor(copy))) << "the last close removes the log";
+}
+
+
+// A sync point cut short leaves its log marked "writing the file", which a
+// file's changed stamp cannot disown (the sync point changed it). Such a
+// log stands for the file only while the file's size is one the sync
+// point could have left; a file put in its place with another size (a
+// backup, another database) is read as it is, and the log removed unread.
+TEST(CrashSafety, ALogLeftByASyncPointCutShortSkipsAnotherFilePutInItsPlace) {
+  namespace fs = std::filesystem;
+  const Scenario s = KeyedTable(JetVersion::kAce12, 10, 200, 40, 21);
+  // The device refuses the database file's writes: the first sync point
+  // marks the log and fails, leaving the log as a crash in it would.
+  Device device(s.base);
+  device.fail_database_writes = true;
+  size_t saved = 0;
+  try {
+    auto db = OpenOn(device);
+    TableWriter writer(db, db->ReadTableDef(s.table));
+    for (const auto& row : s.rows) {
+      writer.Insert(row);
+      ++saved;
+    }
+    db->file().Sync();
+  } catch (const Error&) {
+  }
+  const std::vector<uint8_t> log = device.files[1].now;
+  uint64_t most_size = 0;
+  {
+    std::vector<uint8_t> copy = log;
+    testing::VectorStorage storage("crash.db-log", copy);
+    const LoggedSaves saves = FindLoggedSaves(storage);
+    ASSERT_TRUE(saves.writing);
+    ASSERT_GT(saves.records, 0u);
+    most_size = uint64_t(saves.most_pages) * saves.page_size;
+  }
+  auto put = [](const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  };
+  std::multiset<std::string> old_keys;
+  {
+    Device base(s.base);
+    old_keys = Keys(*OpenOn(base, false), s.table, s.key_column);
+  }
+  // Another database, smaller (an older backup) and larger, in the file's
+  // place: opened as it is, by a reader and by a writer.
+  const Scenario smaller = KeyedTable(JetVersion::kAce12, 2, 0, 40, 22);
+  const Scenario larger = KeyedTable(JetVersion::kAce12, 400, 0, 40, 23);
+  ASSERT_LT(smaller.base.size(), s.base.size());
+  ASSERT_GT(larger.base.size(), most_size);
+  for (const Scenario* other : {&smaller, &larger}) {
+    for (const bool writable : {false, true}) {
+      const std::string what = std::string(other == &smaller ? "smaller" : "larger") +
+                                " file, opened by a " + (writable ? "writer" : "reader");
+      const std::string path = testing::MakeDatabase("put-in-place.accdb", {});
+      put(path, other->base);
+      put(LogPathFor(path), log);
+      auto db = Database::Open(path, {"", writable});
+      EXPECT_FALSE(fs::exists(LogPathFor(path))) << what;
+      EXPECT_EQ(FileBytes(path), other->base) << what;
+      EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>{}) << what;
+      EXPECT_EQ(Keys(*db, other->table, 0).size(), other == &smaller ? 2u : 400u) << what;
+    }
+  }
+  // The file the log was written for, as the sync point left it (none of
+  // its writes reached it), takes the log's saves; so it does from the
+  // same log in the first layout (an earlier version's: no file size in
+  // its head, records from byte 40), whose mark is taken as it stands.
+  std::vector<uint8_t> first_layout(log.begin(), log.begin() + 40);
+  std::memcpy(first_layout.data(), "CrvlLog1", 8);
+  const uint64_t sum = LogChecksum(0, {first_layout.data(), 32});
+  for (int i = 0; i < 8; ++i) first_layout[32 + i] = uint8_t(sum >> (8 * i));
+  first_layout.insert(first_layout.end(), log.begin() + PageLog::kHead, log.end());
+  const std::vector<uint8_t>* const logs[] = {&log, &first_layout};
+  for (const std::vector<uint8_t>* left : logs) {
+    const std::string what = left == &log ? "the file the log was written for"
+                                          : "the same, a log of the first layout";
+    const std::string path = testing::MakeDatabase("left-by-sync-point.accdb", {});
+    put(path, s.base);
+    put(LogPathFor(path), *left);
+    auto db = Database::Open(path, {});
+    EXPECT_FALSE(fs::exists(LogPathFor(path))) << what;
+    const int kept = KeptPrefix(*db, s, old_keys, what);
+    EXPECT_GT(kept, 0) << what;
+    EXPECT_LE(size_t(kept), saved) << what;
+  }
 }
 
 }  // namespace

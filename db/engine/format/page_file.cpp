@@ -493,7 +493,8 @@ class CachedPageFile : public PageFile {
     if (atomic_ && !log_storage_) log_storage_ = MakeLogFile(log_path_, path_);
     try {
       log_ = std::make_unique<PageLog>(log_storage_.get(), page_size_,
-                                       log_storage_ ? file_->Stamp() : 0);
+                                       log_storage_ ? file_->Stamp() : 0,
+                                       log_storage_ ? file_->Size() : 0);
       if (log_storage_) log_file_size_ = log_storage_->Size();
     } catch (const Error& e) {
       throw CannotSave(e);
@@ -1029,7 +1030,7 @@ class CachedPageFile : public PageFile {
     WriteChangedPages();
     file_->Sync();
     stored_pages_ = std::max(stored_pages_, pages_);
-    if (log_) log_->Reset(file_->Stamp());
+    if (log_) log_->Reset(file_->Stamp(), file_->Size());
     if (log_storage_) log_file_size_ = log_storage_->Size();
     MarkAllStored();
     last_checkpoint_ = Clock::now();

@@ -11,7 +11,10 @@
 namespace corvalin::engine {
 namespace {
 
-constexpr char kMagic[8] = {'C', 'r', 'v', 'l', 'L', 'o', 'g', '1'};
+constexpr char kMagic[8] = {'C', 'r', 'v', 'l', 'L', 'o', 'g', '2'};
+// The first layout's head: no file size, records from byte 40.
+constexpr char kMagicV1[8] = {'C', 'r', 'v', 'l', 'L', 'o', 'g', '1'};
+constexpr size_t kHeadV1 = 40;
 // A record longer than this is taken for damage: the page file checkpoints
 // long before its log grows near it.
 constexpr uint32_t kLongestRecord = 1u << 28;
@@ -73,29 +76,45 @@ uint64_t NewSalt(uint64_t previous) {
 
 struct Head {
   bool valid = false;
+  size_t length = PageLog::kHead;  // where the records start
   uint32_t page_size = 0;
   bool writing = false;
   uint64_t salt = 0;
   uint64_t stamp = 0;
+  bool size_known = false;  // false in the first layout
+  uint64_t file_size = 0;
 };
 
-void WriteHead(Storage& log, uint32_t page_size, bool writing, uint64_t salt, uint64_t stamp) {
-  uint8_t head[PageLog::kHead] = {};
-  std::memcpy(head, kMagic, 8);
-  Put32(head + 8, page_size);
-  Put32(head + 12, writing ? 1 : 0);
-  Put64(head + 16, salt);
-  Put64(head + 24, stamp);
-  Put64(head + 32, LogChecksum(0, {head, 32}));
-  log.Write(0, head);
+// Writes head in its own layout (a recovery marks a log of the first
+// layout in that layout: its records start right after it).
+void WriteHead(Storage& log, const Head& head) {
+  uint8_t bytes[PageLog::kHead] = {};
+  const bool v1 = !head.size_known;
+  std::memcpy(bytes, v1 ? kMagicV1 : kMagic, 8);
+  Put32(bytes + 8, head.page_size);
+  Put32(bytes + 12, head.writing ? 1 : 0);
+  Put64(bytes + 16, head.salt);
+  Put64(bytes + 24, head.stamp);
+  const size_t summed = v1 ? 32 : 40;
+  if (!v1) Put64(bytes + 32, head.file_size);
+  Put64(bytes + summed, LogChecksum(0, {bytes, summed}));
+  log.Write(0, {bytes, summed + 8});
 }
 
 Head ReadHead(Storage& log) {
   uint8_t bytes[PageLog::kHead];
   Head head;
-  if (log.Read(0, bytes) < PageLog::kHead) return head;
-  if (std::memcmp(bytes, kMagic, 8) != 0) return head;
-  if (Get64(bytes + 32) != LogChecksum(0, {bytes, 32})) return head;
+  const size_t got = log.Read(0, bytes);
+  if (got >= PageLog::kHead && std::memcmp(bytes, kMagic, 8) == 0) {
+    if (Get64(bytes + 40) != LogChecksum(0, {bytes, 40})) return head;
+    head.size_known = true;
+    head.file_size = Get64(bytes + 32);
+  } else if (got >= kHeadV1 && std::memcmp(bytes, kMagicV1, 8) == 0) {
+    if (Get64(bytes + 32) != LogChecksum(0, {bytes, 32})) return head;
+    head.length = kHeadV1;
+  } else {
+    return head;
+  }
   head.page_size = Get32(bytes + 8);
   head.writing = Get32(bytes + 12) != 0;
   head.salt = Get64(bytes + 16);
@@ -104,12 +123,24 @@ Head ReadHead(Storage& log) {
   return head;
 }
 
+Head NewHead(uint32_t page_size, bool writing, uint64_t salt, uint64_t stamp, uint64_t file_size) {
+  Head head;
+  head.valid = true;
+  head.page_size = page_size;
+  head.writing = writing;
+  head.salt = salt;
+  head.stamp = stamp;
+  head.size_known = true;
+  head.file_size = file_size;
+  return head;
+}
+
 // Walks the complete records of log in order, calling f(record bytes) for
 // each; returns how many there were.
 template <typename F>
 uint64_t WalkRecords(Storage& log, const Head& head, F&& f) {
   std::vector<uint8_t> record;
-  uint64_t at = PageLog::kHead;
+  uint64_t at = head.length;
   uint64_t count = 0;
   for (;;) {
     uint8_t start[PageLog::kRecordHead];
@@ -152,27 +183,28 @@ uint64_t LogChecksum(uint64_t seed, std::span<const uint8_t> bytes) {
   return Mix(h ^ last ^ (uint64_t(bytes.size()) << 56));
 }
 
-PageLog::PageLog(Storage* storage, uint32_t page_size, uint64_t stamp)
+PageLog::PageLog(Storage* storage, uint32_t page_size, uint64_t stamp, uint64_t file_size)
     : storage_(storage), page_size_(page_size) {
   record_.resize(kRecordHead);
   if (!storage_) return;
   salt_ = ReadHead(*storage_).salt;
-  Reset(stamp);
+  Reset(stamp, file_size);
 }
 
 void PageLog::SyncForWriting() {
-  WriteHead(*storage_, page_size_, true, salt_, stamp_);
+  WriteHead(*storage_, NewHead(page_size_, true, salt_, stamp_, file_size_));
   storage_->Sync();
 }
 
-void PageLog::Reset(uint64_t stamp) {
+void PageLog::Reset(uint64_t stamp, uint64_t file_size) {
   salt_ = NewSalt(salt_);
   stamp_ = stamp;
+  file_size_ = file_size;
   // The log keeps its length: the records of the next generation overwrite
   // those of the last (no block is allocated and the size does not change
   // while saves go on); what remains of the old ones fails its checksum
   // under the new salt.
-  WriteHead(*storage_, page_size_, false, salt_, stamp_);
+  WriteHead(*storage_, NewHead(page_size_, false, salt_, stamp_, file_size_));
   storage_->Sync();
   sequence_ = 0;
   end_ = kHead;
@@ -265,19 +297,34 @@ uint64_t PageLog::Seal(uint32_t page_count, std::vector<uint8_t>& out) {
 LoggedSaves FindLoggedSaves(Storage& log) {
   const Head head = ReadHead(log);
   if (!head.valid) return {};
-  return {WalkRecords(log, head, [](std::span<const uint8_t>) {}), head.page_size, head.writing,
-          head.stamp};
+  LoggedSaves saves;
+  saves.records = WalkRecords(log, head, [&](std::span<const uint8_t> record) {
+    saves.most_pages = std::max(saves.most_pages, Get32(record.data() + 4));
+  });
+  saves.page_size = head.page_size;
+  saves.writing = head.writing;
+  saves.stamp = head.stamp;
+  saves.size_known = head.size_known;
+  saves.file_size = head.file_size;
+  return saves;
 }
 
 bool LogIsForFile(const LoggedSaves& saves, Storage& file) {
-  return saves.writing || saves.stamp == file.Stamp();
+  if (!saves.writing) return saves.stamp == file.Stamp();
+  if (!saves.size_known) return true;
+  // Cut short while writing the file: it grew from its size at the stamp
+  // towards the records' page count, and no further.
+  const uint64_t size = file.Size();
+  const uint64_t most = std::max(saves.file_size, uint64_t(saves.most_pages) * saves.page_size);
+  return size >= saves.file_size && size <= most;
 }
 
 uint64_t ReplayLog(Storage& log, Storage& file) {
-  const Head head = ReadHead(log);
+  Head head = ReadHead(log);
   if (!head.valid) return 0;
   if (!head.writing && log.writable()) {
-    WriteHead(log, head.page_size, true, head.salt, head.stamp);
+    head.writing = true;
+    WriteHead(log, head);
     log.Sync();
   }
   const uint64_t page_size = head.page_size;

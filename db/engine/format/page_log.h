@@ -69,11 +69,17 @@
 //  8. A file that needs recovery and cannot be written is not opened: the
 //     error says so, and nothing is read from the torn file.
 //  9. A log applies only to the file it was written for: its head holds
-//     the file's stamp (size and modification time) as the last checkpoint
-//     left it, and a log whose stamp is not the file's (a file copied over,
-//     or changed by another program since) is removed unread, unless its
-//     head says the file was being written from it (rule 4; recovery marks
-//     it so too before it writes, so a recovery cut short is taken up).
+//     the file's stamp (size and modification time) and its size as the
+//     last checkpoint left them, and a log whose stamp is not the file's (a
+//     file copied over, or changed by another program since) is removed
+//     unread. A head that says the file was being written from it (rule 4;
+//     recovery marks it so too before it writes, so a recovery cut short is
+//     taken up) stands for the file while the file's size lies between its
+//     size at the stamp and the size the log's records give it: a
+//     checkpoint or recovery cut short leaves the size there, since the
+//     file only grows, page by page, as they write. A file put in its place
+//     with any other size is another one, and such a log is removed unread
+//     too.
 // 10. Sharing a file between processes goes by two advisory OFD byte-range
 //     locks on bytes 2^40 and 2^40 + 1 of the database file, past any data
 //     it can hold, so they never touch a page: the WRITER byte, held
@@ -130,13 +136,18 @@
 // The log's layout (little-endian):
 //
 //   offset  size  contents
-//   0       8     "CrvlLog1"
+//   0       8     "CrvlLog2"
 //   8       4     page size
 //   12      4     1 while the file is being written from the log, else 0
 //   16      8     salt
 //   24      8     the file's stamp when the log was emptied (rule 9)
-//   32      8     checksum of bytes 0..31 (seeded with 0)
-//   40      ...   records, one after another
+//   32      8     the file's size in bytes then (rule 9)
+//   40      8     checksum of bytes 0..39 (seeded with 0)
+//   48      ...   records, one after another
+//
+// A log of the first layout ("CrvlLog1", left by an earlier version of the
+// program) has no size: its checksum is at 32 and its records start at 40.
+// It is still recovered, its head's "writing" mark taken as it stands.
 //
 //   record  size  contents
 //   0       4     length of the ranges part in bytes
@@ -163,10 +174,10 @@ std::string LogPathFor(const std::string& database_path);
 class PageLog {
  public:
   // Takes over the log in storage: empties it and writes a new head for
-  // pages of page_size bytes of a file with stamp (rule 7). Without
-  // storage the log only gathers a save's ranges (saves written straight
-  // into the file).
-  PageLog(Storage* storage, uint32_t page_size, uint64_t stamp);
+  // pages of page_size bytes of a file with stamp and file_size (rules 7
+  // and 9). Without storage the log only gathers a save's ranges (saves
+  // written straight into the file).
+  PageLog(Storage* storage, uint32_t page_size, uint64_t stamp, uint64_t file_size);
 
   // The record being built: a range of the save's bytes.
   void Add(uint32_t page, uint32_t offset, std::span<const uint8_t> bytes);
@@ -220,10 +231,11 @@ class PageLog {
 
   // Rule 4's first steps: marks the head and syncs the log.
   void SyncForWriting();
-  // Empties the log for a file now of stamp (rule 4's last step, rule 7).
-  void Reset(uint64_t stamp);
+  // Empties the log for a file now of stamp and file_size (rule 4's last
+  // step, rule 7).
+  void Reset(uint64_t stamp, uint64_t file_size);
 
-  static constexpr size_t kHead = 40;
+  static constexpr size_t kHead = 48;
   static constexpr size_t kRecordHead = 16;
   static constexpr size_t kRangeHead = 8;
 
@@ -239,6 +251,7 @@ class PageLog {
   uint32_t page_size_;
   uint64_t salt_ = 0;
   uint64_t stamp_ = 0;
+  uint64_t file_size_ = 0;
   uint64_t sequence_ = 0;
   uint64_t end_ = kHead;
   // The record being built is its first used_ bytes; the buffer only grows,
@@ -254,6 +267,9 @@ struct LoggedSaves {
   uint32_t page_size = 0;
   bool writing = false;  // the file was being written from the log
   uint64_t stamp = 0;    // of the file, unless writing
+  bool size_known = false;     // false in a log of the first layout
+  uint64_t file_size = 0;      // of the file at the stamp
+  uint32_t most_pages = 0;     // the largest page count of the records
 };
 LoggedSaves FindLoggedSaves(Storage& log);
 
