@@ -124,15 +124,8 @@ Head ReadHead(Storage& log) {
 }
 
 Head NewHead(uint32_t page_size, bool writing, uint64_t salt, uint64_t stamp, uint64_t file_size) {
-  Head head;
-  head.valid = true;
-  head.page_size = page_size;
-  head.writing = writing;
-  head.salt = salt;
-  head.stamp = stamp;
-  head.size_known = true;
-  head.file_size = file_size;
-  return head;
+  return {.valid = true, .page_size = page_size, .writing = writing, .salt = salt,
+          .stamp = stamp, .size_known = true, .file_size = file_size};
 }
 
 // Walks the complete records of log in order, calling f(record bytes) for
