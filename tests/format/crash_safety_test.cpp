@@ -175,6 +175,11 @@ std::vector<uint8_t> FileBytes(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+void PutFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
 std::string Key(const Value& v) {
   if (const auto* s = std::get_if<std::string>(&v)) return *s;
   if (const auto* n = std::get_if<int32_t>(&v)) return std::to_string(*n);
@@ -248,6 +253,12 @@ std::multiset<std::string> Keys(Database& db, const std::string& table_name, siz
   return keys;
 }
 
+// The keys of the scenario's table before the run.
+std::multiset<std::string> OldKeys(const Scenario& s) {
+  Device device(s.base);
+  return Keys(*OpenOn(device, false), s.table, s.key_column);
+}
+
 // Opens what the crash left (recovery), checks it, and returns how many of
 // the appended rows it holds, or -1 when they are not old rows plus an
 // exact prefix.
@@ -278,11 +289,7 @@ struct Counts {
 
 // Crashes the scenario after each write k in ks, both ways.
 void CrashAt(const Scenario& s, const std::vector<int64_t>& ks, Counts& counts) {
-  std::multiset<std::string> old_keys;
-  {
-    Device device(s.base);
-    old_keys = Keys(*OpenOn(device, false), s.table, s.key_column);
-  }
+  const std::multiset<std::string> old_keys = OldKeys(s);
   for (int64_t k : ks) {
     Device device(s.base);
     device.crash_after = k;
@@ -494,11 +501,7 @@ TEST(PageSeam, FailedWriteIsTheEnginesErrorNamingFileAndPage) {
 TEST(PageSeam, AGroupTheWriterThreadCannotWriteIsLostWhole) {
   Scenario s = KeyedTable(JetVersion::kJet4, 5, 60, 20, 10);
   s.grouping = {4, uint64_t(1) << 20, {}, true};
-  std::multiset<std::string> old_keys;
-  {
-    Device device(s.base);
-    old_keys = Keys(*OpenOn(device, false), s.table, s.key_column);
-  }
+  const std::multiset<std::string> old_keys = OldKeys(s);
   Device device(s.base);
   device.fail_log_writes_after = 6;  // the log's head and five groups
   size_t returned = 0;
@@ -580,10 +583,7 @@ TEST(CrashSafety, AKillKeepsEverySaveThatReturnedATenthOfASecondBefore) {
 #endif
   using Clock = std::chrono::steady_clock;
   const Scenario s = KeyedTable(JetVersion::kJet4, 10, 20000, 30, 8);
-  const std::multiset<std::string> old_keys = [&] {
-    Device device(s.base);
-    return Keys(*OpenOn(device, false), s.table, s.key_column);
-  }();
+  const std::multiset<std::string> old_keys = OldKeys(s);
   // When each save returned (the clock is the system's, shared by both
   // processes), in memory the child and this process share.
   const size_t bytes = sizeof(std::atomic<int64_t>) * s.rows.size();
@@ -595,8 +595,7 @@ TEST(CrashSafety, AKillKeepsEverySaveThatReturnedATenthOfASecondBefore) {
   std::chrono::nanoseconds worst{0};
   for (int kill = 0; kill < 6; ++kill) {
     std::filesystem::remove(LogPathFor(path));
-    { std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(s.base.data()),
-                                                  std::streamsize(s.base.size())); }
+    PutFileBytes(path, s.base);
     for (size_t i = 0; i < s.rows.size(); ++i) returned[i] = 0;
     const pid_t child = ::fork();
     if (child == 0) {
@@ -643,8 +642,7 @@ TEST(CrashSafety, FileLeftByAKilledWriterIsCompletedByTheNextReader) {
   namespace fs = std::filesystem;
   Scenario s = KeyedTable(JetVersion::kAce12, 10, 300, 40, 6);
   const std::string path = testing::MakeDatabase("killed.accdb", {});
-  { std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(s.base.data()),
-                                                std::streamsize(s.base.size())); }
+  PutFileBytes(path, s.base);
   const std::string copy = path;
   InAProcessThatDies([&] {
     auto db = Database::Open(path, {"", true});
@@ -658,8 +656,7 @@ TEST(CrashSafety, FileLeftByAKilledWriterIsCompletedByTheNextReader) {
   const std::string other = path + ".other.accdb";
   fs::copy_file(copy, other);
   fs::copy_file(LogPathFor(copy), LogPathFor(other));
-  { std::ofstream(other, std::ios::binary).write(reinterpret_cast<const char*>(s.base.data()),
-                                                 std::streamsize(s.base.size())); }
+  PutFileBytes(other, s.base);
   {
     auto db = Database::Open(other, {"", true});
     EXPECT_FALSE(fs::exists(LogPathFor(other)));
@@ -679,7 +676,6 @@ TEST(CrashSafety, FileLeftByAKilledWriterIsCompletedByTheNextReader) {
   }
   EXPECT_FALSE(fs::exists(LogPathFor(copy))) << "the last close removes the log";
 }
-
 
 // A sync point cut short leaves its log marked "writing the file", which a
 // file's changed stamp cannot disown (the sync point changed it). Such a
@@ -714,15 +710,7 @@ TEST(CrashSafety, ALogLeftByASyncPointCutShortSkipsAnotherFilePutInItsPlace) {
     ASSERT_GT(saves.records, 0u);
     most_size = uint64_t(saves.most_pages) * saves.page_size;
   }
-  auto put = [](const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  };
-  std::multiset<std::string> old_keys;
-  {
-    Device base(s.base);
-    old_keys = Keys(*OpenOn(base, false), s.table, s.key_column);
-  }
+  const std::multiset<std::string> old_keys = OldKeys(s);
   // Another database, smaller (an older backup) and larger, in the file's
   // place: opened as it is, by a reader and by a writer.
   const Scenario smaller = KeyedTable(JetVersion::kAce12, 2, 0, 40, 22);
@@ -734,8 +722,8 @@ TEST(CrashSafety, ALogLeftByASyncPointCutShortSkipsAnotherFilePutInItsPlace) {
       const std::string what = std::string(other == &smaller ? "smaller" : "larger") +
                                 " file, opened by a " + (writable ? "writer" : "reader");
       const std::string path = testing::MakeDatabase("put-in-place.accdb", {});
-      put(path, other->base);
-      put(LogPathFor(path), log);
+      PutFileBytes(path, other->base);
+      PutFileBytes(LogPathFor(path), log);
       auto db = Database::Open(path, {"", writable});
       EXPECT_FALSE(fs::exists(LogPathFor(path))) << what;
       EXPECT_EQ(FileBytes(path), other->base) << what;
@@ -757,8 +745,8 @@ TEST(CrashSafety, ALogLeftByASyncPointCutShortSkipsAnotherFilePutInItsPlace) {
     const std::string what = left == &log ? "the file the log was written for"
                                           : "the same, a log of the first layout";
     const std::string path = testing::MakeDatabase("left-by-sync-point.accdb", {});
-    put(path, s.base);
-    put(LogPathFor(path), *left);
+    PutFileBytes(path, s.base);
+    PutFileBytes(LogPathFor(path), *left);
     auto db = Database::Open(path, {});
     EXPECT_FALSE(fs::exists(LogPathFor(path))) << what;
     const int kept = KeptPrefix(*db, s, old_keys, what);
