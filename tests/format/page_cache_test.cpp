@@ -64,5 +64,65 @@ TEST(PageCache, LeavesChangedAmongManyNewDataPagesStayCachedOverACheckpoint) {
   EXPECT_EQ(file_bytes.size(), size_t(6002) * kPageSize);
 }
 
+// More leaves than a file only read may keep, changed in turn among new
+// data pages over several checkpoints: a written file keeps every leaf, and
+// lets the data pages it grew by go (but for the last ones written), which
+// read back as they were written.
+TEST(PageCache, AWrittenFileKeepsItsLeavesAndLetsItsNewDataPagesGo) {
+  constexpr uint32_t kLeaves = 6000;  // past the 4,096 pages of a file only read
+  std::vector<uint8_t> file_bytes(kPageSize), log_bytes;
+  int file_reads = 0, log_reads = 0;
+  std::shared_ptr<PageFile> file = PageFile::Over(
+      std::make_unique<CountingStorage>("leaves.db", file_bytes, file_reads),
+      std::make_unique<CountingStorage>("leaves.db-log", log_bytes, log_reads));
+  file->Configure(kPageSize, nullptr);
+  file->BeginWrite();
+  std::vector<uint8_t> leaf(kPageSize, 0), data(kPageSize, 0);
+  leaf[0] = kLeafPageType;
+  data[0] = kDataPageType;
+  for (uint32_t n = 1; n <= kLeaves; ++n) {
+    leaf[8] = uint8_t(n);
+    file->Write(n, leaf);
+  }
+  file->Commit();
+  file->Sync();
+
+  auto leaf_bytes = [&](uint32_t n, uint32_t round) {
+    std::vector<uint8_t> bytes = leaf;
+    bytes[8] = uint8_t(n);
+    bytes[9] = uint8_t(round + 1);
+    return bytes;
+  };
+  constexpr uint32_t kRounds = 3;
+  for (uint32_t round = 0; round < kRounds; ++round) {
+    for (uint32_t n = 1; n <= kLeaves; ++n) {
+      data[8] = uint8_t(n);
+      data[9] = uint8_t(round);
+      file->Write(file->page_count(), data);
+      file->Write(n, leaf_bytes(n, round));
+      file->Commit();
+    }
+    file->Sync();
+  }
+
+  file_reads = 0;
+  for (uint32_t n = 1; n <= kLeaves; ++n)
+    ASSERT_EQ(*file->Read(n), leaf_bytes(n, kRounds - 1)) << "leaf " << n;
+  EXPECT_EQ(file_reads, 0) << "leaves were read back from the file after the checkpoints";
+  const uint32_t last = file->page_count() - 1;
+  EXPECT_EQ(file->Read(last)->at(8), uint8_t(kLeaves));
+  EXPECT_EQ(file_reads, 0) << "the last data page written was let go";
+  // One written a few hundred saves before it was let go.
+  EXPECT_EQ(file->Read(last - 300)->at(8), uint8_t(kLeaves - 300));
+  EXPECT_EQ(file_reads, 1) << "a data page filled long before the checkpoint stayed in memory";
+  // The first data page of the first round, long let go, comes back from
+  // the file as it was written.
+  std::shared_ptr<const std::vector<uint8_t>> first = file->Read(kLeaves + 1);
+  EXPECT_GT(file_reads, 0);
+  EXPECT_EQ(first->at(0), kDataPageType);
+  EXPECT_EQ(first->at(8), 1);
+  EXPECT_EQ(first->at(9), 0);
+}
+
 }  // namespace
 }  // namespace corvalin::engine

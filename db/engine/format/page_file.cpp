@@ -46,6 +46,7 @@
 
 #include "db/engine/error.h"
 #include "db/engine/format/access_lock_file.h"
+#include "db/engine/format/data_page.h"
 #include "db/engine/format/log_recovery.h"
 #include "db/engine/format/page_log.h"
 #include "db/engine/format/page_table.h"
@@ -58,10 +59,15 @@ namespace {
 // seldom comes back, and 64 MB of a file this process writes. Keys that
 // land anywhere come back to every leaf of their index save after save: a
 // million rows' text index has some 12,000 leaves, and with room for 4,096
-// pages a writer read leaves back from the kernel 200,000 times a run.
+// pages a writer read leaves back from the kernel 200,000 times a run. The
+// data pages a written file grows by make way at each checkpoint (see
+// MarkAllStored), so its room goes to the pages that come back.
 constexpr size_t kCachePages = 4096;
 constexpr size_t kWrittenFileCachePages = 16384;
 constexpr size_t kSparePages = 256;
+// Data pages the file grew by that stay in memory after a checkpoint (the
+// last ones written, which the next rows and long values may still fill).
+constexpr size_t kNewDataPagesKept = 64;
 // Pages read at once on a walk through consecutive pages.
 constexpr size_t kReadAhead = 16;
 // Rule 5's bounds: changed pages held in memory, bytes in the log, and the
@@ -1041,10 +1047,11 @@ class CachedPageFile : public PageFile {
     std::sort(changed_pages_.begin(), changed_pages_.end());
     WriteChangedPages();
     file_->Sync();
+    const uint32_t grown_from = stored_pages_;
     stored_pages_ = std::max(stored_pages_, pages_);
     if (log_) log_->Reset(file_->Stamp(), file_->Size());
     if (log_storage_) log_file_size_ = log_storage_->Size();
-    MarkAllStored();
+    MarkAllStored(grown_from);
     last_checkpoint_ = Clock::now();
     checkpoint_due_ = false;
     return true;
@@ -1130,20 +1137,41 @@ class CachedPageFile : public PageFile {
   // data page once and moves on, while the same index leaves, definitions
   // and usage maps are written save after save (in page order, the pages
   // appended since, which outnumber the cache, pushed the leaves out, and
-  // each checkpoint was followed by reading them again).
-  void MarkAllStored() {
+  // each checkpoint was followed by reading them again). The data pages
+  // the file grew by since the last checkpoint (pages >= grown_from) are
+  // let go but for the last few written, which the next rows may still
+  // fill: the others would only crowd the leaves out of the cache.
+  void MarkAllStored(uint32_t grown_from = UINT32_MAX) {
     if (changed_pages_.empty()) return;
     by_last_write_.clear();
-    for (uint32_t n : changed_pages_) by_last_write_.emplace_back(cache_.at(n).last_write, n);
+    size_t new_data_pages = 0;
+    for (uint32_t n : changed_pages_) {
+      by_last_write_.emplace_back(cache_.at(n).last_write, n);
+      if (IsNewDataPage(n, grown_from)) ++new_data_pages;
+    }
     std::sort(by_last_write_.begin(), by_last_write_.end());
+    size_t let_go = new_data_pages > kNewDataPagesKept ? new_data_pages - kNewDataPagesKept : 0;
     for (const auto& [when, n] : by_last_write_) {
       Entry& entry = cache_.at(n);
       entry.changed = false;
+      if (let_go > 0 && IsNewDataPage(n, grown_from)) {
+        --let_go;
+        if (OnlyHolder(entry.data) && spare_.size() < kSparePages)
+          spare_.push_back(std::move(entry.data));
+        cache_.erase(n);
+        continue;
+      }
       lru_.push_front(n);
       entry.lru = lru_.begin();
     }
     changed_pages_.clear();
     TrimCache();
+  }
+
+  // A data page (rows or long values) among the pages the file grew by
+  // since grown_from.
+  bool IsNewDataPage(uint32_t n, uint32_t grown_from) {
+    return n >= grown_from && n != 0 && (*cache_.at(n).data)[0] == kDataPageType;
   }
 
   Entry& Remember(uint32_t page_number, std::shared_ptr<PageData> data, bool trim) {
