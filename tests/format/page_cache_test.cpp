@@ -32,20 +32,33 @@ class CountingStorage : public testing::VectorStorage {
   int& reads_;
 };
 
-TEST(PageCache, LeavesChangedAmongManyNewDataPagesStayCachedOverACheckpoint) {
-  std::vector<uint8_t> file_bytes(2 * kPageSize), log_bytes;
-  int file_reads = 0, log_reads = 0;
-  std::shared_ptr<PageFile> file = PageFile::Over(
-      std::make_unique<CountingStorage>("cache.db", file_bytes, file_reads),
-      std::make_unique<CountingStorage>("cache.db-log", log_bytes, log_reads));
-  file->Configure(kPageSize, nullptr);
-  file->BeginWrite();
+// A database file of `pages` zero pages in memory, with its log, open for
+// writing; the file's reads are counted in file_reads.
+class PageCache : public ::testing::Test {
+ protected:
+  std::shared_ptr<PageFile> WrittenFile(uint32_t pages) {
+    file_bytes.assign(size_t(pages) * kPageSize, 0);
+    std::shared_ptr<PageFile> file = PageFile::Over(
+        std::make_unique<CountingStorage>("cache.db", file_bytes, file_reads),
+        std::make_unique<CountingStorage>("cache.db-log", log_bytes, log_reads));
+    file->Configure(kPageSize, nullptr);
+    file->BeginWrite();
+    leaf.assign(kPageSize, 0);
+    data.assign(kPageSize, 0);
+    leaf[0] = kLeafPageType;
+    data[0] = kDataPageType;
+    return file;
+  }
 
+  std::vector<uint8_t> file_bytes, log_bytes;
+  int file_reads = 0, log_reads = 0;
+  std::vector<uint8_t> leaf, data;  // a leaf and a data page to write
+};
+
+TEST_F(PageCache, LeavesChangedAmongManyNewDataPagesStayCachedOverACheckpoint) {
+  std::shared_ptr<PageFile> file = WrittenFile(2);
   // Page 1 is the leaf; every save adds a data page and changes the leaf,
   // until the new pages outnumber the cache.
-  std::vector<uint8_t> leaf(kPageSize, 0), data(kPageSize, 0);
-  leaf[0] = kLeafPageType;
-  data[0] = kDataPageType;
   for (uint32_t save = 0; save < 6000; ++save) {
     leaf[100 + save % 3000] = uint8_t(save % 251 + 1);
     data[8] = uint8_t(save);
@@ -68,18 +81,9 @@ TEST(PageCache, LeavesChangedAmongManyNewDataPagesStayCachedOverACheckpoint) {
 // data pages over several checkpoints: a written file keeps every leaf, and
 // lets the data pages it grew by go (but for the last ones written), which
 // read back as they were written.
-TEST(PageCache, AWrittenFileKeepsItsLeavesAndLetsItsNewDataPagesGo) {
+TEST_F(PageCache, AWrittenFileKeepsItsLeavesAndLetsItsNewDataPagesGo) {
   constexpr uint32_t kLeaves = 6000;  // past the 4,096 pages of a file only read
-  std::vector<uint8_t> file_bytes(kPageSize), log_bytes;
-  int file_reads = 0, log_reads = 0;
-  std::shared_ptr<PageFile> file = PageFile::Over(
-      std::make_unique<CountingStorage>("leaves.db", file_bytes, file_reads),
-      std::make_unique<CountingStorage>("leaves.db-log", log_bytes, log_reads));
-  file->Configure(kPageSize, nullptr);
-  file->BeginWrite();
-  std::vector<uint8_t> leaf(kPageSize, 0), data(kPageSize, 0);
-  leaf[0] = kLeafPageType;
-  data[0] = kDataPageType;
+  std::shared_ptr<PageFile> file = WrittenFile(1);
   for (uint32_t n = 1; n <= kLeaves; ++n) {
     leaf[8] = uint8_t(n);
     file->Write(n, leaf);
