@@ -149,6 +149,37 @@ TEST_P(LeafPatch, ALeafOfOneEntryTakesAFirstEntryOnlyWithoutAPrefix) {
   }
 }
 
+// Entries sort by key, then row. A key that begins the others (an empty
+// Binary value's is its flag byte alone) lets the first and last entries
+// share bytes of its row pointer: an entry of that key with a row on
+// another page goes between them without sharing them. It is declined in
+// place, and the page encoded with it keeps every entry as it is.
+TEST_P(LeafPatch, AnEntryBetweenTheEndsThatDiffersWithinTheirPrefixIsKeptWhole) {
+  const JetFormat& format = db_->format();
+  const std::vector<uint8_t> shortest{0x7f};
+  leaf_.entries = {{shortest, RowId{5, 1}, 0}, {{0x7f, 0x00, 0x00, 0x33}, RowId{6, 1}, 0}};
+  LeafBytes bytes;
+  const uint32_t n = Encoded(bytes);
+  ASSERT_EQ(bytes.prefix, 3u);  // the key byte and the row pointer's first two
+  const RowId far{0x010a, 4};   // page 266: its pointer begins 00 01
+  bool equal = true;
+  EXPECT_EQ(LeafLowerBound(bytes, Area(n), shortest, &equal), 0u);
+  const PageData before = pages_->View(n);
+  EXPECT_FALSE(PatchLeaf(*pages_, format, n, bytes, 1, shortest, far, scratch_));
+  EXPECT_EQ(pages_->View(n), before);
+
+  IndexPage with = leaf_;
+  with.entries.insert(with.entries.begin() + 1, IndexEntry{shortest, far, 0});
+  PageData encoded(format.page_size);
+  ASSERT_TRUE(EncodeIndexPage(with, format, encoded));
+  const IndexPage back = DecodeIndexPage(encoded, format, "leaf", n);
+  ASSERT_EQ(back.entries.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(back.entries[i].key, with.entries[i].key) << i;
+    EXPECT_EQ(back.entries[i].row, with.entries[i].row) << i;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, LeafPatch,
                          ::testing::Values(JetVersion::kJet4, JetVersion::kAce12));
 

@@ -4,7 +4,8 @@
 // entry; bit b of the entry mask is set where an entry ends b bytes into
 // the area; bytes 2-3 hold the free space; every byte past the last entry
 // is zero. The encoder's prefix is what the first and last entries share,
-// below the shortest entry and within the prefix length field.
+// below the shortest entry and within the prefix length field, cut to what
+// every entry shares (index_page.cpp says when that is less).
 #include "db/engine/format/index_leaf_patch.h"
 
 #include <algorithm>
@@ -209,6 +210,12 @@ bool PatchLeaf(PageWriteSet& pages, const JetFormat& format, uint32_t number, Le
   const EntryBytes last = position < n ? StoredEntry(leaf, area, n - 1) : WholeBytes(whole);
   const size_t limit = std::min(leaf.min_whole, whole.size()) - 1;
   if (!KeepsPrefix(first, last, leaf.prefix, limit)) return false;
+  // Entries sort by key, then row: one whose key begins the others' keys
+  // (an empty Binary value's) falls between the first and the last yet may
+  // differ from both within the prefix, in its row pointer.
+  if (!first_place && position < n &&
+      !KeepsPrefix(first, WholeBytes(whole), leaf.prefix, leaf.prefix))
+    return false;
   // The entries grow by the new one's stored size either way: at the first
   // place it is stored whole and the old first entry loses the prefix.
   const size_t stored = whole.size() - leaf.prefix;

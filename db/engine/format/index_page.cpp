@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <set>
 
@@ -132,10 +133,14 @@ size_t TrailerBytes(const IndexEntry& e, bool leaf, uint8_t* t) {
 }
 
 // The shared prefix the encoder chooses for entries, and the size of the
-// entry area they then fill. Entries are sorted, so what the first and last
-// share, all share. The prefix stays shorter than every entry, so each entry
-// keeps a byte and its end bit; on Jet3 pages its length field is one byte,
-// and long text keys can share more than it can say.
+// entry area they then fill: what the first and last entries share. Entries
+// are sorted by key, then row, so within the shortest key what the first
+// and last share, all share; past it (a key that begins another, as an
+// empty Binary value's does) a row pointer may differ, and the prefix is
+// then cut to what every entry shares. The prefix stays shorter than every
+// entry, so each entry keeps a byte and its end bit; on Jet3 pages its
+// length field is one byte, and long text keys can share more than it can
+// say.
 struct EntryArea {
   size_t prefix = 0;
   size_t total = 0;
@@ -154,10 +159,24 @@ EntryArea MeasureEntries(std::span<const IndexEntry> entries, bool leaf,
       return i < e.key.size() ? e.key[i] : t[i - e.key.size()];
     };
     size_t limit = (size_t(1) << (8 * lay.prefix_size)) - 1;
-    for (const auto& e : entries) limit = std::min(limit, e.key.size() + trailer - 1);
+    size_t shortest_key = SIZE_MAX;
+    for (const auto& e : entries) {
+      limit = std::min(limit, e.key.size() + trailer - 1);
+      shortest_key = std::min(shortest_key, e.key.size());
+    }
     while (area.prefix < limit && byte_at(entries.front(), ta, area.prefix) ==
                                       byte_at(entries.back(), tb, area.prefix))
       ++area.prefix;
+    if (area.prefix > shortest_key) {
+      uint8_t te[8];
+      for (const auto& e : entries.subspan(1, entries.size() - 2)) {
+        TrailerBytes(e, leaf, te);
+        size_t shared = 0;
+        while (shared < area.prefix && byte_at(e, te, shared) == byte_at(entries.front(), ta, shared))
+          ++shared;
+        area.prefix = shared;
+      }
+    }
   }
   area.total = whole - (entries.empty() ? 0 : area.prefix * (entries.size() - 1));
   return area;
