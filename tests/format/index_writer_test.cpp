@@ -181,6 +181,42 @@ TEST(IndexWriter, RefusedRecordLeavesTheFileAsItWas) {
   EXPECT_EQ(FileBytes(path).size(), before.size());
 }
 
+// Access lets rows share a key of a unique index when any of its columns is
+// Null in it, as SQL does: the writer takes them, and the check agrees.
+TEST(IndexWriter, AUniqueKeyWithANullInItMayRepeat) {
+  using testing::Column;
+  testing::TableData pairs{{"Pairs",
+                            {Column("a", DataType::kLong), Column("b", DataType::kLong),
+                             Column("yes", DataType::kBoolean)},
+                            {testing::Index("ab", {"a", "b"}, false, true),
+                             testing::Index("ayes", {"a", "yes"}, false, true)}},
+                           {}};
+  std::string path = testing::MakeDatabase("pairs.mdb", {pairs});
+  {
+    auto db = Database::Open(path, {"", true});
+    TableWriter writer(db, db->ReadTableDef("Pairs"));
+    writer.Insert({int32_t(1), Null{}, false});
+    writer.Insert({int32_t(1), Null{}, true});
+    writer.Insert({Null{}, int32_t(2), true});
+    writer.Insert({Null{}, int32_t(2), true});
+    writer.Insert({int32_t(3), int32_t(2), false});
+    auto refusal = [&](std::vector<Value> row) {
+      try {
+        writer.Insert(row);
+      } catch (const Error& e) {
+        return e.number();
+      }
+      return 0;
+    };
+    // A Yes/No column is never Null: a Null there is No, and (1, No) is taken.
+    EXPECT_EQ(refusal({int32_t(1), int32_t(5), Null{}}), kErrDuplicateKey);
+    EXPECT_EQ(refusal({int32_t(3), int32_t(2), true}), kErrDuplicateKey);
+  }
+  auto db = Database::Open(path, {});
+  EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>{});
+  EXPECT_EQ(db->ListLiveRows(*db->ReadTableDef("Pairs")).size(), 5u);
+}
+
 TEST(PageFile, WrittenPagesAreInTheFileAtASyncPointAndItGrows) {
   std::string path = TestFile();
   auto file = PageFile::Get(path, true);

@@ -363,4 +363,14 @@ bool IndexHoldsRow(const TableDef& table, const IndexDef& index,
   return false;
 }
 
+bool KeyHasNull(const TableDef& table, const IndexDef& index, const std::vector<Value>& row) {
+  for (const IndexColumn& ic : index.columns) {
+    size_t position = 0;
+    const ColumnDef& column = IndexedColumn(table, index, ic, &position);
+    if (column.type != DataType::kBoolean && position < row.size() && IsNull(row[position]))
+      return true;
+  }
+  return false;
+}
+
 }  // namespace corvalin::engine

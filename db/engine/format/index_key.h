@@ -34,6 +34,11 @@ void AppendColumnKey(const JetFormat& format, const TableDef& table,
 bool IndexHoldsRow(const TableDef& table, const IndexDef& index,
                    const std::vector<Value>& row);
 
+// Whether the row's key may repeat in a unique index: Access takes a key in
+// which any column is Null for unlike every other, as SQL does, so rows
+// that share it are no duplicates. A Yes/No column is never Null.
+bool KeyHasNull(const TableDef& table, const IndexDef& index, const std::vector<Value>& row);
+
 // The column an index column names. Throws Error naming table and index when
 // the table has no column with that number.
 const ColumnDef& IndexedColumn(const TableDef& table, const IndexDef& index,

@@ -246,14 +246,7 @@ bool TableWriter::RefusesDuplicate(const IndexDef& x, const std::vector<Value>& 
   bool unique = false;
   for (const IndexDef& y : t.indexes)
     if (y.real_index_number == x.real_index_number && y.unique) unique = true;
-  if (!unique) return false;
-  // Nulls never collide in a unique index.
-  for (const IndexColumn& col : x.columns) {
-    size_t pos = 0;
-    IndexedColumn(t, x, col, &pos);
-    if (IsNull(values[pos])) return false;
-  }
-  return true;
+  return unique && !KeyHasNull(t, x, values);
 }
 
 // The row, encoded (its long values written to their pages: they take the
