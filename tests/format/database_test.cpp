@@ -168,6 +168,51 @@ TEST(DatabaseOpen, RowsAddedToOfficeEncryptedFilesAreEnciphered) {
   }
 }
 
+// A fixed-length text column (one made as CHAR(n)) takes text in its place
+// among the fixed columns, uncompressed and padded with spaces to its width;
+// longer text is refused. The independent readers read what was written.
+TEST(DatabaseOpen, FixedLengthTextIsPaddedToItsWidth) {
+  CORVALIN_REQUIRE_CORPUS();
+  for (const char* name : {"V2000/fixedTextTestV2000.mdb", "V2010/fixedTextTestV2010.accdb"}) {
+    SCOPED_TRACE(name);
+    const std::string copy = CopyOfCorpusFile(name);
+    size_t rows = 0, flag = 0;
+    {
+      auto db = Database::Open(copy, {"", true});
+      TableWriter writer(db, db->ReadTableDef("users"));
+      rows = db->ListRows(writer.table()).size();
+      std::vector<Value> row;
+      for (const ColumnDef& c : writer.table().columns) {
+        if (c.name == "c_flag_") flag = row.size();
+        row.push_back(c.type == DataType::kLong       ? Value(int32_t(0))
+                      : c.type == DataType::kDateTime ? Value(DateTime{44000.5})
+                                                      : Value(std::string("x")));
+      }
+      for (const char* text : {"Y", "", "YN"}) {
+        row[0] = int32_t(9000 + rows);
+        row[flag] = std::string(text);
+        try {
+          writer.Insert(row);
+          ++rows;
+        } catch (const Error& e) {
+          EXPECT_EQ(std::string(text), "YN");
+          EXPECT_EQ(e.number(), kErrTooLong);
+        }
+      }
+    }
+    auto db = Database::Open(copy, {});
+    EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>{});
+    auto table = db->ReadTableDef("users");
+    auto listed = db->ListRows(*table);
+    ASSERT_EQ(listed.size(), rows);
+    EXPECT_EQ(db->ReadRow(*table, listed[rows - 2])[flag], Value(std::string("Y")));
+    EXPECT_EQ(db->ReadRow(*table, listed[rows - 1])[flag], Value(std::string(" ")));
+    if (testing::HaveMdbReader())
+      EXPECT_EQ(testing::MdbReaderExport(copy, "users"), testing::ToolExport(copy, "users"));
+    EXPECT_EQ(testing::MdbToolsRows(copy, "users"), long(rows));
+  }
+}
+
 // Encoded Jet files (Access 97 and 2000) read through RC4 page by page, and
 // a row added to one is enciphered like the rest.
 TEST(DatabaseOpen, EncodedJetFilesReadAndTakeRows) {

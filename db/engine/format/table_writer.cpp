@@ -71,9 +71,27 @@ TableWriter::TableWriter(std::shared_ptr<Database> database,
         long_values_[i] = {m.owned_map, m.free_map, 0};
     }
   }
+  for (size_t i = 0; i < table_->columns.size(); ++i)
+    if (table_->columns[i].fixed && table_->columns[i].type == DataType::kText)
+      fixed_text_.push_back(i);
   std::set<int32_t> seen;
   for (size_t i = 0; i < table_->indexes.size(); ++i) {
     if (seen.insert(table_->indexes[i].real_index_number).second) real_indexes_.push_back(i);
+  }
+}
+
+// Fixed-length text (a column made as CHAR(n)) fills its width: shorter
+// text is padded with spaces, as Access pads it, before the keys are made,
+// so that each key is the key of what is stored. Longer text is left to be
+// refused as too long.
+void TableWriter::PadFixedText(std::vector<Value>& values) const {
+  for (size_t i : fixed_text_) {
+    auto* s = std::get_if<std::string>(&values[i]);
+    if (!s) continue;
+    const ColumnDef& c = table_->columns[i];
+    const size_t width = format_.unicode_text ? c.length / 2 : c.length;
+    const size_t units = Utf8ToUtf16(*s).size();
+    if (units < width) s->append(width - units, ' ');
   }
 }
 
@@ -127,7 +145,20 @@ void TableWriter::Encode(size_t i, const Value& value, size_t room, NewField& f)
   }
   if (IsNull(value)) return;
   f.present = true;
-  if (c.fixed) {
+  if (c.fixed && c.type == DataType::kText) {
+    const auto* s = std::get_if<std::string>(&value);
+    if (!s) throw Error(kErrTypeMismatch, "the value for column " + c.name + " of table " +
+                                              table_->name + " is not text");
+    // Stored whole, never compressed, its width filled (PadFixedText).
+    ColumnDef whole = c;
+    whole.compressed_unicode = false;
+    EncodeText(format_, whole, *s, format_.unicode_text ? c.length / 2 : c.length, where,
+               f.bytes);
+    if (f.bytes.size() != c.length)
+      throw Error(kErrTooLong, "the text for column " + c.name + " of table " + table_->name +
+                                   " does not fill its fixed width of " +
+                                   std::to_string(c.length) + " bytes");
+  } else if (c.fixed) {
     EncodeFixedValue(c, value, where, f.bytes);
   } else if (c.type == DataType::kText) {
     const auto* s = std::get_if<std::string>(&value);
@@ -325,6 +356,7 @@ RowId TableWriter::InsertRow(std::vector<Value>& values) {
     Counters counters{tdef.U32(format_.tdef_row_count_offset, "the row count"),
                       tdef.U32(format_.tdef_autonumber_offset, "the last AutoNumber")};
     GiveNumbers(values, counters);
+    PadFixedText(values);
     Check(values);
     MakeKeys(values);
     const RowId id = PlaceRow(values);

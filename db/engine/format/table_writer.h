@@ -78,6 +78,7 @@ class TableWriter {
   };
   // The steps of a save, in order.
   void GiveNumbers(std::vector<Value>& values, Counters& counters);
+  void PadFixedText(std::vector<Value>& values) const;
   void Check(const std::vector<Value>& values) const;
   void MakeKeys(const std::vector<Value>& values);
   RowId PlaceRow(const std::vector<Value>& values);
@@ -95,6 +96,7 @@ class TableWriter {
   std::vector<LongValuePages> long_values_;  // per column
   uint32_t current_page_ = 0;                // data page tried first
   std::vector<size_t> real_indexes_;         // one logical index per b-tree
+  std::vector<size_t> fixed_text_;           // fixed-length text columns
   IndexPageCache index_pages_;
   // Reused from save to save.
   std::vector<LongValuePages> saved_long_values_;
