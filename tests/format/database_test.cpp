@@ -207,8 +207,9 @@ TEST(DatabaseOpen, FixedLengthTextIsPaddedToItsWidth) {
     ASSERT_EQ(listed.size(), rows);
     EXPECT_EQ(db->ReadRow(*table, listed[rows - 2])[flag], Value(std::string("Y")));
     EXPECT_EQ(db->ReadRow(*table, listed[rows - 1])[flag], Value(std::string(" ")));
-    if (testing::HaveMdbReader())
+    if (testing::HaveMdbReader()) {
       EXPECT_EQ(testing::MdbReaderExport(copy, "users"), testing::ToolExport(copy, "users"));
+    }
     EXPECT_EQ(testing::MdbToolsRows(copy, "users"), long(rows));
   }
 }

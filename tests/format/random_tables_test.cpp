@@ -8,11 +8,9 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -210,16 +208,10 @@ TEST(RandomTables, SavedRowsReadBackAndTheFilePassesTheCheck) {
 // passes the check, and its tables hold their old rows and the new ones.
 TEST(RandomTables, RowsAddedToEveryCorpusTablePassTheCheck) {
   CORVALIN_REQUIRE_CORPUS();
-  std::ifstream manifest(testing::CorpusDir() + "/MANIFEST.tsv");
-  std::string line;
-  std::getline(manifest, line);  // the heading
   size_t files = 0, tables = 0, saved = 0;
-  while (std::getline(manifest, line)) {
-    std::istringstream fields(line);
-    std::string file, password;
-    std::getline(fields, file, '\t');
-    std::getline(fields, password, '\t');
-    if (password == "-") password.clear();
+  for (const testing::CorpusFile& corpus_file : testing::CorpusManifest()) {
+    const std::string& file = corpus_file.name;
+    const std::string& password = corpus_file.password;
     const std::string path = testing::CopyOfCorpusFile(file);
     std::map<std::string, size_t> expected;  // rows each table should hold
     {

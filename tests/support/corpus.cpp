@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <system_error>
 #include <vector>
 
@@ -41,6 +43,24 @@ std::string CorpusDir() {
     return fs::weakly_canonical(CORVALIN_CORPUS_DIR).string();
 #endif
   return {};
+}
+
+std::vector<CorpusFile> CorpusManifest() {
+  std::vector<CorpusFile> files;
+  const std::string dir = CorpusDir();
+  if (dir.empty()) return files;
+  std::ifstream manifest(fs::path(dir) / "MANIFEST.tsv");
+  std::string line;
+  std::getline(manifest, line);  // the heading
+  while (std::getline(manifest, line)) {
+    std::istringstream fields(line);
+    CorpusFile file;
+    std::getline(fields, file.name, '\t');
+    std::getline(fields, file.password, '\t');
+    if (file.password == "-") file.password.clear();
+    if (!file.name.empty()) files.push_back(file);
+  }
+  return files;
 }
 
 std::string TempDir() {

@@ -2,11 +2,20 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace corvalin::testing {
 
 // The corpus folder, or empty when it is absent (tests then skip).
 std::string CorpusDir();
+
+// The corpus files MANIFEST.tsv lists, each with its password (empty for
+// none); empty when the corpus is absent.
+struct CorpusFile {
+  std::string name;  // relative to the corpus folder
+  std::string password;
+};
+std::vector<CorpusFile> CorpusManifest();
 
 // A fresh temporary folder for one test, removed at process exit.
 std::string TempDir();

@@ -218,17 +218,12 @@ TEST(ReaderComparisonTest, CorvalinDbAgreesWithMdbReader) {
     GTEST_SKIP() << "mdb-reader is not installed (cd tests/readers && npm ci)";
   const std::string corpus = corvalin::testing::CorpusDir();
   const std::string tool = Quote(CORVALIN_BIN_DIR "/corvalin-db");
-  std::ifstream manifest(corpus + "/MANIFEST.tsv");
-  ASSERT_TRUE(manifest) << "no MANIFEST.tsv in " << corpus;
-  std::string line;
-  std::getline(manifest, line);  // the heading
+  const std::vector<corvalin::testing::CorpusFile> manifest = corvalin::testing::CorpusManifest();
+  ASSERT_FALSE(manifest.empty()) << "no files in " << corpus << "/MANIFEST.tsv";
   int files_compared = 0;
-  while (std::getline(manifest, line)) {
-    std::istringstream fields(line);
-    std::string file, password;
-    std::getline(fields, file, '\t');
-    std::getline(fields, password, '\t');
-    if (password == "-") password.clear();
+  for (const corvalin::testing::CorpusFile& corpus_file : manifest) {
+    const std::string& file = corpus_file.name;
+    const std::string& password = corpus_file.password;
     const std::string path = corpus + "/" + file;
     const ReaderView reader = ReadWithMdbReader(path, password);
     if (!reader.readable) continue;  // mdb-reader cannot read it: nothing to compare
