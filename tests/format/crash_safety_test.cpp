@@ -18,8 +18,6 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <set>
 #include <string>
@@ -35,6 +33,7 @@
 #include "db/engine/format/table_writer.h"
 #include "tests/support/corpus.h"
 #include "tests/support/bytes_storage.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/fixture.h"
 
 namespace corvalin::engine {
@@ -168,16 +167,6 @@ void InAProcessThatDies(const std::function<void()>& f) {
 [[noreturn]] void EndAWhileAfterTheLastSave() {
   ::usleep(250'000);
   ::_exit(0);
-}
-
-std::vector<uint8_t> FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void PutFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 std::string Key(const Value& v) {
@@ -360,7 +349,7 @@ Scenario KeyedTable(JetVersion version, size_t old, size_t added, size_t text_le
                        {}};
   for (size_t i = 1; i <= old; ++i) t.rows.push_back(row(int32_t(i)));
   Scenario s;
-  s.base = FileBytes(testing::MakeDatabase("crash.accdb", version, {t}));
+  s.base = testing::ReadFileBytes(testing::MakeDatabase("crash.accdb", version, {t}));
   s.table = "Items";
   for (size_t i = old + 1; i <= old + added; ++i) s.rows.push_back(row(int32_t(i)));
   return s;
@@ -388,7 +377,7 @@ TEST(CrashSafety, EverySaveThatSplitsPagesOrAddsALevelJet3) {
   // Table14: a text key, and a 255-character text in an index of its own:
   // a few keys fill a page of 2 KB.
   Scenario s;
-  s.base = FileBytes(testing::CopyOfCorpusFile("V1997/testIndexCodesV1997.mdb"));
+  s.base = testing::ReadFileBytes(testing::CopyOfCorpusFile("V1997/testIndexCodesV1997.mdb"));
   s.table = "Table14";
   std::mt19937 random(3);
   for (int i = 0; i < 60; ++i)
@@ -436,7 +425,7 @@ TEST(CrashSafety, LogOfAnEncryptedFileHoldsNoPlainText) {
       }
       EndAWhileAfterTheLastSave();
     });
-    std::vector<uint8_t> log = FileBytes(LogPathFor(copy));
+    std::vector<uint8_t> log = testing::ReadFileBytes(LogPathFor(copy));
     ASSERT_GT(log.size(), PageLog::kHead);
     for (const std::string& plain : {std::string("plainly"), std::string("p\0l\0a\0i\0n\0l\0y\0", 14)})
       EXPECT_EQ(std::search(log.begin(), log.end(), plain.begin(), plain.end()), log.end())
@@ -595,7 +584,7 @@ TEST(CrashSafety, AKillKeepsEverySaveThatReturnedATenthOfASecondBefore) {
   std::chrono::nanoseconds worst{0};
   for (int kill = 0; kill < 6; ++kill) {
     std::filesystem::remove(LogPathFor(path));
-    PutFileBytes(path, s.base);
+    testing::WriteFileBytes(path, s.base);
     for (size_t i = 0; i < s.rows.size(); ++i) returned[i] = 0;
     const pid_t child = ::fork();
     if (child == 0) {
@@ -642,7 +631,7 @@ TEST(CrashSafety, FileLeftByAKilledWriterIsCompletedByTheNextReader) {
   namespace fs = std::filesystem;
   Scenario s = KeyedTable(JetVersion::kAce12, 10, 300, 40, 6);
   const std::string path = testing::MakeDatabase("killed.accdb", {});
-  PutFileBytes(path, s.base);
+  testing::WriteFileBytes(path, s.base);
   const std::string copy = path;
   InAProcessThatDies([&] {
     auto db = Database::Open(path, {"", true});
@@ -656,7 +645,7 @@ TEST(CrashSafety, FileLeftByAKilledWriterIsCompletedByTheNextReader) {
   const std::string other = path + ".other.accdb";
   fs::copy_file(copy, other);
   fs::copy_file(LogPathFor(copy), LogPathFor(other));
-  PutFileBytes(other, s.base);
+  testing::WriteFileBytes(other, s.base);
   {
     auto db = Database::Open(other, {"", true});
     EXPECT_FALSE(fs::exists(LogPathFor(other)));
@@ -722,11 +711,11 @@ TEST(CrashSafety, ALogLeftByASyncPointCutShortSkipsAnotherFilePutInItsPlace) {
       const std::string what = std::string(other == &smaller ? "smaller" : "larger") +
                                 " file, opened by a " + (writable ? "writer" : "reader");
       const std::string path = testing::MakeDatabase("put-in-place.accdb", {});
-      PutFileBytes(path, other->base);
-      PutFileBytes(LogPathFor(path), log);
+      testing::WriteFileBytes(path, other->base);
+      testing::WriteFileBytes(LogPathFor(path), log);
       auto db = Database::Open(path, {"", writable});
       EXPECT_FALSE(fs::exists(LogPathFor(path))) << what;
-      EXPECT_EQ(FileBytes(path), other->base) << what;
+      EXPECT_EQ(testing::ReadFileBytes(path), other->base) << what;
       EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>{}) << what;
       EXPECT_EQ(Keys(*db, other->table, 0).size(), other == &smaller ? 2u : 400u) << what;
     }
@@ -745,8 +734,8 @@ TEST(CrashSafety, ALogLeftByASyncPointCutShortSkipsAnotherFilePutInItsPlace) {
     const std::string what = left == &log ? "the file the log was written for"
                                           : "the same, a log of the first layout";
     const std::string path = testing::MakeDatabase("left-by-sync-point.accdb", {});
-    PutFileBytes(path, s.base);
-    PutFileBytes(LogPathFor(path), *left);
+    testing::WriteFileBytes(path, s.base);
+    testing::WriteFileBytes(LogPathFor(path), *left);
     auto db = Database::Open(path, {});
     EXPECT_FALSE(fs::exists(LogPathFor(path))) << what;
     const int kept = KeptPrefix(*db, s, old_keys, what);

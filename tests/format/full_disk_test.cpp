@@ -15,8 +15,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <set>
 #include <string>
@@ -29,6 +27,7 @@
 #include "db/engine/format/page_log.h"
 #include "db/engine/format/table_writer.h"
 #include "tests/support/bytes_storage.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/fixture.h"
 
 namespace corvalin::engine {
@@ -110,11 +109,6 @@ std::shared_ptr<Database> OpenOn(Disk& disk, SaveGrouping grouping = {}) {
   return Database::Open(file, {"", true});
 }
 
-std::vector<uint8_t> FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // The IDs of the table's rows, in ascending order.
 std::vector<int32_t> Ids(Database& db) {
   auto table = db.ReadTableDef("Items");
@@ -153,7 +147,7 @@ Append MakeAppend(JetVersion version, int32_t old, int32_t added) {
                        {}};
   for (int32_t id = 1; id <= old; ++id) t.rows.push_back(row(id));
   Append a;
-  a.base = FileBytes(testing::MakeDatabase("full.accdb", version, {t}));
+  a.base = testing::ReadFileBytes(testing::MakeDatabase("full.accdb", version, {t}));
   a.old = old;
   for (int32_t id = old + 1; id <= old + added; ++id) a.rows.push_back(row(id));
   return a;

@@ -4,8 +4,6 @@
 // the file as soon as the save returns.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,16 +15,13 @@
 #include "db/engine/format/jet_format.h"
 #include "db/engine/format/page_file.h"
 #include "db/engine/format/table_writer.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/fixture.h"
 
 namespace corvalin::engine {
 namespace {
 
 
-std::vector<char> FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // Table1: Text A (the primary key), Text B (a non-unique index), then
 // Byte, Integer, Long, Double, Date/Time, Currency, Yes/No.
@@ -172,13 +167,13 @@ TEST(IndexWriter, RefusedRecordLeavesTheFileAsItWas) {
   auto db = Database::Open(path, {"", true});
   TableWriter writer(db, db->ReadTableDef("Table1"));
   for (int i = 0; i < 300; ++i) writer.Insert(Row("r" + std::to_string(i), "same", i));
-  std::vector<char> before = FileBytes(path);
+  std::vector<uint8_t> before = testing::ReadFileBytes(path);
   EXPECT_THROW(writer.Insert(Row("r150", "other", 1)), Error);
   EXPECT_THROW(writer.Insert(Row(std::string(60, 'x'), "too long a key", 1)), Error);
-  EXPECT_EQ(FileBytes(path), before);
+  EXPECT_EQ(testing::ReadFileBytes(path), before);
   // The writer goes on from where it was.
   writer.Insert(Row("r150b", "same", 1));
-  EXPECT_EQ(FileBytes(path).size(), before.size());
+  EXPECT_EQ(testing::ReadFileBytes(path).size(), before.size());
 }
 
 // Access lets rows share a key of a unique index when any of its columns is
@@ -231,10 +226,10 @@ TEST(PageFile, WrittenPagesAreInTheFileAtASyncPointAndItGrows) {
   page[0] = 0x5A;
   file->Write(count, page);        // the new page again
   file->Sync();                    // now in the file
-  std::vector<char> bytes = FileBytes(path);  // another reader, the file still open
+  std::vector<uint8_t> bytes = testing::ReadFileBytes(path);  // another reader, the file still open
   ASSERT_EQ(bytes.size(), size_t(count + 1) * size);
-  EXPECT_EQ(uint8_t(bytes[size_t(3) * size]), 0xA5);
-  EXPECT_EQ(uint8_t(bytes[size_t(count) * size]), 0x5A);
+  EXPECT_EQ(bytes[size_t(3) * size], 0xA5);
+  EXPECT_EQ(bytes[size_t(count) * size], 0x5A);
   EXPECT_EQ((*file->Read(count))[0], 0x5A);
   // A page past the end is refused, not written as a hole.
   EXPECT_THROW(file->Write(count + 5, page), Error);

@@ -18,6 +18,7 @@
 #include "db/engine/format/page_file.h"
 #include "tests/support/command.h"
 #include "tests/support/corpus.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/fixture.h"
 
 namespace corvalin::engine {
@@ -30,12 +31,6 @@ using Result = testing::CommandResult;
 Result Check(const std::string& file, const std::string& options = "") {
   return testing::RunCommand(CORVALIN_BIN_DIR "/corvalin-db check " + testing::ShellQuote(file) +
                              options);
-}
-
-void WriteBytes(const std::string& path, uint64_t at, const std::vector<uint8_t>& bytes) {
-  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-  f.seekp(std::streamoff(at));
-  f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 std::vector<uint8_t> Le32(uint32_t v) {
@@ -100,7 +95,7 @@ TEST(CheckTest, RowsBeyondTheRecordedCountNeedAnIndexThatHoldsEveryRow) {
   {
     auto db = Database::Open(path, {});
     for (const char* name : {"Keyed", "Plain"})
-      WriteBytes(path, uint64_t(db->ReadTableDef(name)->page) * db->format().page_size +
+      testing::OverwriteFileBytes(path, uint64_t(db->ReadTableDef(name)->page) * db->format().page_size +
                            db->format().tdef_row_count_offset,
                  Le32(2));
   }
@@ -152,7 +147,7 @@ class DamagedCopy : public ::testing::TestWithParam<const char*> {
 };
 
 TEST_P(DamagedCopy, WrongRowCount) {
-  WriteBytes(path_, uint64_t(target_.tdef_page) * target_.page_size + target_.row_count_offset,
+  testing::OverwriteFileBytes(path_, uint64_t(target_.tdef_page) * target_.page_size + target_.row_count_offset,
              Le32(target_.row_count + 1));
   Result r = Check(path_);
   EXPECT_EQ(r.status, 1);
@@ -181,7 +176,7 @@ TEST_P(DamagedCopy, IndexEntryRemoved) {
       byte = uint8_t(byte & ~(1 << b));
       break;
     }
-  WriteBytes(path_, uint64_t(target_.leaf) * target_.page_size + (last - 1), {byte});
+  testing::OverwriteFileBytes(path_, uint64_t(target_.leaf) * target_.page_size + (last - 1), {byte});
   Result r = Check(path_);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("of table " + target_.table + " has no entry for 1 rows"),
@@ -192,7 +187,7 @@ TEST_P(DamagedCopy, IndexEntryRemoved) {
 TEST_P(DamagedCopy, PageClaimedTwice) {
   ASSERT_NE(target_.other_tdef, 0u);
   // The table's definition now continues onto another table's definition.
-  WriteBytes(path_, uint64_t(target_.tdef_page) * target_.page_size + 4,
+  testing::OverwriteFileBytes(path_, uint64_t(target_.tdef_page) * target_.page_size + 4,
              Le32(target_.other_tdef));
   Result r = Check(path_);
   EXPECT_EQ(r.status, 1);
@@ -218,7 +213,7 @@ TEST_P(DamagedCopy, UsedPageMarkedFree) {
   size_t at = row0 + 5 + bit / 8;
   uint8_t byte = uint8_t(pg[at] | (1 << (bit % 8)));
   db.reset();
-  WriteBytes(path_, uint64_t(format.page_size) + at, {byte});
+  testing::OverwriteFileBytes(path_, uint64_t(format.page_size) + at, {byte});
   Result r = Check(path_);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("page " + std::to_string(target_.tdef_page) +
@@ -245,7 +240,7 @@ TEST_P(DamagedCopy, DataPageLeftOutOfItsMap) {
   uint64_t at = uint64_t(map.page_number) * target_.page_size + in_page;
   map = {};
   db.reset();
-  WriteBytes(path_, at, {byte});
+  testing::OverwriteFileBytes(path_, at, {byte});
   Result r = Check(path_);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("page " + std::to_string(data_page) + " is a data page of table " +
@@ -264,7 +259,7 @@ TEST_P(DamagedCopy, FreeSpaceOverstated) {
   const size_t at = format.data_free_space_offset;
   const uint16_t free = uint16_t((*page)[at] | (*page)[at + 1] << 8);
   db.reset();
-  WriteBytes(path_, uint64_t(data_page) * target_.page_size + at,
+  testing::OverwriteFileBytes(path_, uint64_t(data_page) * target_.page_size + at,
              {uint8_t(free + 40), uint8_t((free + 40) >> 8)});
   Result r = Check(path_);
   EXPECT_EQ(r.status, 1);
@@ -302,7 +297,7 @@ TEST_P(DamagedCopy, ReadingFailsWhereDataIsLost) {
       in.seekg(std::streamoff(uint64_t(target_.tdef_page) * target_.page_size));
       in.read(reinterpret_cast<char*>(page.data()), std::streamsize(page.size()));
     }
-    WriteBytes(path_, uint64_t(data_page) * target_.page_size, page);
+    testing::OverwriteFileBytes(path_, uint64_t(data_page) * target_.page_size, page);
     const std::string expected = "damaged page " + std::to_string(data_page) + " of file " + path_;
     for (const std::string& what : {"export " + file + table,
                                     "append " + file + table + " " + file + table}) {
@@ -351,7 +346,7 @@ TEST(CheckTest, IntermediateEntryThatMisleadsSearchesIsAProblem) {
       f.read(reinterpret_cast<char*>(byte.data()), 1);
     }
     byte[0] ^= 0x01;
-    WriteBytes(path, uint64_t(node) * page_size + first_entry + 1, byte);
+    testing::OverwriteFileBytes(path, uint64_t(node) * page_size + first_entry + 1, byte);
     Result r = Check(path);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("1 intermediate pages do not carry the last keys of their children "
@@ -365,7 +360,7 @@ TEST(CheckTest, ProblemsAreReturnedNotThrown) {
   std::string path = testing::KeyedTablesFile("keyed.mdb");
   Target t = FindTarget(path);
   // A definition chain running past the end of the file.
-  WriteBytes(path, uint64_t(t.tdef_page) * t.page_size + 4, Le32(0x00FFFFF0));
+  testing::OverwriteFileBytes(path, uint64_t(t.tdef_page) * t.page_size + 4, Le32(0x00FFFFF0));
   auto db = Database::Open(path, {});
   std::vector<std::string> problems;
   EXPECT_NO_THROW(problems = CheckDatabase(*db));
