@@ -207,6 +207,21 @@ inline std::vector<engine::NewIndex> MoreIndexes() {
   return out;
 }
 
+// Two more indexes, not unique, on columns of few values (Qty: 500, Flag:
+// 2), as users index a category or a Yes/No field: each key repeats
+// hundreds or thousands of times, and a new row's entry goes among its
+// equals by its row.
+inline std::vector<engine::NewIndex> RepeatedKeyIndexes() {
+  std::vector<engine::NewIndex> out;
+  for (const char* column : {"Qty", "Flag"}) {
+    engine::NewIndex index;
+    index.name = column;
+    index.columns = {column};
+    out.push_back(index);
+  }
+  return out;
+}
+
 // A new database at path (which must not exist) of this version, with no
 // table yet.
 inline void MakeEmptyDatabase(const std::string& path, engine::JetVersion version) {
@@ -229,14 +244,16 @@ inline std::string MakeBenchDatabase(const std::string& name = "corvalin-bench-m
 
 // A new database at path (which must not exist) with the empty table
 // "Records" of the ten columns and both indexes (and MoreIndexes when
-// more_indexes).
+// more_indexes, RepeatedKeyIndexes when repeated_keys).
 inline void MakeRealDatabase(const std::string& path, engine::JetVersion version,
-                             bool more_indexes = false) {
+                             bool more_indexes = false, bool repeated_keys = false) {
   MakeEmptyDatabase(path, version);
   auto db = engine::Database::Open(path, {.password = "", .writable = true});
   std::vector<engine::NewIndex> indexes = TenColumnIndexes();
   if (more_indexes)
     for (engine::NewIndex& index : MoreIndexes()) indexes.push_back(std::move(index));
+  if (repeated_keys)
+    for (engine::NewIndex& index : RepeatedKeyIndexes()) indexes.push_back(std::move(index));
   engine::CreateTable(*db, {kRealTable, TenColumns(), indexes});
 }
 

@@ -4,7 +4,7 @@
 // against a bare pwrite loop of 64 bytes a record run in between.
 //
 //   corvalin_real_data_bench [--repeats N] [--scale S] [--formats jet4,ace12]
-//                            [--cases 200k,100k+100k,1M,shuffled,5-indexes]
+//                            [--cases 200k,100k+100k,1M,shuffled,5-indexes,repeated-keys]
 //                            [--no-gui] [--check]
 //                            [--dir DIR] [--compare DIR] [--engine]
 //
@@ -16,6 +16,10 @@
 //                so that the primary key's entries land anywhere too
 //   5-indexes    as 100k+100k, the table with three more indexes (Amount,
 //                Stamp, Ref), whose keys land anywhere
+//   repeated-keys
+//                as 100k+100k, the table with two more indexes on
+//                columns of few values (Qty, Flag), whose keys repeat
+//                hundreds or thousands of times
 // --scale multiplies every count (0.1 for a quick look). The source and
 // starting files are made once in DIR (the temporary folder's
 // corvalin-real-data by default) and kept for later runs: delete DIR after
@@ -59,6 +63,7 @@ struct Case {
   long rows = 0;  // records appended
   bool shuffled = false;      // each file's records in no order
   bool more_indexes = false;  // the table has MoreIndexes too
+  bool repeated_keys = false;  // the table has RepeatedKeyIndexes too
 };
 
 struct Format {
@@ -158,7 +163,10 @@ double PlainWrites(const fs::path& dir, long rows) {
 // The file of records first..first+count-1 of this format and the case's
 // shape in dir, made unless it is there already.
 std::string Made(const fs::path& dir, const Format& f, const Case& c, long first, long count) {
-  const std::string shape = c.shuffled ? "-shuffled" : c.more_indexes ? "-5-indexes" : "";
+  const std::string shape = c.shuffled        ? "-shuffled"
+                            : c.more_indexes  ? "-5-indexes"
+                            : c.repeated_keys ? "-repeated-keys"
+                                              : "";
   fs::path path = dir / ("records-" + f.name + shape + "-" + std::to_string(first) + "-" +
                          std::to_string(count) + f.extension);
   if (fs::exists(path)) return path.string();
@@ -166,7 +174,7 @@ std::string Made(const fs::path& dir, const Format& f, const Case& c, long first
   std::fflush(stdout);
   fs::path partial = path.string() + ".part" + f.extension;
   fs::remove(partial);
-  MakeRealDatabase(partial.string(), f.version, c.more_indexes);
+  MakeRealDatabase(partial.string(), f.version, c.more_indexes, c.repeated_keys);
   if (count > 0) AddRealRecords(partial.string(), first, count, c.shuffled);
   fs::rename(partial, path);
   return path.string();
@@ -227,7 +235,8 @@ int main(int argc, char** argv) {
   double scale = 1;
   bool gui = true, check = false, engine = false;
   std::vector<std::string> format_names = {"jet4", "ace12"};
-  std::vector<std::string> case_names = {"200k", "100k+100k", "1M", "shuffled", "5-indexes"};
+  std::vector<std::string> case_names = {"200k",     "100k+100k", "1M",
+                                         "shuffled", "5-indexes", "repeated-keys"};
   fs::path dir = fs::temp_directory_path() / "corvalin-real-data";
   fs::path compare;
   for (int i = 1; i < argc; ++i) {
@@ -244,7 +253,8 @@ int main(int argc, char** argv) {
     else if (a == "--engine") engine = true;
     else {
       std::cerr << "usage: corvalin_real_data_bench [--repeats N] [--scale S] [--formats "
-                   "jet4,ace12] [--cases 200k,100k+100k,1M,shuffled,5-indexes] [--no-gui] "
+                   "jet4,ace12] [--cases 200k,100k+100k,1M,shuffled,5-indexes,repeated-keys] "
+                   "[--no-gui] "
                    "[--check] [--dir DIR] "
                    "[--compare DIR] [--engine]\n";
       return 2;
@@ -269,7 +279,8 @@ int main(int argc, char** argv) {
                                        {"100k+100k", 100000, 100000},
                                        {"1M", 0, 1000000},
                                        {"shuffled", 100000, 100000, true, false},
-                                       {"5-indexes", 100000, 100000, false, true}};
+                                       {"5-indexes", 100000, 100000, false, true},
+                                       {"repeated-keys", 100000, 100000, false, false, true}};
   fs::create_directories(dir);
   const fs::path out_file = dir / "child.out";
 

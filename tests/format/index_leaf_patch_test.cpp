@@ -130,6 +130,49 @@ TEST_P(LeafPatch, KeysPresentAreFoundAndAbsentOnesPlaced) {
   }
 }
 
+// Entries of a few keys each repeated, as a category or a date is: a new
+// row takes its place among its key's entries by its row pointer, and
+// goes in as a re-encoding would have it. The pointers cross a 64K page
+// boundary, so that the page's shared prefix reaches into them or not.
+TEST_P(LeafPatch, ARepeatedKeyTakesItsRowsPlaceAmongItsEquals) {
+  const JetFormat& format = db_->format();
+  leaf_.entries.clear();
+  const std::vector<std::vector<uint8_t>> keys{{'k', 'a'}, {'k', 'b'}, {'k', 'b', 'b'}};
+  for (const auto& key : keys)
+    for (uint32_t page : {0x00FFF0u, 0x00FFF1u, 0x010002u, 0x010100u})
+      for (uint16_t row : {uint16_t(0), uint16_t(7)})
+        leaf_.entries.push_back({key, {page, row}, 0});
+  std::sort(leaf_.entries.begin(), leaf_.entries.end(), Before);
+  size_t patched = 0;
+  for (const auto& key : keys) {
+    for (RowId row : {RowId{0x00FFF0, 3}, RowId{0x010002, 7}, RowId{0x010100, 9},
+                      RowId{0x000001, 0}, RowId{0x200000, 0}}) {
+      SCOPED_TRACE(std::string(key.begin(), key.end()) + " " + std::to_string(row.page) + "/" +
+                   std::to_string(row.row));
+      LeafBytes bytes;
+      const uint32_t n = Encoded(bytes);
+      const IndexEntry added{key, row, 0};
+      const size_t expected = size_t(
+          std::lower_bound(leaf_.entries.begin(), leaf_.entries.end(), added, Before) -
+          leaf_.entries.begin());
+      const size_t at = LeafLowerBound(bytes, Area(n), key, row);
+      ASSERT_EQ(at, expected);
+      IndexPage with = leaf_;
+      with.entries.insert(with.entries.begin() + at, added);
+      PageData reencoded(format.page_size);
+      ASSERT_TRUE(EncodeIndexPage(with, format, reencoded));
+      const PageData before = pages_->View(n);
+      if (PatchLeaf(*pages_, format, n, bytes, at, key, row, scratch_)) {
+        ++patched;
+        EXPECT_EQ(pages_->View(n), reencoded);
+      } else {
+        EXPECT_EQ(pages_->View(n), before);
+      }
+    }
+  }
+  EXPECT_GE(patched, 10u);
+}
+
 // A leaf of one entry has no prefix; a new first entry sharing bytes with
 // it would give it one, so only one sharing none goes in place.
 TEST_P(LeafPatch, ALeafOfOneEntryTakesAFirstEntryOnlyWithoutAPrefix) {

@@ -189,6 +189,34 @@ size_t LeafLowerBound(const LeafBytes& leaf, const uint8_t* area,
   return low;
 }
 
+size_t LeafLowerBound(const LeafBytes& leaf, const uint8_t* area,
+                      const std::vector<uint8_t>& key, RowId row) {
+  bool equal = false;
+  size_t low = LeafLowerBound(leaf, area, key, &equal);
+  if (!equal) return low;
+  // From low on no key is below `key`; an entry whose key is `key` is
+  // below (key, row) when its row pointer is, and as the pointer is stored
+  // big-endian, its bytes sort as the rows do.
+  const uint8_t pointer[kIndexLeafTrailer] = {uint8_t(row.page >> 16), uint8_t(row.page >> 8),
+                                              uint8_t(row.page), uint8_t(row.row)};
+  auto below = [&](size_t i) {
+    const EntryBytes entry = StoredEntry(leaf, area, i);
+    if (entry.size != key.size() + kIndexLeafTrailer) return false;
+    for (size_t j = 0; j < key.size(); ++j)
+      if (entry[j] != key[j]) return false;
+    for (size_t j = 0; j < kIndexLeafTrailer; ++j)
+      if (entry[key.size() + j] != pointer[j]) return entry[key.size() + j] < pointer[j];
+    return false;
+  };
+  size_t high = leaf.ends.size();
+  while (low < high) {
+    const size_t mid = (low + high) / 2;
+    if (below(mid)) low = mid + 1;
+    else high = mid;
+  }
+  return low;
+}
+
 bool PatchLeaf(PageWriteSet& pages, const JetFormat& format, uint32_t number, LeafBytes& leaf,
                size_t position, const std::vector<uint8_t>& key, RowId row,
                LeafPatchScratch& scratch) {

@@ -43,6 +43,11 @@ bool ReadLeafBytes(const PageData& bytes, const JetFormat& format, bool known, L
 size_t LeafLowerBound(const LeafBytes& leaf, const uint8_t* area,
                       const std::vector<uint8_t>& key, bool* equal);
 
+// The first entry of the leaf not below (key, row) in the entries' order
+// (CompareIndexEntries): among entries of an equal key, the rows decide.
+size_t LeafLowerBound(const LeafBytes& leaf, const uint8_t* area,
+                      const std::vector<uint8_t>& key, RowId row);
+
 // Buffers the patcher reuses from save to save.
 struct LeafPatchScratch {
   std::vector<uint8_t> whole;

@@ -120,13 +120,13 @@ class Tree {
     return slot;
   }
 
-  // The leaf where key belongs, as Descend(key, {0, 0}) finds it, for a
+  // The leaf where (key, row) belongs, as Descend finds it, for a
   // lookup that needs of the levels above only whether the leaf's parent
   // entry carries the leaf's last key (*parent_bounded): no path is built,
   // and the leaf is not decoded. Where it stops is only a guess for Find,
   // which takes the page as a leaf only when the cache holds it as one or
   // its type byte says so, and otherwise descends in full.
-  uint32_t LeafFor(const std::vector<uint8_t>& key, bool* parent_bounded) {
+  uint32_t LeafFor(const std::vector<uint8_t>& key, RowId row, bool* parent_bounded) {
     uint32_t seen[kMaxDepth + 1];
     size_t depth = 0;
     uint32_t number = index_.first_page;
@@ -142,7 +142,7 @@ class Tree {
         return number;
       const IndexPage& node = cache_.Get(pages_, format_, number);
       if (node.leaf) return number;
-      const size_t slot = ChildSlot(node, number, key, RowId{0, 0});
+      const size_t slot = ChildSlot(node, number, key, row);
       *parent_bounded = slot < node.entries.size();
       number = *parent_bounded ? node.entries[slot].child_page : node.tail_page;
     }
@@ -455,7 +455,7 @@ class Tree {
   // One descent to the leaf where key belongs; see FindIndexSpot.
   IndexSpot Find(const std::vector<uint8_t>& key) {
     bool parent_bounded = false;
-    const uint32_t number = LeafFor(key, &parent_bounded);
+    const uint32_t number = LeafFor(key, RowId{0, 0}, &parent_bounded);
     LeafBytes* leaf = cache_.Leaf(pages_, format_, number);
     if (!leaf) return {HasKey(key), 0, 0};
     const IndexPageAreas areas = IndexPageAreasFor(format_);
@@ -472,6 +472,22 @@ class Tree {
       spot.position = low;
     }
     return spot;
+  }
+
+  // Where (key, row) goes when the index holds `key` already: among the
+  // entries of that key, in row order, which Find, knowing no row, cannot
+  // tell. The same rules as Find's; leaf 0 when the general path must take
+  // it.
+  IndexSpot FindAmongEqual(const std::vector<uint8_t>& key, RowId row) {
+    bool parent_bounded = false;
+    const uint32_t number = LeafFor(key, row, &parent_bounded);
+    LeafBytes* leaf = cache_.Leaf(pages_, format_, number);
+    if (!leaf) return {true, 0, 0};
+    const IndexPageAreas areas = IndexPageAreasFor(format_);
+    const uint8_t* area = pages_.View(number).data() + areas.entries;
+    const size_t low = LeafLowerBound(*leaf, area, key, row);
+    if (low == leaf->ends.size() && (leaf->next_page != 0 || parent_bounded)) return {true, 0, 0};
+    return {true, number, low};
   }
 
   // Adds (key, row) at spot.position of the leaf in place; false, the page
@@ -527,6 +543,12 @@ void InsertIndexEntry(PageWriteSet& pages, IndexPageCache& cache, const JetForma
                       const std::vector<uint8_t>& key, RowId row, const IndexSpot* spot) {
   Tree tree(pages, cache, format, index, owner);
   if (spot && spot->leaf != 0 && tree.Patch(*spot, key, row)) return;
+  // An index that holds the key already (many rows of one category, one
+  // date) takes the entry among its equals: the row, known now, places it.
+  if (spot && spot->has_key) {
+    const IndexSpot among = tree.FindAmongEqual(key, row);
+    if (among.leaf != 0 && tree.Patch(among, key, row)) return;
+  }
   tree.Insert(key, row);
 }
 
