@@ -357,16 +357,21 @@ class Rc4CryptoApiCodec : public PageCodec {
     return key;
   }
   void Decode(uint32_t page_number, std::span<uint8_t> page) const override {
-    Rc4(Key(base_, key_bytes_, page_number ^ encoding_key_), page);
+    streams_.Apply(page_number, page, false, [this](uint32_t n) { return PageKey(n); });
   }
   void Encode(uint32_t page_number, std::span<uint8_t> page) const override {
-    Decode(page_number, page);  // RC4 is its own inverse
+    streams_.Apply(page_number, page, true, [this](uint32_t n) { return PageKey(n); });
   }
 
  private:
+  Bytes PageKey(uint32_t page_number) const {
+    return Key(base_, key_bytes_, page_number ^ encoding_key_);
+  }
+
   Bytes base_;
   size_t key_bytes_;
   uint32_t encoding_key_;
+  Rc4Keystreams streams_;
 };
 
 std::shared_ptr<PageCodec> Agile(std::span<const uint8_t> info, uint32_t encoding_key,
