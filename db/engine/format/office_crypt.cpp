@@ -44,8 +44,10 @@
 #include <array>
 #include <cctype>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "db/engine/error.h"
@@ -329,14 +331,40 @@ class AesPageCodec : public PageCodec {
   }
 
  private:
+  // A page's own part of the cipher: its IV (agile) or its key
+  // (CryptoAPI), made by one to three hashes. A writer enciphers the same
+  // pages again and again (a leaf changed save after save is logged and
+  // written each time), so enciphering keeps what it made, for up to
+  // kKeptPages pages (a few MB; all are let go at that bound); deciphering
+  // uses what is kept and keeps nothing, so reading takes no more memory.
+  static constexpr size_t kKeptPages = 65536;
+
+  Bytes PagePart(uint32_t block) const {
+    if (md_) return Fit(Hash(md_, {salt_, Encode32(block)}), 16, 0);
+    return StandardKey(secret_, key_bytes_, block);
+  }
+
   void Run(uint32_t page_number, std::span<uint8_t> page, bool encrypt) const {
     const uint32_t block = page_number ^ encoding_key_;
+    Bytes part;
+    {
+      std::lock_guard lock(mutex_);
+      auto found = kept_.find(block);
+      if (found != kept_.end()) part = found->second;
+    }
+    if (part.empty()) {
+      part = PagePart(block);
+      if (encrypt) {
+        std::lock_guard lock(mutex_);
+        if (kept_.size() >= kKeptPages) kept_.clear();
+        kept_.emplace(block, part);
+      }
+    }
     bool ok = page.size() % 16 == 0;
     if (md_) {
-      const Bytes iv = Fit(Hash(md_, {salt_, Encode32(block)}), 16, 0);
-      ok = ok && Aes(secret_, iv, page, encrypt);
+      ok = ok && Aes(secret_, part, page, encrypt);
     } else {
-      ok = ok && Aes(StandardKey(secret_, key_bytes_, block), {}, page, encrypt);
+      ok = ok && Aes(part, {}, page, encrypt);
     }
     if (!ok) throw Error(kErrIo, "AES failed on page " + std::to_string(page_number));
   }
@@ -344,6 +372,8 @@ class AesPageCodec : public PageCodec {
   const EVP_MD* md_ = nullptr;
   size_t key_bytes_ = 0;
   uint32_t encoding_key_;
+  mutable std::mutex mutex_;
+  mutable std::unordered_map<uint32_t, Bytes> kept_;  // by block
 };
 
 class Rc4CryptoApiCodec : public PageCodec {
