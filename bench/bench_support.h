@@ -28,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -194,11 +195,10 @@ inline std::vector<engine::NewIndex> TenColumnIndexes() {
   return {key, name};
 }
 
-// Three more indexes, not unique, on columns whose values come in no order
-// (Amount, Stamp, Ref): a table indexed as many users index theirs.
-inline std::vector<engine::NewIndex> MoreIndexes() {
+// Indexes, not unique, each over one of these columns and named after it.
+inline std::vector<engine::NewIndex> ColumnIndexes(std::initializer_list<const char*> columns) {
   std::vector<engine::NewIndex> out;
-  for (const char* column : {"Amount", "Stamp", "Ref"}) {
+  for (const char* column : columns) {
     engine::NewIndex index;
     index.name = column;
     index.columns = {column};
@@ -207,19 +207,18 @@ inline std::vector<engine::NewIndex> MoreIndexes() {
   return out;
 }
 
-// Two more indexes, not unique, on columns of few values (Qty: 500, Flag:
-// 2), as users index a category or a Yes/No field: each key repeats
-// hundreds or thousands of times, and a new row's entry goes among its
-// equals by its row.
+// Three more indexes on columns whose values come in no order (Amount,
+// Stamp, Ref): a table indexed as many users index theirs.
+inline std::vector<engine::NewIndex> MoreIndexes() {
+  return ColumnIndexes({"Amount", "Stamp", "Ref"});
+}
+
+// Two more indexes on columns of few values (Qty: 500, Flag: 2), as users
+// index a category or a Yes/No field: each key repeats hundreds or
+// thousands of times, and a new row's entry goes among its equals by its
+// row.
 inline std::vector<engine::NewIndex> RepeatedKeyIndexes() {
-  std::vector<engine::NewIndex> out;
-  for (const char* column : {"Qty", "Flag"}) {
-    engine::NewIndex index;
-    index.name = column;
-    index.columns = {column};
-    out.push_back(index);
-  }
-  return out;
+  return ColumnIndexes({"Qty", "Flag"});
 }
 
 // A new database at path (which must not exist) of this version, with no

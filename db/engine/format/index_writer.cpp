@@ -452,22 +452,29 @@ class Tree {
     StoreOrFail(root.number, root.page());
   }
 
+  // The entry area of leaf `number` as this save sees it.
+  const uint8_t* EntryArea(uint32_t number) {
+    return pages_.View(number).data() + IndexPageAreasFor(format_).entries;
+  }
+
+  // Whether an entry can go in place at `low` of the leaf: not past its
+  // last entry when a next leaf may be where it belongs, nor last under a
+  // parent entry that carries the leaf's last key (the parent changes).
+  static bool GoesInPlace(const LeafBytes& leaf, size_t low, bool parent_bounded) {
+    return low < leaf.ends.size() || (leaf.next_page == 0 && !parent_bounded);
+  }
+
   // One descent to the leaf where key belongs; see FindIndexSpot.
   IndexSpot Find(const std::vector<uint8_t>& key) {
     bool parent_bounded = false;
     const uint32_t number = LeafFor(key, RowId{0, 0}, &parent_bounded);
     LeafBytes* leaf = cache_.Leaf(pages_, format_, number);
     if (!leaf) return {HasKey(key), 0, 0};
-    const IndexPageAreas areas = IndexPageAreasFor(format_);
-    const uint8_t* area = pages_.View(number).data() + areas.entries;
-    const size_t n = leaf->ends.size();
     IndexSpot spot;
-    const size_t low = LeafLowerBound(*leaf, area, key, &spot.has_key);
+    const size_t low = LeafLowerBound(*leaf, EntryArea(number), key, &spot.has_key);
     // Past every entry, the key may start the next leaf.
-    if (low == n && leaf->next_page != 0) return {HasKey(key), 0, 0};
-    // The entry goes here unless it would be last under a parent entry
-    // that carries this leaf's last key (the parent changes).
-    if (!spot.has_key && (low < n || !parent_bounded)) {
+    if (low == leaf->ends.size() && leaf->next_page != 0) return {HasKey(key), 0, 0};
+    if (!spot.has_key && GoesInPlace(*leaf, low, parent_bounded)) {
       spot.leaf = number;
       spot.position = low;
     }
@@ -483,10 +490,8 @@ class Tree {
     const uint32_t number = LeafFor(key, row, &parent_bounded);
     LeafBytes* leaf = cache_.Leaf(pages_, format_, number);
     if (!leaf) return {true, 0, 0};
-    const IndexPageAreas areas = IndexPageAreasFor(format_);
-    const uint8_t* area = pages_.View(number).data() + areas.entries;
-    const size_t low = LeafLowerBound(*leaf, area, key, row);
-    if (low == leaf->ends.size() && (leaf->next_page != 0 || parent_bounded)) return {true, 0, 0};
+    const size_t low = LeafLowerBound(*leaf, EntryArea(number), key, row);
+    if (!GoesInPlace(*leaf, low, parent_bounded)) return {true, 0, 0};
     return {true, number, low};
   }
 
