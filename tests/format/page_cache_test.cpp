@@ -3,6 +3,7 @@
 // save after save must not be the pages that make way for them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -69,7 +70,7 @@ TEST_F(PageCache, LeavesChangedAmongManyNewDataPagesStayCachedOverACheckpoint) {
   file->Sync();
 
   file_reads = 0;
-  EXPECT_EQ(*file->Read(1), leaf);
+  EXPECT_TRUE(std::ranges::equal(*file->Read(1), leaf));
   EXPECT_EQ(file_reads, 0) << "the leaf was read back from the file after the checkpoint";
   // The data pages are still all there, in the file.
   EXPECT_EQ(file->page_count(), 6002u);
@@ -111,7 +112,7 @@ TEST_F(PageCache, AWrittenFileKeepsItsLeavesAndLetsItsNewDataPagesGo) {
 
   file_reads = 0;
   for (uint32_t n = 1; n <= kLeaves; ++n)
-    ASSERT_EQ(*file->Read(n), leaf_bytes(n, kRounds - 1)) << "leaf " << n;
+    ASSERT_TRUE(std::ranges::equal(*file->Read(n), leaf_bytes(n, kRounds - 1))) << "leaf " << n;
   EXPECT_EQ(file_reads, 0) << "leaves were read back from the file after the checkpoints";
   const uint32_t last = file->page_count() - 1;
   EXPECT_EQ(file->Read(last)->at(8), uint8_t(kLeaves));
@@ -121,7 +122,7 @@ TEST_F(PageCache, AWrittenFileKeepsItsLeavesAndLetsItsNewDataPagesGo) {
   EXPECT_EQ(file_reads, 1) << "a data page filled long before the checkpoint stayed in memory";
   // The first data page of the first round, long let go, comes back from
   // the file as it was written.
-  std::shared_ptr<const std::vector<uint8_t>> first = file->Read(kLeaves + 1);
+  PagePtr first = file->Read(kLeaves + 1);
   EXPECT_GT(file_reads, 0);
   EXPECT_EQ(first->at(0), kDataPageType);
   EXPECT_EQ(first->at(8), 1);

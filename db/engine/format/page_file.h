@@ -17,13 +17,15 @@
 #include <string>
 #include <vector>
 
+#include "db/engine/format/page_pool.h"
 #include "db/engine/format/storage.h"
 
 namespace corvalin::engine {
 
 // A page as read from the file (decoded when the file is encoded), owned by
-// the cache; holders keep it alive while they read it.
-using PageData = std::vector<uint8_t>;
+// the cache; holders keep it alive while they read it. Its bytes come from
+// the slabs of page buffers.
+using PageData = std::vector<uint8_t, PageAllocator<uint8_t>>;
 using PagePtr = std::shared_ptr<const PageData>;
 
 // Bytes [from, to) of a page.

@@ -164,6 +164,7 @@
 #include <utility>
 #include <vector>
 
+#include "db/engine/format/page_file.h"
 #include "db/engine/format/storage.h"
 
 namespace corvalin::engine {
@@ -206,7 +207,7 @@ class PageLog {
   // from the pages, and the caller writes them at `at` under Seal's terms.
   struct PageRanges {
     uint32_t page = 0;
-    std::shared_ptr<const std::vector<uint8_t>> bytes;  // let go once copied
+    PagePtr bytes;  // let go once copied
     std::vector<std::pair<uint32_t, uint32_t>> ranges;   // [from, to), in order
   };
   struct Placed {

@@ -1,0 +1,199 @@
+// Slabs of page buffers.
+//
+//   slab offset              contents
+//   0 .. 4096                the slab's head: counts, its place in the list
+//                            of slabs with room, the stack of free slots
+//   4096 + k * size          slot k, one page buffer
+//
+// A slab is 2 MB and lies on a 2 MB boundary, so a buffer's slab is its
+// address with the low bits cleared, and the kernel may back the slab with
+// one huge page. Every slab with a free slot is on its size's list; a slab
+// whose slots are all free is kept while it is the only one, so that an
+// append that lets go of its pages and takes them again does not map and
+// unmap slabs over and over, and any other such slab is unmapped.
+#include "db/engine/format/page_pool.h"
+
+#include <sys/mman.h>
+
+#include <mutex>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define CORVALIN_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define CORVALIN_ASAN 1
+#endif
+#ifdef CORVALIN_ASAN
+#include <sanitizer/asan_interface.h>
+#define POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define POISON(p, n) ((void)(p), (void)(n))
+#define UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
+namespace corvalin::engine {
+namespace {
+
+constexpr size_t kSlabBytes = size_t(2) << 20;
+constexpr size_t kHeadBytes = 4096;
+constexpr size_t kSmallPage = 2048;  // Jet3
+constexpr size_t kLargePage = 4096;  // Jet4 and ACE
+// Slots of the smaller size in one slab: the most a head's stack holds.
+constexpr size_t kMostSlots = (kSlabBytes - kHeadBytes) / kSmallPage;
+
+struct SlabHead {
+  uint32_t size = 0;      // of each slot
+  uint32_t slots = 0;     // in the slab
+  uint32_t used = 0;      // handed out
+  uint32_t free_top = 0;  // free_slots[0 .. free_top) are free
+  SlabHead* prev = nullptr;  // in the list of slabs with room
+  SlabHead* next = nullptr;
+  bool listed = false;
+  uint16_t free_slots[kMostSlots];
+};
+static_assert(sizeof(SlabHead) <= kHeadBytes, "a slab's head fits before its first slot");
+
+uint8_t* SlotsOf(SlabHead* slab) { return reinterpret_cast<uint8_t*>(slab) + kHeadBytes; }
+
+SlabHead* SlabOf(void* buffer) {
+  return reinterpret_cast<SlabHead*>(reinterpret_cast<uintptr_t>(buffer) & ~(kSlabBytes - 1));
+}
+
+// A 2 MB region on a 2 MB boundary: twice that is mapped and the parts
+// outside the boundary given back.
+void* MapSlab() {
+  const size_t span = 2 * kSlabBytes;
+  void* got = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (got == MAP_FAILED) throw std::bad_alloc();
+  const uintptr_t start = reinterpret_cast<uintptr_t>(got);
+  const uintptr_t aligned = (start + kSlabBytes - 1) & ~(kSlabBytes - 1);
+  if (aligned > start) munmap(got, aligned - start);
+  const uintptr_t end = start + span;
+  if (end > aligned + kSlabBytes)
+    munmap(reinterpret_cast<void*>(aligned + kSlabBytes), end - (aligned + kSlabBytes));
+  void* slab = reinterpret_cast<void*>(aligned);
+#ifdef MADV_HUGEPAGE
+  madvise(slab, kSlabBytes, MADV_HUGEPAGE);  // only a hint: refused, the slab is still good
+#endif
+  return slab;
+}
+
+class SizePool {
+ public:
+  explicit SizePool(uint32_t size) : size_(size) {}
+
+  void* Take() {
+    std::lock_guard lock(mutex_);
+    if (!room_) Add(NewSlab());
+    SlabHead* slab = room_;
+    if (slab->used == 0) --empty_;
+    const uint32_t slot = slab->free_slots[--slab->free_top];
+    ++slab->used;
+    ++used_;
+    if (slab->free_top == 0) Remove(slab);
+    void* buffer = SlotsOf(slab) + size_t(slot) * size_;
+    UNPOISON(buffer, size_);
+    return buffer;
+  }
+
+  void Give(void* buffer) {
+    std::lock_guard lock(mutex_);
+    POISON(buffer, size_);
+    SlabHead* slab = SlabOf(buffer);
+    const size_t slot = (static_cast<uint8_t*>(buffer) - SlotsOf(slab)) / size_;
+    slab->free_slots[slab->free_top++] = uint16_t(slot);
+    --slab->used;
+    --used_;
+    if (!slab->listed) Add(slab);
+    if (slab->used == 0 && ++empty_ > 1) {
+      --empty_;
+      Remove(slab);
+      munmap(slab, kSlabBytes);
+      --slabs_;
+    }
+  }
+
+  void AddTo(PagePoolStats& stats) {
+    std::lock_guard lock(mutex_);
+    stats.slabs += slabs_;
+    stats.buffers_used += used_;
+  }
+
+ private:
+  SlabHead* NewSlab() {
+    SlabHead* slab = new (MapSlab()) SlabHead;
+    slab->size = size_;
+    slab->slots = uint32_t((kSlabBytes - kHeadBytes) / size_);
+    // Taken from the top of the stack: the lowest slots first.
+    for (uint32_t k = 0; k < slab->slots; ++k)
+      slab->free_slots[k] = uint16_t(slab->slots - 1 - k);
+    slab->free_top = slab->slots;
+    POISON(SlotsOf(slab), size_t(slab->slots) * size_);
+    ++slabs_;
+    ++empty_;
+    return slab;
+  }
+  // A slab that has room again goes to the back: the slabs in front are
+  // filled first, so that those at the back may empty and be unmapped.
+  void Add(SlabHead* slab) {
+    slab->listed = true;
+    slab->next = nullptr;
+    slab->prev = last_;
+    if (last_)
+      last_->next = slab;
+    else
+      room_ = slab;
+    last_ = slab;
+  }
+  void Remove(SlabHead* slab) {
+    (slab->prev ? slab->prev->next : room_) = slab->next;
+    (slab->next ? slab->next->prev : last_) = slab->prev;
+    slab->prev = slab->next = nullptr;
+    slab->listed = false;
+  }
+
+  const uint32_t size_;
+  std::mutex mutex_;
+  SlabHead* room_ = nullptr;  // the slabs with a free slot, first to fill first
+  SlabHead* last_ = nullptr;
+  size_t empty_ = 0;  // slabs with every slot free
+  size_t slabs_ = 0;
+  size_t used_ = 0;
+};
+
+// Never destroyed: page buffers may be let go by objects that outlive any
+// static of this file.
+SizePool& PoolFor(size_t bytes) {
+  static SizePool* small = new SizePool(kSmallPage);
+  static SizePool* large = new SizePool(kLargePage);
+  return bytes == kSmallPage ? *small : *large;
+}
+
+}  // namespace
+
+bool IsPooledSize(size_t bytes) { return bytes == kSmallPage || bytes == kLargePage; }
+
+void* AllocatePageBuffer(size_t bytes) {
+  if (IsPooledSize(bytes)) return PoolFor(bytes).Take();
+  return ::operator new(bytes);
+}
+
+void FreePageBuffer(void* buffer, size_t bytes) {
+  if (!buffer) return;
+  if (IsPooledSize(bytes))
+    PoolFor(bytes).Give(buffer);
+  else
+    ::operator delete(buffer);
+}
+
+PagePoolStats PagePoolNow() {
+  PagePoolStats stats;
+  PoolFor(kSmallPage).AddTo(stats);
+  PoolFor(kLargePage).AddTo(stats);
+  return stats;
+}
+
+}  // namespace corvalin::engine
