@@ -254,7 +254,10 @@ void AlignedBytes::Free::operator()(uint8_t* p) const { std::free(p); }
 std::span<uint8_t> AlignedBytes::For(uint64_t offset, size_t size) {
   const size_t lead = size_t(offset % kDirectBlock);
   if (capacity_ < lead + size) {
-    const size_t capacity = (lead + size + kDirectBlock - 1) / kDirectBlock * kDirectBlock;
+    // Grown by half at least: records a little larger than the last are
+    // common, and each new buffer is faulted in page by page again.
+    const size_t wanted = std::max(lead + size, capacity_ + capacity_ / 2);
+    const size_t capacity = (wanted + kDirectBlock - 1) / kDirectBlock * kDirectBlock;
     void* memory = nullptr;
     if (::posix_memalign(&memory, kDirectBlock, capacity) != 0) throw std::bad_alloc();
     memory_.reset(static_cast<uint8_t*>(memory));
