@@ -225,7 +225,7 @@ bool RecoverForWriting(const std::string& path, Storage& file, int fd) {
   return changed;
 }
 
-static void SyncFolderOf(const std::string& path) {
+void SyncFolderOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -239,7 +239,6 @@ std::unique_ptr<Storage> MakeLogFile(const std::string& log_path, const std::str
   if (fd < 0)
     throw Error(kErrIo, "cannot make the log " + log_path + " of file " + path + ": " +
                             std::strerror(errno));
-  SyncFolderOf(log_path);  // rule 4 needs the log to be found after a power loss
   return PosixAppendStorage(log_path, fd);
 }
 

@@ -56,7 +56,11 @@ int OpenForWriting(const std::string& path);
 // Returns whether the file changed.
 bool RecoverForWriting(const std::string& path, Storage& file, int fd);
 
-// Makes (or takes over) the log file at log_path of the file at path.
+// Makes (or takes over) the log file at log_path of the file at path. Its
+// name reaches the device only with SyncFolderOf(log_path), which a writer
+// must have done before it first counts on the log after a power loss.
 std::unique_ptr<Storage> MakeLogFile(const std::string& log_path, const std::string& path);
+// Syncs the folder that holds path (its entries: names made or removed).
+void SyncFolderOf(const std::string& path);
 
 }  // namespace corvalin::engine

@@ -37,10 +37,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <future>
 #include <list>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 
@@ -489,7 +491,7 @@ class CachedPageFile : public PageFile {
   // redoes them), and the saves go on into the log.
   void DeferCheckpoint() {
     LogTheGroup();
-    if (log_storage_) log_storage_->Sync();
+    if (log_storage_) SyncLog();
     last_checkpoint_ = Clock::now();
     checkpoint_due_ = false;
   }
@@ -508,7 +510,10 @@ class CachedPageFile : public PageFile {
     // Nothing is written while Access has the database open (its lock file
     // held): our saves would not be seen by it, nor its by us.
     RefuseWhenOpenInAccess(path_);
-    if (atomic_ && !log_storage_) log_storage_ = MakeLogFile(log_path_, path_);
+    if (atomic_ && !log_storage_) {
+      log_storage_ = MakeLogFile(log_path_, path_);
+      FindLogAfterPowerLoss();
+    }
     try {
       log_ = std::make_unique<PageLog>(log_storage_.get(), page_size_,
                                        log_storage_ ? file_->Stamp() : 0,
@@ -517,6 +522,23 @@ class CachedPageFile : public PageFile {
     } catch (const Error& e) {
       throw CannotSave(e);
     }
+  }
+
+  // Rule 4 counts on the log being found after a power loss: its name must
+  // be on the device before the log is synced for a sync point. Syncing
+  // the folder waits for the file system's journal (a few hundredths of a
+  // second), so a thread does it while the first saves go on, and the first
+  // sync point waits for it.
+  void FindLogAfterPowerLoss() {
+    try {
+      log_folder_synced_ = std::async(std::launch::async, SyncFolderOf, log_path_);
+    } catch (const std::system_error&) {
+      SyncFolderOf(log_path_);  // no thread to be had
+    }
+  }
+  void SyncLog() {
+    if (log_folder_synced_.valid()) log_folder_synced_.get();
+    log_storage_->Sync();
   }
 
   // A save the log could not take (no space, an I/O error): the error names
@@ -1042,6 +1064,7 @@ class CachedPageFile : public PageFile {
         if (fd >= 0) Unlock(fd, LockByte::kRead);
       }
     } let_readers_in{lock_fd_};
+    if (log_folder_synced_.valid()) log_folder_synced_.get();
     if (log_) log_->SyncForWriting();
     if (pages_ > stored_pages_) GiveRoomToFile();
     std::sort(changed_pages_.begin(), changed_pages_.end());
@@ -1218,6 +1241,7 @@ class CachedPageFile : public PageFile {
   std::string path_;
   std::unique_ptr<Storage> file_;
   std::string log_path_;  // removed on the last close; empty for a caller's storage
+  std::future<void> log_folder_synced_;  // the log's name on the device (FindLogAfterPowerLoss)
   int lock_fd_ = -1;        // file_'s descriptor, which holds its lock bytes; -1: no locks
   bool may_write_ = false;  // a connection opened it with write access
   bool writing_ = false;    // file_ is open for writing, the writer's byte held

@@ -181,7 +181,11 @@ PageLog::PageLog(Storage* storage, uint32_t page_size, uint64_t stamp, uint64_t 
   record_.resize(kRecordHead);
   if (!storage_) return;
   salt_ = ReadHead(*storage_).salt;
-  Reset(stamp, file_size);
+  // Rule 7 keeps stale records from passing under a new salt; a log just
+  // made holds none, so its head need not reach the device before the
+  // records do: the first sync point syncs them together (a power loss
+  // before it leaves the file as it was, with or without the head).
+  Reset(stamp, file_size, storage_->Size() > 0);
 }
 
 void PageLog::SyncForWriting() {
@@ -189,7 +193,7 @@ void PageLog::SyncForWriting() {
   storage_->Sync();
 }
 
-void PageLog::Reset(uint64_t stamp, uint64_t file_size) {
+void PageLog::Reset(uint64_t stamp, uint64_t file_size, bool sync) {
   salt_ = NewSalt(salt_);
   stamp_ = stamp;
   file_size_ = file_size;
@@ -198,7 +202,7 @@ void PageLog::Reset(uint64_t stamp, uint64_t file_size) {
   // while saves go on); what remains of the old ones fails its checksum
   // under the new salt.
   WriteHead(*storage_, NewHead(page_size_, false, salt_, stamp_, file_size_));
-  storage_->Sync();
+  if (sync) storage_->Sync();
   sequence_ = 0;
   end_ = kHead;
 }

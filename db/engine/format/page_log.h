@@ -65,7 +65,10 @@
 //  7. The salt changes each time the log is emptied and is synced with the
 //     log's head before any record of the new generation is written, so a
 //     record left from an earlier generation never passes as a current
-//     one, whatever order the device wrote blocks in.
+//     one, whatever order the device wrote blocks in. A log just made
+//     holds no earlier records: its head reaches the device with the first
+//     records, at the first sync point, and its name (the folder synced, by
+//     a thread while the first saves go on) before that sync.
 //  8. A file that needs recovery and cannot be written is not opened: the
 //     error says so, and nothing is read from the torn file.
 //  9. A log applies only to the file it was written for: its head holds
@@ -234,7 +237,7 @@ class PageLog {
   void SyncForWriting();
   // Empties the log for a file now of stamp and file_size (rule 4's last
   // step, rule 7).
-  void Reset(uint64_t stamp, uint64_t file_size);
+  void Reset(uint64_t stamp, uint64_t file_size, bool sync = true);
 
   static constexpr size_t kHead = 48;
   static constexpr size_t kRecordHead = 16;
