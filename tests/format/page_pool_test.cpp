@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <set>
@@ -86,6 +92,37 @@ TEST(PagePool, TwoThreadsTakeAndLetGoAtOnce) {
   work(2);
   other.join();
   EXPECT_EQ(PagePoolNow().buffers_used, before.buffers_used);
+}
+
+// A child forked while another thread takes and lets go of pages (as the
+// log's thread does) can take pages too: it never finds the pool locked.
+TEST(PagePool, AChildForkedWhileAnotherThreadUsesThePoolCanUseIt) {
+  std::atomic<bool> stop{false};
+  std::thread busy([&] {
+    while (!stop.load()) FreePageBuffer(AllocatePageBuffer(4096), 4096);
+  });
+  int hung = 0;
+  for (int k = 0; k < 40; ++k) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      void* page = AllocatePageBuffer(4096);
+      FreePageBuffer(page, 4096);
+      ::_exit(0);
+    }
+    int status = 0;
+    pid_t done = 0;
+    for (int wait = 0; wait < 500 && (done = ::waitpid(child, &status, WNOHANG)) == 0; ++wait)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (done == 0) {
+      ++hung;
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+    }
+  }
+  stop = true;
+  busy.join();
+  EXPECT_EQ(hung, 0) << "children found the pool locked for ever";
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 // unmap slabs over and over, and any other such slab is unmapped.
 #include "db/engine/format/page_pool.h"
 
+#include <pthread.h>
 #include <sys/mman.h>
 
 #include <mutex>
@@ -122,6 +123,12 @@ class SizePool {
     stats.buffers_used += used_;
   }
 
+  // Held across a fork, as the heap's own locks are: a child made while
+  // another thread (the log's) let go of a page gets the pool whole, and
+  // its lock free.
+  void BeforeFork() { mutex_.lock(); }
+  void AfterFork() { mutex_.unlock(); }
+
  private:
   SlabHead* NewSlab() {
     SlabHead* slab = new (MapSlab()) SlabHead;
@@ -166,10 +173,30 @@ class SizePool {
 
 // Never destroyed: page buffers may be let go by objects that outlive any
 // static of this file.
+struct Pools {
+  SizePool small{kSmallPage};
+  SizePool large{kLargePage};
+};
+
+Pools& AllPools() {
+  static Pools* pools = [] {
+    auto* made = new Pools;
+    auto before = [] {
+      AllPools().small.BeforeFork();
+      AllPools().large.BeforeFork();
+    };
+    auto after = [] {
+      AllPools().large.AfterFork();
+      AllPools().small.AfterFork();
+    };
+    pthread_atfork(before, after, after);
+    return made;
+  }();
+  return *pools;
+}
+
 SizePool& PoolFor(size_t bytes) {
-  static SizePool* small = new SizePool(kSmallPage);
-  static SizePool* large = new SizePool(kLargePage);
-  return bytes == kSmallPage ? *small : *large;
+  return bytes == kSmallPage ? AllPools().small : AllPools().large;
 }
 
 }  // namespace
