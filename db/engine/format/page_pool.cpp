@@ -112,6 +112,9 @@ class SizePool {
     if (slab->used == 0 && ++empty_ > 1) {
       --empty_;
       Remove(slab);
+      // The sanitizer keeps its marks of an unmapped range: whatever is
+      // mapped there next must not find its bytes marked as let go.
+      UNPOISON(slab, kSlabBytes);
       munmap(slab, kSlabBytes);
       --slabs_;
     }
