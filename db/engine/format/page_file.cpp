@@ -491,7 +491,8 @@ class CachedPageFile : public PageFile {
   // redoes them), and the saves go on into the log.
   void DeferCheckpoint() {
     LogTheGroup();
-    if (log_storage_) SyncLog();
+    WaitForLogFolder();
+    if (log_storage_) log_storage_->Sync();
     last_checkpoint_ = Clock::now();
     checkpoint_due_ = false;
   }
@@ -536,9 +537,8 @@ class CachedPageFile : public PageFile {
       SyncFolderOf(log_path_);  // no thread to be had
     }
   }
-  void SyncLog() {
+  void WaitForLogFolder() {
     if (log_folder_synced_.valid()) log_folder_synced_.get();
-    log_storage_->Sync();
   }
 
   // A save the log could not take (no space, an I/O error): the error names
@@ -1064,7 +1064,7 @@ class CachedPageFile : public PageFile {
         if (fd >= 0) Unlock(fd, LockByte::kRead);
       }
     } let_readers_in{lock_fd_};
-    if (log_folder_synced_.valid()) log_folder_synced_.get();
+    WaitForLogFolder();
     if (log_) log_->SyncForWriting();
     if (pages_ > stored_pages_) GiveRoomToFile();
     std::sort(changed_pages_.begin(), changed_pages_.end());

@@ -46,7 +46,6 @@ constexpr size_t kLargePage = 4096;  // Jet4 and ACE
 constexpr size_t kMostSlots = (kSlabBytes - kHeadBytes) / kSmallPage;
 
 struct SlabHead {
-  uint32_t size = 0;      // of each slot
   uint32_t slots = 0;     // in the slab
   uint32_t used = 0;      // handed out
   uint32_t free_top = 0;  // free_slots[0 .. free_top) are free
@@ -135,7 +134,6 @@ class SizePool {
  private:
   SlabHead* NewSlab() {
     SlabHead* slab = new (MapSlab()) SlabHead;
-    slab->size = size_;
     slab->slots = uint32_t((kSlabBytes - kHeadBytes) / size_);
     // Taken from the top of the stack: the lowest slots first.
     for (uint32_t k = 0; k < slab->slots; ++k)
