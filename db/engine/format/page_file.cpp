@@ -84,8 +84,13 @@ constexpr uint64_t kMaxLogBytes = uint64_t(128) << 20;
 constexpr auto kCheckpointEvery = std::chrono::seconds(1);
 // Rule 2's bounds of a group of saves for a file on disk: a save returned
 // reaches the log within this wait (and the write's own time), well inside
-// the tenth of a second a user may lose to a kill.
-constexpr SaveGrouping kGroupingOnDisk{SIZE_MAX, uint64_t(4) << 20, std::chrono::milliseconds(40),
+// the tenth of a second a user may lose to a kill. The wait is the bound
+// that counts; the size only caps the write. Keys that land anywhere
+// change most leaves of their index in every group, and each group logs
+// every leaf it changed again, so the more saves a group holds, the fewer
+// bytes a save logs: groups cut at 4 MB logged 1.8 KB a row of 100,000
+// appended to as many, those the wait ends 1.4 KB.
+constexpr SaveGrouping kGroupingOnDisk{SIZE_MAX, uint64_t(16) << 20, std::chrono::milliseconds(40),
                                        true};
 // How often the group's thread looks again while a save is under way (the
 // save's own end writes the group when it is due).

@@ -20,8 +20,8 @@
 //     number), the ranges, and a 64-bit checksum over the log's salt, the
 //     head and the ranges that ends it and so marks it complete. A group is
 //     written only between saves, so a record holds whole saves. It is
-//     written when it reaches its bounds (about a megabyte, or a few
-//     hundredths of a second since its first save: a thread of the page
+//     written when it reaches its bounds (a few hundredths of a second
+//     since its first save, or 16 MB: a thread of the page
 //     file writes it then when no save comes), and at every sync point and
 //     checkpoint. When that write returns, the group's saves survive the
 //     end of the process (the kernel holds the bytes); nothing is synced.
