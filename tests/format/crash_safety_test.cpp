@@ -666,6 +666,34 @@ TEST(CrashSafety, FileLeftByAKilledWriterIsCompletedByTheNextReader) {
   EXPECT_FALSE(fs::exists(LogPathFor(copy))) << "the last close removes the log";
 }
 
+// Files on disk: a writer's log threads (the one that writes its records,
+// the one that flushes them) and their descriptors go with the file's last
+// close, file after file.
+TEST(CrashSafety, AWritersThreadsAndDescriptorsGoWithItsLastClose) {
+  namespace fs = std::filesystem;
+  auto count = [](const char* folder) {
+    return std::distance(fs::directory_iterator(folder), fs::directory_iterator{});
+  };
+  const Scenario s = KeyedTable(JetVersion::kJet4, 10, 4000, 30, 31);
+  const auto descriptors = count("/proc/self/fd");
+  const auto threads = count("/proc/self/task");
+  for (int file = 0; file < 3; ++file) {
+    const std::string path = testing::MakeDatabase("threads-" + std::to_string(file) + ".mdb", {});
+    testing::WriteFileBytes(path, s.base);
+    {
+      auto db = Database::Open(path, {"", true});
+      TableWriter writer(db, db->ReadTableDef(s.table));
+      for (const auto& row : s.rows) writer.Insert(row);
+      EXPECT_GE(count("/proc/self/task"), threads + 2) << "no log threads while file " << file
+                                                       << " is written";
+    }
+    EXPECT_FALSE(fs::exists(LogPathFor(path)));
+    EXPECT_EQ(count("/proc/self/fd"), descriptors) << "after file " << file;
+    EXPECT_EQ(count("/proc/self/task"), threads) << "after file " << file;
+    EXPECT_EQ(Keys(*Database::Open(path, {}), s.table, 0).size(), 4010u);
+  }
+}
+
 // A sync point cut short leaves its log marked "writing the file", which a
 // file's changed stamp cannot disown (the sync point changed it). Such a
 // log stands for the file only while the file's size is one the sync

@@ -92,6 +92,9 @@ constexpr auto kCheckpointEvery = std::chrono::seconds(1);
 // appended to as many, those the wait ends 1.4 KB.
 constexpr SaveGrouping kGroupingOnDisk{SIZE_MAX, uint64_t(16) << 20, std::chrono::milliseconds(40),
                                        true};
+// The log's writes are flushed from the device's cache every this many
+// bytes while saves go on (see StartLogFlusher).
+constexpr uint64_t kFlushStep = uint64_t(8) << 20;
 // How often the group's thread looks again while a save is under way (the
 // save's own end writes the group when it is due).
 constexpr auto kGroupRetry = std::chrono::milliseconds(5);
@@ -821,6 +824,7 @@ class CachedPageFile : public PageFile {
   // lock, so a save may wait for it while holding that lock.
   void StartWriterThread() {
     if (writer_thread_.joinable() || !grouping_.background_writer || !log_storage_) return;
+    StartLogFlusher();
     writer_thread_ = std::thread([this] {
       for (;;) {
         flight_.state.wait(InFlight::kIdle, std::memory_order_acquire);
@@ -832,9 +836,11 @@ class CachedPageFile : public PageFile {
                 flight_record_.For(flight_at_, PageLog::RecordSize(flight_placed_));
             PageLog::BuildRecord(flight_placed_, {flight_pages_.data(), flight_page_count_}, record);
             log_storage_->Write(flight_at_, record);
+            Written(record.size());
           } else {
             PageLog::SumRecord(flight_, flight_salt_);
             log_storage_->Write(flight_at_, flight_);
+            Written(flight_.size());
           }
         } catch (const Error& e) {
           flight_error_ = e;
@@ -845,6 +851,59 @@ class CachedPageFile : public PageFile {
         flight_.state.notify_all();
       }
     });
+  }
+
+  // A sync costs about as much as the bytes written since the last one
+  // (here some 0.6 ms a megabyte: the device's cache is written out), and
+  // a sync point waits for its sync of the log. So a thread flushes the
+  // log's writes while saves go on, and a sync point's sync finds only the
+  // last records left: before, the log of a second's saves cost 85 ms
+  // there. This only adds syncs; no rule counts on them. The thread syncs
+  // through a descriptor of its own: a write-back error is reported once
+  // to each open file description, so one it meets is still reported to
+  // the sync point's sync.
+  void StartLogFlusher() {
+    if (flusher_.joinable() || log_path_.empty()) return;
+    flush_fd_ = ::open(log_path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (flush_fd_ < 0) return;
+    flush_state_.store(kFlushIdle, std::memory_order_relaxed);
+    unflushed_ = 0;
+    try {
+      flusher_ = std::thread([this] {
+        for (;;) {
+          flush_state_.wait(kFlushIdle, std::memory_order_acquire);
+          int due = kFlushDue;
+          if (!flush_state_.compare_exchange_strong(due, kFlushIdle, std::memory_order_acq_rel)) {
+            if (due == kFlushStop) return;
+            continue;
+          }
+          ::fdatasync(flush_fd_);
+        }
+      });
+    } catch (const std::system_error&) {
+      ::close(flush_fd_);
+      flush_fd_ = -1;
+    }
+  }
+
+  // The writer thread wrote `bytes` into the log (the flusher, when there
+  // is one, was started before it and stops after it).
+  void Written(uint64_t bytes) {
+    unflushed_ += bytes;
+    if (unflushed_ < kFlushStep || flush_fd_ < 0) return;
+    unflushed_ = 0;
+    int idle = kFlushIdle;
+    if (flush_state_.compare_exchange_strong(idle, kFlushDue, std::memory_order_acq_rel))
+      flush_state_.notify_one();
+  }
+
+  void StopLogFlusher() {
+    if (!flusher_.joinable()) return;
+    flush_state_.store(kFlushStop, std::memory_order_release);
+    flush_state_.notify_one();
+    flusher_.join();
+    ::close(flush_fd_);
+    flush_fd_ = -1;
   }
 
   void WaitWhilePending() {
@@ -869,6 +928,7 @@ class CachedPageFile : public PageFile {
     flight_.state.store(InFlight::kStop, std::memory_order_release);
     flight_.state.notify_all();
     writer_thread_.join();
+    StopLogFlusher();
   }
 
   // The group, and every record before it, in the log.
@@ -1310,6 +1370,13 @@ class CachedPageFile : public PageFile {
   size_t flight_saves_ = 0;
   std::optional<Error> flight_error_;  // set by the writer thread while kPending
   std::thread writer_thread_;
+  // The log's flusher, its own descriptor of the log, and what the writer
+  // thread wrote since it last asked for a flush.
+  enum : int { kFlushIdle, kFlushDue, kFlushStop };
+  std::atomic<int> flush_state_{kFlushIdle};
+  std::thread flusher_;
+  int flush_fd_ = -1;
+  uint64_t unflushed_ = 0;  // the writer thread's
   std::condition_variable group_wake_;
   bool stopping_ = false;
 };
