@@ -93,7 +93,8 @@ constexpr auto kCheckpointEvery = std::chrono::seconds(1);
 constexpr SaveGrouping kGroupingOnDisk{SIZE_MAX, uint64_t(16) << 20, std::chrono::milliseconds(40),
                                        true};
 // The log's writes are flushed from the device's cache every this many
-// bytes while saves go on (see StartLogFlusher).
+// bytes while saves go on, and a sync point's writes to the file as it
+// goes on (see StartFlusher).
 constexpr uint64_t kFlushStep = uint64_t(8) << 20;
 // How often the group's thread looks again while a save is under way (the
 // save's own end writes the group when it is due).
@@ -824,7 +825,7 @@ class CachedPageFile : public PageFile {
   // lock, so a save may wait for it while holding that lock.
   void StartWriterThread() {
     if (writer_thread_.joinable() || !grouping_.background_writer || !log_storage_) return;
-    StartLogFlusher();
+    StartFlusher();
     writer_thread_ = std::thread([this] {
       for (;;) {
         flight_.state.wait(InFlight::kIdle, std::memory_order_acquire);
@@ -855,55 +856,64 @@ class CachedPageFile : public PageFile {
 
   // A sync costs about as much as the bytes written since the last one
   // (here some 0.6 ms a megabyte: the device's cache is written out), and
-  // a sync point waits for its sync of the log. So a thread flushes the
-  // log's writes while saves go on, and a sync point's sync finds only the
-  // last records left: before, the log of a second's saves cost 85 ms
-  // there. This only adds syncs; no rule counts on them. The thread syncs
-  // through a descriptor of its own: a write-back error is reported once
-  // to each open file description, so one it meets is still reported to
-  // the sync point's sync.
-  void StartLogFlusher() {
+  // a sync point waits for its syncs. So a thread flushes the log's writes
+  // while saves go on, and the sync point's writes to the file while it
+  // writes the rest; its own syncs then find little left: before, the log
+  // of a second's saves cost 85 ms there. This only adds syncs; no rule
+  // counts on them. The thread syncs through descriptors of its own: a
+  // write-back error is reported once to each open file description, so
+  // one it meets is still reported to the sync point's sync.
+  void StartFlusher() {
     if (flusher_.joinable() || log_path_.empty()) return;
-    flush_fd_ = ::open(log_path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (flush_fd_ < 0) return;
-    flush_state_.store(kFlushIdle, std::memory_order_relaxed);
+    flush_fds_[0] = ::open(log_path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (flush_fds_[0] < 0) return;
+    flush_fds_[1] = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    flush_due_.store(0, std::memory_order_relaxed);
     unflushed_ = 0;
     try {
       flusher_ = std::thread([this] {
         for (;;) {
-          flush_state_.wait(kFlushIdle, std::memory_order_acquire);
-          int due = kFlushDue;
-          if (!flush_state_.compare_exchange_strong(due, kFlushIdle, std::memory_order_acq_rel)) {
-            if (due == kFlushStop) return;
-            continue;
-          }
-          ::fdatasync(flush_fd_);
+          flush_due_.wait(0, std::memory_order_acquire);
+          const int due = flush_due_.exchange(0, std::memory_order_acq_rel);
+          if (due & kFlushStop) return;
+          if (due & kFlushLog) ::fdatasync(flush_fds_[0]);
+          if ((due & kFlushFile) && flush_fds_[1] >= 0) ::fdatasync(flush_fds_[1]);
         }
       });
     } catch (const std::system_error&) {
-      ::close(flush_fd_);
-      flush_fd_ = -1;
+      CloseFlushDescriptors();
     }
   }
 
-  // The writer thread wrote `bytes` into the log (the flusher, when there
-  // is one, was started before it and stops after it).
-  void Written(uint64_t bytes) {
-    unflushed_ += bytes;
-    if (unflushed_ < kFlushStep || flush_fd_ < 0) return;
-    unflushed_ = 0;
-    int idle = kFlushIdle;
-    if (flush_state_.compare_exchange_strong(idle, kFlushDue, std::memory_order_acq_rel))
-      flush_state_.notify_one();
+  // Asks the flusher, when there is one, for a flush of what (kFlushLog,
+  // kFlushFile). The writer thread asks for the log's (the flusher was
+  // started before it and stops after it), a sync point for the file's.
+  void Flush(int what) {
+    if (flush_fds_[0] < 0) return;
+    flush_due_.fetch_or(what, std::memory_order_acq_rel);
+    flush_due_.notify_one();
   }
 
-  void StopLogFlusher() {
+  // The writer thread wrote `bytes` into the log.
+  void Written(uint64_t bytes) {
+    unflushed_ += bytes;
+    if (unflushed_ < kFlushStep) return;
+    unflushed_ = 0;
+    Flush(kFlushLog);
+  }
+
+  void StopFlusher() {
     if (!flusher_.joinable()) return;
-    flush_state_.store(kFlushStop, std::memory_order_release);
-    flush_state_.notify_one();
+    flush_due_.fetch_or(kFlushStop, std::memory_order_acq_rel);
+    flush_due_.notify_one();
     flusher_.join();
-    ::close(flush_fd_);
-    flush_fd_ = -1;
+    CloseFlushDescriptors();
+  }
+  void CloseFlushDescriptors() {
+    for (int& fd : flush_fds_) {
+      if (fd >= 0) ::close(fd);
+      fd = -1;
+    }
   }
 
   void WaitWhilePending() {
@@ -928,7 +938,7 @@ class CachedPageFile : public PageFile {
     flight_.state.store(InFlight::kStop, std::memory_order_release);
     flight_.state.notify_all();
     writer_thread_.join();
-    StopLogFlusher();
+    StopFlusher();
   }
 
   // The group, and every record before it, in the log.
@@ -1170,10 +1180,12 @@ class CachedPageFile : public PageFile {
         }
       };
       write_encoded(split, changed_pages_.size());
+      Flush(kFlushFile);
       write_encoded(0, split);
       return;
     }
     WriteRuns(split, changed_pages_.size(), true);
+    Flush(kFlushFile);
     WriteRuns(0, split, false);
   }
 
@@ -1200,7 +1212,16 @@ class CachedPageFile : public PageFile {
         throw Error(kErrIo, "cannot write page " + std::to_string(first) + " of file " +
                                 path_ + ": " + e.what());
       }
-      if (past_cache) continue;
+      if (past_cache) {
+        // Written straight to the device: flushed from its cache as the
+        // writes go on.
+        direct_unflushed_ += run.size() * page_size_;
+        if (direct_unflushed_ >= kFlushStep) {
+          direct_unflushed_ = 0;
+          Flush(kFlushFile);
+        }
+        continue;
+      }
       if (unsent_to == unsent_from) unsent_from = uint64_t(first) * page_size_;
       unsent_to = (uint64_t(first) + run.size()) * page_size_;
       if (unsent_to - unsent_from >= kWritebackStep) {
@@ -1370,13 +1391,14 @@ class CachedPageFile : public PageFile {
   size_t flight_saves_ = 0;
   std::optional<Error> flight_error_;  // set by the writer thread while kPending
   std::thread writer_thread_;
-  // The log's flusher, its own descriptor of the log, and what the writer
-  // thread wrote since it last asked for a flush.
-  enum : int { kFlushIdle, kFlushDue, kFlushStop };
-  std::atomic<int> flush_state_{kFlushIdle};
+  // The flusher, the flushes asked of it, its own descriptors of the log
+  // and the file, and what the writer thread wrote since it last asked.
+  enum : int { kFlushLog = 1, kFlushFile = 2, kFlushStop = 4 };
+  std::atomic<int> flush_due_{0};
   std::thread flusher_;
-  int flush_fd_ = -1;
+  int flush_fds_[2] = {-1, -1};
   uint64_t unflushed_ = 0;  // the writer thread's
+  uint64_t direct_unflushed_ = 0;  // a sync point's direct writes to the file
   std::condition_variable group_wake_;
   bool stopping_ = false;
 };
