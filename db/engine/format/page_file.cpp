@@ -1197,6 +1197,7 @@ class CachedPageFile : public PageFile {
   void WriteRuns(size_t from, size_t to, bool past_cache) {
     std::vector<const uint8_t*>& run = write_run_;
     uint64_t unsent_from = 0, unsent_to = 0;
+    uint64_t unflushed = 0;  // written straight to the device since the last flush
     for (size_t i = from; i < to;) {
       const uint32_t first = changed_pages_[i];
       run.clear();
@@ -1215,9 +1216,9 @@ class CachedPageFile : public PageFile {
       if (past_cache) {
         // Written straight to the device: flushed from its cache as the
         // writes go on.
-        direct_unflushed_ += run.size() * page_size_;
-        if (direct_unflushed_ >= kFlushStep) {
-          direct_unflushed_ = 0;
+        unflushed += run.size() * page_size_;
+        if (unflushed >= kFlushStep) {
+          unflushed = 0;
           Flush(kFlushFile);
         }
         continue;
@@ -1398,7 +1399,6 @@ class CachedPageFile : public PageFile {
   std::thread flusher_;
   int flush_fds_[2] = {-1, -1};
   uint64_t unflushed_ = 0;  // the writer thread's
-  uint64_t direct_unflushed_ = 0;  // a sync point's direct writes to the file
   std::condition_variable group_wake_;
   bool stopping_ = false;
 };
