@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -249,21 +250,46 @@ std::unique_ptr<Storage> PosixStorage(std::string path, int fd, bool writable) {
   return std::make_unique<Posix>(std::move(path), fd, writable);
 }
 
-void AlignedBytes::Free::operator()(uint8_t* p) const { std::free(p); }
+namespace {
+
+constexpr size_t kHugeStep = size_t(2) << 20;
+
+// `bytes` (a multiple of kHugeStep) on a kHugeStep boundary: twice that is
+// mapped and the parts outside the boundary given back.
+uint8_t* MapAligned(size_t bytes) {
+  const size_t span = bytes + kHugeStep;
+  void* got = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (got == MAP_FAILED) throw std::bad_alloc();
+  const uintptr_t start = reinterpret_cast<uintptr_t>(got);
+  const uintptr_t aligned = (start + kHugeStep - 1) & ~(kHugeStep - 1);
+  if (aligned > start) ::munmap(got, aligned - start);
+  const uintptr_t end = start + span;
+  if (end > aligned + bytes) ::munmap(reinterpret_cast<void*>(aligned + bytes), end - (aligned + bytes));
+#ifdef MADV_HUGEPAGE
+  ::madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);  // a hint only
+#endif
+  return reinterpret_cast<uint8_t*>(aligned);
+}
+
+}  // namespace
+
+AlignedBytes::~AlignedBytes() {
+  if (memory_) ::munmap(memory_, capacity_);
+}
 
 std::span<uint8_t> AlignedBytes::For(uint64_t offset, size_t size) {
   const size_t lead = size_t(offset % kDirectBlock);
   if (capacity_ < lead + size) {
     // Grown by half at least: records a little larger than the last are
-    // common, and each new buffer is faulted in page by page again.
+    // common, and each new buffer is faulted in again.
     const size_t wanted = std::max(lead + size, capacity_ + capacity_ / 2);
-    const size_t capacity = (wanted + kDirectBlock - 1) / kDirectBlock * kDirectBlock;
-    void* memory = nullptr;
-    if (::posix_memalign(&memory, kDirectBlock, capacity) != 0) throw std::bad_alloc();
-    memory_.reset(static_cast<uint8_t*>(memory));
+    const size_t capacity = (wanted + kHugeStep - 1) / kHugeStep * kHugeStep;
+    uint8_t* memory = MapAligned(capacity);
+    if (memory_) ::munmap(memory_, capacity_);
+    memory_ = memory;
     capacity_ = capacity;
   }
-  return {memory_.get() + lead, size};
+  return {memory_ + lead, size};
 }
 
 std::unique_ptr<Storage> PosixAppendStorage(std::string path, int fd) {

@@ -91,18 +91,23 @@ std::unique_ptr<Storage> PosixAppendStorage(std::string path, int fd);
 // modulo this (AlignedBytes::For) has them written without a copy.
 inline constexpr size_t kDirectBlock = 4096;
 
-// A growing buffer for such a writer.
+// A growing buffer for such a writer. Its memory is mapped in 2 MB steps on
+// a 2 MB boundary, so that the kernel may back it with huge pages: a record
+// of several megabytes, faulted in 4 KB at a time, cost its writer a fault
+// per page.
 class AlignedBytes {
  public:
+  AlignedBytes() = default;
+  AlignedBytes(const AlignedBytes&) = delete;
+  AlignedBytes& operator=(const AlignedBytes&) = delete;
+  ~AlignedBytes();
+
   // Room for `size` bytes to be written at file offset `offset` (what it
   // held before is not kept).
   std::span<uint8_t> For(uint64_t offset, size_t size);
 
  private:
-  struct Free {
-    void operator()(uint8_t* p) const;
-  };
-  std::unique_ptr<uint8_t, Free> memory_;
+  uint8_t* memory_ = nullptr;
   size_t capacity_ = 0;
 };
 
