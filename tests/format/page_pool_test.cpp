@@ -122,19 +122,32 @@ TEST(PagePool, TwoThreadsTakeAndLetGoAtOnce) {
 }
 
 // A child forked while another thread takes and lets go of pages (as the
-// log's thread does) can take pages too: it never finds the pool locked.
+// log's thread does) can take pages too: it never finds the pool, or the
+// slab made ahead, locked.
 TEST(PagePool, AChildForkedWhileAnotherThreadUsesThePoolCanUseIt) {
   std::atomic<bool> stop{false};
+  // Slabs come and go all the while, so that the thread making slabs
+  // ahead is at work too.
   std::thread busy([&] {
-    while (!stop.load()) FreePageBuffer(AllocatePageBuffer(4096), 4096);
+    std::vector<void*> held;
+    while (!stop.load()) {
+      held.push_back(AllocatePageBuffer(4096));
+      if (held.size() == 1500) {
+        for (void* page : held) FreePageBuffer(page, 4096);
+        held.clear();
+      }
+    }
+    for (void* page : held) FreePageBuffer(page, 4096);
   });
   int hung = 0;
   for (int k = 0; k < 40; ++k) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      void* page = AllocatePageBuffer(4096);
-      FreePageBuffer(page, 4096);
+      // More than two slabs hold: the child maps slabs of its own.
+      std::vector<void*> pages;
+      for (int n = 0; n < 1200; ++n) pages.push_back(AllocatePageBuffer(4096));
+      for (void* page : pages) FreePageBuffer(page, 4096);
       ::_exit(0);
     }
     int status = 0;

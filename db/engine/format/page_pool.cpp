@@ -16,7 +16,10 @@
 #include <pthread.h>
 #include <sys/mman.h>
 
+#include <condition_variable>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -38,7 +41,7 @@
 namespace corvalin::engine {
 namespace {
 
-constexpr size_t kSlabBytes = size_t(2) << 20;
+constexpr size_t kSlabBytes = kHugeBlock;
 constexpr size_t kHeadBytes = 4096;
 constexpr size_t kSmallPage = 2048;  // Jet3
 constexpr size_t kLargePage = 4096;  // Jet4 and ACE
@@ -62,24 +65,72 @@ SlabHead* SlabOf(void* buffer) {
   return reinterpret_cast<SlabHead*>(reinterpret_cast<uintptr_t>(buffer) & ~(kSlabBytes - 1));
 }
 
-// A 2 MB region on a 2 MB boundary: twice that is mapped and the parts
-// outside the boundary given back.
-void* MapSlab() {
-  const size_t span = 2 * kSlabBytes;
-  void* got = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (got == MAP_FAILED) throw std::bad_alloc();
-  const uintptr_t start = reinterpret_cast<uintptr_t>(got);
-  const uintptr_t aligned = (start + kSlabBytes - 1) & ~(kSlabBytes - 1);
-  if (aligned > start) munmap(got, aligned - start);
-  const uintptr_t end = start + span;
-  if (end > aligned + kSlabBytes)
-    munmap(reinterpret_cast<void*>(aligned + kSlabBytes), end - (aligned + kSlabBytes));
-  void* slab = reinterpret_cast<void*>(aligned);
-#ifdef MADV_HUGEPAGE
-  madvise(slab, kSlabBytes, MADV_HUGEPAGE);  // only a hint: refused, the slab is still good
-#endif
-  return slab;
-}
+void* MapSlab() { return MapHugeAligned(kSlabBytes); }
+
+// One slab made ahead by a thread of its own. A slab's first touch costs
+// the kernel 2 MB of zeros, and on a virtual machine whose host takes back
+// the memory its guest frees, the host's own faults besides: some 3 ms a
+// slab, a sixth of an append's time when the saving thread paid it. The
+// thread maps and touches the next slab while saves go on; the pool takes
+// it when it needs one, and maps its own only when none is ready.
+class SpareSlab {
+ public:
+  // The slab made ahead, or nullptr; asks for the next either way.
+  void* Take() {
+    std::unique_lock lock(mutex_);
+    if (!started_) {
+      started_ = true;
+      try {
+        std::thread([this] { Make(); }).detach();
+      } catch (const std::system_error&) {
+        return nullptr;  // no thread: every slab is mapped when needed
+      }
+    }
+    void* slab = ready_;
+    ready_ = nullptr;
+    if (orphaned_) return slab;
+    wanted_ = true;
+    lock.unlock();
+    wake_.notify_one();
+    return slab;
+  }
+
+  void BeforeFork() { mutex_.lock(); }
+  void AfterForkInParent() { mutex_.unlock(); }
+  // The child has no such thread: it takes the spare its copy holds, if
+  // any, and maps its other slabs itself. It never signals the condition,
+  // whose copy may count the parent's thread as waiting.
+  void AfterForkInChild() {
+    started_ = true;
+    orphaned_ = true;
+    mutex_.unlock();
+  }
+
+ private:
+  void Make() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return wanted_ && !ready_; });
+      wanted_ = false;
+      lock.unlock();
+      void* slab = nullptr;
+      try {
+        slab = MapSlab();
+        for (size_t at = 0; at < kSlabBytes; at += 4096) static_cast<volatile uint8_t*>(slab)[at] = 0;
+      } catch (const std::bad_alloc&) {
+      }
+      lock.lock();
+      ready_ = slab;
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool started_ = false;
+  bool orphaned_ = false;  // in a forked child
+  bool wanted_ = false;
+  void* ready_ = nullptr;
+};
 
 class SizePool {
  public:
@@ -128,12 +179,24 @@ class SizePool {
   // Held across a fork, as the heap's own locks are: a child made while
   // another thread (the log's) let go of a page gets the pool whole, and
   // its lock free.
-  void BeforeFork() { mutex_.lock(); }
-  void AfterFork() { mutex_.unlock(); }
+  void BeforeFork() {
+    mutex_.lock();
+    spare_.BeforeFork();
+  }
+  void AfterForkInParent() {
+    spare_.AfterForkInParent();
+    mutex_.unlock();
+  }
+  void AfterForkInChild() {
+    spare_.AfterForkInChild();
+    mutex_.unlock();
+  }
 
  private:
   SlabHead* NewSlab() {
-    SlabHead* slab = new (MapSlab()) SlabHead;
+    void* memory = spare_.Take();
+    if (!memory) memory = MapSlab();
+    SlabHead* slab = new (memory) SlabHead;
     slab->slots = uint32_t((kSlabBytes - kHeadBytes) / size_);
     // Taken from the top of the stack: the lowest slots first.
     for (uint32_t k = 0; k < slab->slots; ++k)
@@ -165,6 +228,7 @@ class SizePool {
 
   const uint32_t size_;
   std::mutex mutex_;
+  SpareSlab spare_;
   SlabHead* room_ = nullptr;  // the slabs with a free slot, first to fill first
   SlabHead* last_ = nullptr;
   size_t empty_ = 0;  // slabs with every slot free
@@ -186,11 +250,15 @@ Pools& AllPools() {
       AllPools().small.BeforeFork();
       AllPools().large.BeforeFork();
     };
-    auto after = [] {
-      AllPools().large.AfterFork();
-      AllPools().small.AfterFork();
+    auto in_parent = [] {
+      AllPools().large.AfterForkInParent();
+      AllPools().small.AfterForkInParent();
     };
-    pthread_atfork(before, after, after);
+    auto in_child = [] {
+      AllPools().large.AfterForkInChild();
+      AllPools().small.AfterForkInChild();
+    };
+    pthread_atfork(before, in_parent, in_child);
     return made;
   }();
   return *pools;
@@ -201,6 +269,25 @@ SizePool& PoolFor(size_t bytes) {
 }
 
 }  // namespace
+
+void* MapHugeAligned(size_t bytes) {
+  constexpr size_t kHuge = kHugeBlock;
+  // Twice the size is mapped and the parts outside the boundary given back.
+  const size_t span = bytes + kHuge;
+  void* got = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (got == MAP_FAILED) throw std::bad_alloc();
+  const uintptr_t start = reinterpret_cast<uintptr_t>(got);
+  const uintptr_t aligned = (start + kHuge - 1) & ~(kHuge - 1);
+  if (aligned > start) munmap(got, aligned - start);
+  const uintptr_t end = start + span;
+  if (end > aligned + bytes)
+    munmap(reinterpret_cast<void*>(aligned + bytes), end - (aligned + bytes));
+  void* memory = reinterpret_cast<void*>(aligned);
+#ifdef MADV_HUGEPAGE
+  madvise(memory, bytes, MADV_HUGEPAGE);  // only a hint: refused, the memory is still good
+#endif
+  return memory;
+}
 
 bool IsPooledSize(size_t bytes) { return bytes == kSmallPage || bytes == kLargePage; }
 

@@ -19,6 +19,14 @@ bool IsPooledSize(size_t bytes);
 void* AllocatePageBuffer(size_t bytes);
 void FreePageBuffer(void* buffer, size_t bytes);
 
+// The size of a huge page.
+inline constexpr size_t kHugeBlock = size_t(2) << 20;
+
+// `bytes` (a multiple of kHugeBlock) of memory on a kHugeBlock boundary,
+// which the kernel may back with huge pages; let go with munmap. Throws
+// std::bad_alloc.
+void* MapHugeAligned(size_t bytes);
+
 // For std::vector: page buffers from the slabs.
 template <typename T>
 struct PageAllocator {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "db/engine/error.h"
+#include "db/engine/format/page_pool.h"
 
 namespace corvalin::engine {
 namespace {
@@ -250,29 +251,6 @@ std::unique_ptr<Storage> PosixStorage(std::string path, int fd, bool writable) {
   return std::make_unique<Posix>(std::move(path), fd, writable);
 }
 
-namespace {
-
-constexpr size_t kHugeStep = size_t(2) << 20;
-
-// `bytes` (a multiple of kHugeStep) on a kHugeStep boundary: twice that is
-// mapped and the parts outside the boundary given back.
-uint8_t* MapAligned(size_t bytes) {
-  const size_t span = bytes + kHugeStep;
-  void* got = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (got == MAP_FAILED) throw std::bad_alloc();
-  const uintptr_t start = reinterpret_cast<uintptr_t>(got);
-  const uintptr_t aligned = (start + kHugeStep - 1) & ~(kHugeStep - 1);
-  if (aligned > start) ::munmap(got, aligned - start);
-  const uintptr_t end = start + span;
-  if (end > aligned + bytes) ::munmap(reinterpret_cast<void*>(aligned + bytes), end - (aligned + bytes));
-#ifdef MADV_HUGEPAGE
-  ::madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);  // a hint only
-#endif
-  return reinterpret_cast<uint8_t*>(aligned);
-}
-
-}  // namespace
-
 AlignedBytes::~AlignedBytes() {
   if (memory_) ::munmap(memory_, capacity_);
 }
@@ -283,8 +261,8 @@ std::span<uint8_t> AlignedBytes::For(uint64_t offset, size_t size) {
     // Grown by half at least: records a little larger than the last are
     // common, and each new buffer is faulted in again.
     const size_t wanted = std::max(lead + size, capacity_ + capacity_ / 2);
-    const size_t capacity = (wanted + kHugeStep - 1) / kHugeStep * kHugeStep;
-    uint8_t* memory = MapAligned(capacity);
+    const size_t capacity = (wanted + kHugeBlock - 1) / kHugeBlock * kHugeBlock;
+    auto* memory = static_cast<uint8_t*>(MapHugeAligned(capacity));
     if (memory_) ::munmap(memory_, capacity_);
     memory_ = memory;
     capacity_ = capacity;
