@@ -271,13 +271,12 @@ SizePool& PoolFor(size_t bytes) {
 }  // namespace
 
 void* MapHugeAligned(size_t bytes) {
-  constexpr size_t kHuge = kHugeBlock;
   // Twice the size is mapped and the parts outside the boundary given back.
-  const size_t span = bytes + kHuge;
+  const size_t span = bytes + kHugeBlock;
   void* got = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (got == MAP_FAILED) throw std::bad_alloc();
   const uintptr_t start = reinterpret_cast<uintptr_t>(got);
-  const uintptr_t aligned = (start + kHuge - 1) & ~(kHuge - 1);
+  const uintptr_t aligned = (start + kHugeBlock - 1) & ~(kHugeBlock - 1);
   if (aligned > start) munmap(got, aligned - start);
   const uintptr_t end = start + span;
   if (end > aligned + bytes)
