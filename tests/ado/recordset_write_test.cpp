@@ -224,6 +224,54 @@ TEST(RecordsetWrite, ValuesOfOneNewRecordNeverReachTheNext) {
   }
 }
 
+// Record sets opened on one table with nothing written in between share
+// one listing of its rows; a record added through any connection to the
+// file makes the next one list the table afresh, and those open before
+// keep the rows they had.
+TEST(RecordsetWrite, RecordSetsShareTheirRowsOnlyUntilTheFileIsWritten) {
+  const std::string table = "People";
+  testing::TableData people{
+      {table, {testing::Column("id", DataType::kLong), testing::TextColumn("name")},
+       {testing::Index("PrimaryKey", {"id"}, true, true)}},
+      {{int32_t(1), std::string("Ann")}, {int32_t(2), std::string("Bo")}}};
+  const std::string path = testing::MakeDatabase("shared.accdb", {people});
+  const std::string statement = "SELECT * FROM `" + table + "`";
+  Connection c, d;
+  c.SetMode(kModeReadWrite);
+  d.SetMode(kModeReadWrite);
+  c.Open(AceString(path));
+  d.Open(AceString(path));
+  auto count = c.Execute(statement);
+  Recordset rows;
+  rows.Open(statement, c, kOpenKeyset, kLockOptimistic);
+  EXPECT_EQ(count->RecordCount(), 2);
+  EXPECT_EQ(rows.RecordCount(), 2);
+
+  // Through the other connection to the file: both of this one's see it.
+  Recordset other;
+  other.Open(statement, d, kOpenKeyset, kLockOptimistic);
+  other.AddNew();
+  other.GetFields().Item(0).SetValue(int32_t(3));
+  other.Update();
+  auto after = c.Execute(statement);
+  EXPECT_EQ(after->RecordCount(), 3);
+  EXPECT_EQ(count->RecordCount(), 2);
+  EXPECT_EQ(rows.RecordCount(), 2);
+
+  rows.AddNew();
+  rows.GetFields().Item(0).SetValue(int32_t(1));
+  EXPECT_EQ(Error([&] { rows.Update(); }), engine::kErrDuplicateKey);
+  rows.AddNew();
+  rows.GetFields().Item(0).SetValue(int32_t(4));
+  rows.Update();
+  Recordset last;
+  last.Open(statement, c, kOpenKeyset, kLockReadOnly);
+  ASSERT_EQ(last.RecordCount(), 4);
+  for (int32_t id = 1; id <= 4; ++id, last.MoveNext())
+    EXPECT_EQ(last.GetFields().Item(0).Value(), Variant(id));
+  EXPECT_EQ(after->RecordCount(), 3);
+}
+
 TEST(RecordsetWrite, ReadOnlyConnectionsAndRecordSetsRefuseAddNew) {
   std::string path = testing::KeyedTablesFile("keyed.accdb");
   Connection c;

@@ -36,7 +36,7 @@ const std::vector<Variant>& Recordset::Impl::ReadCurrentRow() const {
   }
   if (in_memory) return memory_rows[position];
   if (!current_read) {
-    database->ReadRow(*table, row_ids[position], current, *pages);
+    database->ReadRow(*table, (*row_ids)[position], current, *pages);
     current_read = true;
   }
   return current;
@@ -101,8 +101,8 @@ void Recordset::Open(const std::string& source, Connection& connection, int curs
   impl->table = impl->database->ReadTableDef(name);
   // Every cursor type fixes its rows now: the keyset the program asks for
   // does so by definition, and the others behave the same for a reader that
-  // walks the rows once.
-  impl->row_ids = impl->database->ListRows(*impl->table);
+  // walks the rows once. Record sets open on one table at once share them.
+  impl->row_ids = impl->database->SharedRows(*impl->table);
   impl->pages = std::make_unique<engine::PageWindow>(impl->database->file());
   impl->read_only = lock_type == kLockReadOnly;
   (void)cursor_type;

@@ -19,7 +19,7 @@ struct Recordset::Impl {
   // Table rows.
   std::shared_ptr<engine::Database> database;
   std::shared_ptr<const engine::TableDef> table;
-  std::vector<engine::RowId> row_ids;
+  std::shared_ptr<const std::vector<engine::RowId>> row_ids;
   // The rows' pages, read a window at a time as the record set moves on.
   std::unique_ptr<engine::PageWindow> pages;
   // The current row, read on first use; its storage is kept from row to
@@ -43,7 +43,7 @@ struct Recordset::Impl {
   std::vector<uint8_t> assigned;
   std::unique_ptr<engine::TableWriter> writer;
 
-  size_t RowCount() const { return in_memory ? memory_rows.size() : row_ids.size(); }
+  size_t RowCount() const { return in_memory ? memory_rows.size() : row_ids->size(); }
   // The current row's values; throws when there is none.
   const std::vector<Variant>& CurrentRow() const {
     // Read once for each row: only a row read since the last move is.

@@ -65,6 +65,17 @@ struct Database::Impl {
   TableDef objects;
   int properties_column = -1;
   uint64_t reloads = 0;  // the file's when the catalog was read
+  // The listings SharedRows handed out, each valid while someone holds it
+  // and the file's write and reload counts are what they were when it was
+  // made.
+  struct Listing {
+    uint32_t table_page = 0;
+    uint32_t row_count = 0;
+    uint64_t writes = 0;
+    uint64_t reloads = 0;
+    std::weak_ptr<const std::vector<RowId>> rows;
+  };
+  std::vector<Listing> listings;
 };
 
 Database::Database(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -230,6 +241,22 @@ void Database::ApplyRequiredColumns(TableDef& table) const {
 std::vector<RowId> Database::ListRows(const TableDef& table) const {
   std::vector<RowId> rows;
   ScanRows(table, [&rows](RowId row) { rows.push_back(row); });
+  return rows;
+}
+
+std::shared_ptr<const std::vector<RowId>> Database::SharedRows(const TableDef& table) const {
+  std::vector<Impl::Listing>& listings = impl_->listings;
+  const uint64_t writes = impl_->file->write_count();
+  const uint64_t reloads = impl_->file->reloads();
+  std::erase_if(listings, [&](const Impl::Listing& l) {
+    return l.rows.expired() || l.writes != writes || l.reloads != reloads;
+  });
+  for (const Impl::Listing& l : listings) {
+    if (l.table_page != table.page || l.row_count != table.row_count) continue;
+    if (auto rows = l.rows.lock()) return rows;
+  }
+  auto rows = std::make_shared<const std::vector<RowId>>(ListRows(table));
+  listings.push_back({table.page, table.row_count, writes, reloads, rows});
   return rows;
 }
 

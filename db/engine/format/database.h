@@ -111,6 +111,12 @@ class Database {
   // is not one of the table's data pages, or leads to fewer rows than the
   // definition records (pages lost to damage).
   std::vector<RowId> ListRows(const TableDef& table) const;
+  // ListRows, shared: while an earlier listing of the table is still held
+  // and nothing was written to the file since (no Write through any of its
+  // connections, no reload), the table is listed again without reading its
+  // pages; the window counts a table's columns through one record set and
+  // then reads its rows through another. The same errors as ListRows.
+  std::shared_ptr<const std::vector<RowId>> SharedRows(const TableDef& table) const;
   // The same without the row-count rule, for the structure check, which
   // reports a short table itself and goes on to check its indexes.
   std::vector<RowId> ListLiveRows(const TableDef& table) const;
