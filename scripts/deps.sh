@@ -16,7 +16,7 @@ corvalin_install() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-CORVALIN_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev libssl-dev fonts-liberation xvfb xauth)
+CORVALIN_BUILD_PACKAGES=(cmake ninja-build g++ pkgconf qt6-base-dev libglib2.0-dev libssl-dev fonts-liberation xvfb xauth)
 CORVALIN_TEST_PACKAGES=(libgtest-dev clang libclang-rt-14-dev mdbtools imagemagick x11-utils bsdutils python3)
 # What scripts/package.sh needs besides the build: dpkg-shlibdeps and file
 # find the package's dependencies.

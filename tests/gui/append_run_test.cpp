@@ -4,6 +4,7 @@
 // window closed in the middle.
 #include <gtest/gtest.h>
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
@@ -12,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSocketNotifier>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -37,6 +39,7 @@
 #include "ui/page1/form1.h"
 #include "ui/page2/append_run.h"
 #include "ui/page2/form2.h"
+#include "ui/page2/run_yields.h"
 #include "ui/style/pointer_feedback.h"
 #include "ui/style/sorted_list.h"
 
@@ -383,6 +386,42 @@ std::string NotesFile(const std::string& name, int rows) {
   for (int32_t id = 1; id <= rows; ++id)
     notes.rows.push_back({id, std::string(3000, char('a' + id % 26))});
   return testing::MakeDatabase(name, {notes});
+}
+
+// The yields of a run handle what is queued at every record and look at
+// the descriptors now and then: one watched on the user-interface thread
+// is seen in the middle of the run, and at once after it.
+TEST_F(AppendRunTest, ADescriptorWatchedDuringARunIsSeenBeforeItEnds) {
+  const std::string target = NotesFile("target.mdb", 0);
+  const std::string source = NotesFile("source.mdb", 1500);
+  Form2& form2 = open(target, source);
+  select(form2.List1, "Notes");
+  select(form2.List2, "Notes");
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  QSocketNotifier notifier(ends[0], QSocketNotifier::Read);
+  std::vector<bool> seen;  // whether the run was under way, each time
+  QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+    char byte;
+    ASSERT_EQ(::read(ends[0], &byte, 1), 1);
+    seen.push_back(form2.appending());
+  });
+  const bool quickYields = QAbstractEventDispatcher::instance()->inherits("QEventDispatcherGlib");
+  int values = 0;
+  EachYield each(form2.ProgressBar1, [&](int) {
+    EXPECT_EQ(RunYields::active(), quickYields && form2.appending());
+    if (++values == 1) ASSERT_EQ(::write(ends[1], "x", 1), 1);
+  });
+  form2.PushButton2_Click();
+  EXPECT_EQ(boxTexts(), QStringList({kAppendDone}));
+  EXPECT_EQ(ReadRows(target, "Notes").size(), 1500u);
+  EXPECT_EQ(seen, std::vector<bool>({true}));
+  EXPECT_FALSE(RunYields::active());
+  ASSERT_EQ(::write(ends[1], "y", 1), 1);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(seen, std::vector<bool>({true, false}));
+  ::close(ends[0]);
+  ::close(ends[1]);
 }
 
 // A save the file cannot take (not a refused record) ends the run after one

@@ -17,6 +17,7 @@
 #include "db/engine/ado/recordset.h"
 #include "db/engine/error.h"
 #include "ui/page2/form2.h"
+#include "ui/page2/run_yields.h"
 #include "ui/style/pointer_feedback.h"
 #include "ui/style/sorted_list.h"
 
@@ -211,6 +212,9 @@ bool AppendRun::copyAll() {
     bool more = false;
     bool fileFailed = false;
   };
+  // The yields below handle everything queued at every record, and ask the
+  // kernel about descriptors now and then only.
+  const RunYields yields;
   // Both were opened; a failed opening never gets here.
   Loop loop{&Created(sourceRecords_, "source record set"),
             &Created(targetRecords_, "target record set")};
