@@ -3,6 +3,7 @@
 // yet in the file included, and a window is never read from after a save.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "db/engine/format/page_file.h"
 #include "db/engine/format/page_window.h"
 #include "db/engine/format/table_writer.h"
+#include "db/engine/format/usage_map.h"
 #include "tests/support/fixture.h"
 
 namespace corvalin::engine {
@@ -83,6 +85,81 @@ TEST_P(RowWalk, ReadsTheListedRowsWhileTheTableGrows) {
     Add(1000 + int(i), 1001 + int(i));
   }
   EXPECT_EQ(db_->ListRows(*table_).size(), 600u);
+}
+
+// A listing reads the table's data pages from the file a stretch at a time,
+// passing by the long-value pages between them, and still checks every
+// page the table's map lists: one zeroed is named as damaged.
+TEST_P(RowWalk, ListingsReadStretchesAndCheckEveryListedPage) {
+  // Rows of a few hundred bytes with a memo of a few hundred characters:
+  // each page of rows is followed by a long-value page or two.
+  auto row = [](int i) -> std::vector<Value> {
+    return {int32_t(i), std::string(200 + i % 50, char('a' + i % 26)),
+            std::string(300 + i % 100, char('A' + i % 26))};
+  };
+  testing::TableData wide{{"Wide",
+                           {testing::Column("id", DataType::kLong), testing::TextColumn("note", 255),
+                            testing::Column("body", DataType::kMemo)},
+                           {}},
+                          {}};
+  for (int i = 0; i < 2000; ++i) wide.rows.push_back(row(i));
+  writer_.reset();
+  table_.reset();
+  db_.reset();
+  path_ = testing::MakeDatabase(std::string("wide") +
+                                    (GetParam() == JetVersion::kAce12 ? ".accdb" : ".mdb"),
+                                GetParam(), {wide});
+  std::vector<uint32_t> listed;
+  size_t page_size = 0;
+  {
+    auto db = Database::Open(path_, {});
+    listed = ReadUsageMap(db->file(), db->format(), db->ReadTableDef("Wide")->owned_pages_map);
+    page_size = db->format().page_size;
+  }
+  // The pages of the table that follow another of its pages with others
+  // between.
+  std::vector<uint32_t> after_gap;
+  for (size_t i = 1; i < listed.size(); ++i)
+    if (listed[i] - listed[i - 1] >= 2 && listed[i] - listed[i - 1] <= 4)
+      after_gap.push_back(listed[i]);
+  ASSERT_GE(after_gap.size(), 3u) << ::testing::PrintToString(listed);
+
+  auto list = [&] {
+    auto db = Database::Open(path_, {});
+    return db->ListRows(*db->ReadTableDef("Wide"));
+  };
+  auto damage = [&] {
+    try {
+      list();
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), kErrDamagedFile);
+      return e.description();
+    }
+    return std::string("no error");
+  };
+  {
+    auto db = Database::Open(path_, {});
+    auto table = db->ReadTableDef("Wide");
+    const std::vector<RowId> rows = db->ListRows(*table);
+    ASSERT_EQ(rows.size(), 2000u);
+    PageWindow pages(db->file());
+    std::vector<Value> values;
+    for (size_t i = 0; i < rows.size(); ++i) {
+      db->ReadRow(*table, rows[i], values, pages);
+      ASSERT_EQ(values, row(int(i))) << "row " << i;
+    }
+  }
+  const uint32_t zeroed = after_gap[after_gap.size() / 2];
+  {
+    std::fstream file(path_, std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(std::streamoff(zeroed * page_size));
+    const std::string zeros(page_size, '\0');
+    file.write(zeros.data(), std::streamsize(zeros.size()));
+  }
+  std::string error = damage();
+  EXPECT_NE(error.find("damaged page " + std::to_string(zeroed) + " "), std::string::npos)
+      << error;
+  EXPECT_NE(error.find("not a data page of the table"), std::string::npos) << error;
 }
 
 // A listed page past the end of the file is named as damaged, as a read of

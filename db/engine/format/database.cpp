@@ -26,8 +26,10 @@
 namespace corvalin::engine {
 namespace {
 
-// The most data pages a listing of rows reads at once.
+// The most pages a listing of rows reads at once, and the most pages of
+// other objects it reads and passes by between two of the table's.
 constexpr size_t kListRunPages = 32;
+constexpr uint32_t kListGapPages = 3;
 
 std::string Lower(const std::string& s) {
   std::string out = s;
@@ -284,16 +286,21 @@ size_t Database::VisitRows(const TableDef& table, const std::function<void(RowId
   const size_t page_size = format.page_size;
   const std::vector<uint32_t> pages = ReadUsageMap(file, format, table.owned_pages_map);
   // The data pages are read once each, outside the cache (which keeps the
-  // pages read again: indexes, usage maps), a run of consecutive pages in
-  // one call. Only the listed pages are read: they lie among long-value and
-  // index pages, and a call for each run costs less than reading those.
+  // pages read again: indexes, usage maps), a stretch of pages in one call.
+  // A table's data pages lie among its long-value and index pages, most
+  // often one to three apart: a stretch takes the pages between, which are
+  // passed by, when there are few (a call costs more than their bytes).
   std::vector<uint8_t> buffer;
   size_t rows = 0;
   for (size_t at = 0; at < pages.size();) {
     const uint32_t first = pages[at];
-    size_t run = 1;
-    while (run < kListRunPages && at + run < pages.size() && pages[at + run] == first + run)
-      ++run;
+    size_t listed = 1;  // the listed pages in the stretch: pages[at, at + listed)
+    while (at + listed < pages.size()) {
+      const uint32_t last = pages[at + listed - 1], next = pages[at + listed];
+      if (next <= last || next - last > kListGapPages + 1 || next - first >= kListRunPages) break;
+      ++listed;
+    }
+    const size_t run = pages[at + listed - 1] - first + 1;
     buffer.resize(run * page_size);
     uint8_t* buffers[kListRunPages];
     for (size_t k = 0; k < run; ++k) buffers[k] = buffer.data() + k * page_size;
@@ -304,9 +311,12 @@ size_t Database::VisitRows(const TableDef& table, const std::function<void(RowId
       throw Error(kErrDamagedFile, "damaged page " + std::to_string(first) + " of file " +
                                        file.path());
     }
-    for (size_t k = 0; k < got; ++k) {
-      const uint32_t page_number = first + uint32_t(k);
-      const std::span<const uint8_t> page(buffers[k], page_size);
+    // The listed pages the file holds whole; a later stretch starts at the
+    // first one it does not.
+    size_t done = 0;
+    for (; done < listed && pages[at + done] - first < got; ++done) {
+      const uint32_t page_number = pages[at + done];
+      const std::span<const uint8_t> page(buffers[page_number - first], page_size);
       // A listed page that is not the table's own data page was zeroed or
       // overwritten (no Access-made file we know lists one): skipping it
       // would hand out the table with rows missing.
@@ -325,7 +335,7 @@ size_t Database::VisitRows(const TableDef& table, const std::function<void(RowId
         ++rows;
       }
     }
-    at += got;
+    at += done;
   }
   return rows;
 }
