@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,20 @@
 
 namespace corvalin::engine {
 namespace {
+
+// Lists the table, which must hold `count` rows, and reads them through a
+// window of pages: row i must be row(i).
+void ExpectRowsInOrder(const Database& db, const TableDef& table, size_t count,
+                       const std::function<std::vector<Value>(int)>& row) {
+  const std::vector<RowId> rows = db.ListRows(table);
+  ASSERT_EQ(rows.size(), count);
+  PageWindow pages(db.file());
+  std::vector<Value> values;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    db.ReadRow(table, rows[i], values, pages);
+    ASSERT_EQ(values, row(int(i))) << "row " << i;
+  }
+}
 
 class RowWalk : public ::testing::TestWithParam<JetVersion> {
  protected:
@@ -59,14 +74,7 @@ class RowWalk : public ::testing::TestWithParam<JetVersion> {
 // them past the end of the file, and the walk must find them there.
 TEST_P(RowWalk, ReadsSavesNotYetInTheFile) {
   Add(0, 400);
-  const std::vector<RowId> rows = db_->ListRows(*table_);
-  ASSERT_EQ(rows.size(), 400u);
-  PageWindow pages(db_->file());
-  std::vector<Value> values;
-  for (size_t i = 0; i < rows.size(); ++i) {
-    db_->ReadRow(*table_, rows[i], values, pages);
-    ASSERT_EQ(values, Row(int(i))) << "row " << i;
-  }
+  ExpectRowsInOrder(*db_, *table_, 400, Row);
 }
 
 // A table read while rows are added to it (a table appended to itself): the
@@ -124,13 +132,10 @@ TEST_P(RowWalk, ListingsReadStretchesAndCheckEveryListedPage) {
       after_gap.push_back(listed[i]);
   ASSERT_GE(after_gap.size(), 3u) << ::testing::PrintToString(listed);
 
-  auto list = [&] {
-    auto db = Database::Open(path_, {});
-    return db->ListRows(*db->ReadTableDef("Wide"));
-  };
   auto damage = [&] {
     try {
-      list();
+      auto db = Database::Open(path_, {});
+      db->ListRows(*db->ReadTableDef("Wide"));
     } catch (const Error& e) {
       EXPECT_EQ(e.number(), kErrDamagedFile);
       return e.description();
@@ -139,15 +144,7 @@ TEST_P(RowWalk, ListingsReadStretchesAndCheckEveryListedPage) {
   };
   {
     auto db = Database::Open(path_, {});
-    auto table = db->ReadTableDef("Wide");
-    const std::vector<RowId> rows = db->ListRows(*table);
-    ASSERT_EQ(rows.size(), 2000u);
-    PageWindow pages(db->file());
-    std::vector<Value> values;
-    for (size_t i = 0; i < rows.size(); ++i) {
-      db->ReadRow(*table, rows[i], values, pages);
-      ASSERT_EQ(values, row(int(i))) << "row " << i;
-    }
+    ExpectRowsInOrder(*db, *db->ReadTableDef("Wide"), 2000, row);
   }
   const uint32_t zeroed = after_gap[after_gap.size() / 2];
   {
