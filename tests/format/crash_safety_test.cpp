@@ -21,6 +21,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "db/engine/ado/connection.h"
@@ -668,11 +669,18 @@ TEST(CrashSafety, FileLeftByAKilledWriterIsCompletedByTheNextReader) {
 
 // Files on disk: a writer's log threads (the one that writes its records,
 // the one that flushes them) and their descriptors go with the file's last
-// close, file after file.
+// close, file after file. The removed log's last descriptor is closed by a
+// short-lived thread of its own, so both counts may take a moment to fall.
 TEST(CrashSafety, AWritersThreadsAndDescriptorsGoWithItsLastClose) {
   namespace fs = std::filesystem;
   auto count = [](const char* folder) {
     return std::distance(fs::directory_iterator(folder), fs::directory_iterator{});
+  };
+  auto settled = [&](const char* folder, std::ptrdiff_t expected) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (count(folder) != expected && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return count(folder);
   };
   const Scenario s = KeyedTable(JetVersion::kJet4, 10, 4000, 30, 31);
   const auto descriptors = count("/proc/self/fd");
@@ -688,8 +696,8 @@ TEST(CrashSafety, AWritersThreadsAndDescriptorsGoWithItsLastClose) {
                                                        << " is written";
     }
     EXPECT_FALSE(fs::exists(LogPathFor(path)));
-    EXPECT_EQ(count("/proc/self/fd"), descriptors) << "after file " << file;
-    EXPECT_EQ(count("/proc/self/task"), threads) << "after file " << file;
+    EXPECT_EQ(settled("/proc/self/fd", descriptors), descriptors) << "after file " << file;
+    EXPECT_EQ(settled("/proc/self/task", threads), threads) << "after file " << file;
     EXPECT_EQ(Keys(*Database::Open(path, {}), s.table, 0).size(), 4010u);
   }
 }

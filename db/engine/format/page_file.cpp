@@ -120,6 +120,19 @@ constexpr uint64_t kWritebackStep = uint64_t(1) << 20;
 
 using Clock = std::chrono::steady_clock;
 
+// Closes fd on a thread of its own. The last close of a removed file gives
+// its blocks back, and a file system mounted with discard waits there for
+// the device to drop them: some 45 ms for the log of 100,000 saves, nearly
+// a third of what the close of such a run costs. Nothing waits for it; a
+// process that ends first closes it on its way out.
+void CloseAside(int fd) {
+  try {
+    std::thread([fd] { ::close(fd); }).detach();
+  } catch (const std::system_error&) {
+    ::close(fd);
+  }
+}
+
 #if defined(__x86_64__) && defined(__GNUC__)
 bool HasAvx2() {
   static const bool has = [] {
@@ -178,6 +191,7 @@ class CachedPageFile : public PageFile {
       StopWriterThread();
     } catch (...) {
     }
+    if (removed_log_fd_ >= 0) CloseAside(removed_log_fd_);
   }
 
   // The last close: a checkpoint, then the log goes (rule 5).
@@ -189,9 +203,14 @@ class CachedPageFile : public PageFile {
       // the groups before it for the next open (rule 2).
       if (lost_) return;
       if (CheckpointLocked(Wait::kClose)) {
-        // Rule 5: the last close removes the log, now empty.
+        // Rule 5: the last close removes the log, now empty. Its blocks
+        // go back when its last descriptor closes, kept open until the
+        // others are closed (CloseAside).
         log_.reset();
-        if (log_storage_ && !log_path_.empty()) ::unlink(log_path_.c_str());
+        if (log_storage_ && !log_path_.empty()) {
+          removed_log_fd_ = ::open(log_path_.c_str(), O_RDONLY | O_CLOEXEC);
+          ::unlink(log_path_.c_str());
+        }
       }
       // Otherwise readers kept the checkpoint out: the log, synced, stays
       // for the next open to apply (rule 11).
@@ -1330,6 +1349,7 @@ class CachedPageFile : public PageFile {
   std::string path_;
   std::unique_ptr<Storage> file_;
   std::string log_path_;  // removed on the last close; empty for a caller's storage
+  int removed_log_fd_ = -1;  // the log, removed: the last of its descriptors
   std::future<void> log_folder_synced_;  // the log's name on the device (FindLogAfterPowerLoss)
   int lock_fd_ = -1;        // file_'s descriptor, which holds its lock bytes; -1: no locks
   bool may_write_ = false;  // a connection opened it with write access
