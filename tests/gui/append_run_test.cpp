@@ -167,6 +167,32 @@ TEST_P(AppendRunFormats, SameTableOnBothSidesAppendsItsRecordsOnce) {
   EXPECT_EQ(Problems(file), std::vector<std::string>());
 }
 
+// The end of a run is a sync point: when "Done." shows, a program that
+// reads the target file (mdbtools knows nothing of the engine's log) finds
+// every record in it, while the run's connections are still open.
+TEST_P(AppendRunFormats, DoneShowsOnceTheRecordsAreInTheFileItself) {
+  if (!QFile::exists("/usr/bin/mdb-export")) GTEST_SKIP() << "no mdb-export here";
+  auto exportedRows = [](const std::string& path) {
+    QProcess reader;
+    reader.start("/usr/bin/mdb-export", {QString::fromStdString(path), "Table"});
+    if (!reader.waitForFinished(30000) || reader.exitCode() != 0) return -1;
+    // A header line, then a line a row (the texts hold no line breaks).
+    return int(reader.readAllStandardOutput().count('\n')) - 1;
+  };
+  const std::string target = copy(), source = copy();
+  const size_t before = ReadRows(target, "Table").size();
+  const size_t added = ReadRows(source, "Table").size();
+  ASSERT_EQ(exportedRows(target), int(before));
+  Form2& form2 = open(target, source);
+  select(form2.List2, "Table");
+  int rowsAtDone = -1;
+  platform.onBox = [&](const testing::Box&) { rowsAtDone = exportedRows(target); };
+  form2.PushButton2_Click();
+  expectPlainBox(0, kAppendDone);
+  EXPECT_EQ(rowsAtDone, int(before + added));
+  EXPECT_EQ(ReadRows(target, "Table").size(), before + added);
+}
+
 TEST_P(AppendRunFormats, FourRecordsMoveTheBarThenDoneAndRunningTwiceAppendsTwice) {
   const std::string target = copy(), source = copy();
   // The source gets its four records from a first run onto itself.

@@ -150,6 +150,11 @@ std::unique_ptr<Recordset> Connection::Execute(const std::string& statement) {
   return recordset;
 }
 
+void Connection::Sync() {
+  if (!database_) ThrowClosed();
+  if (database_->file().writable()) database_->file().Sync();
+}
+
 void Connection::Close() {
   if (!database_) ThrowClosed();
   std::shared_ptr<engine::Database> database = std::move(database_);

@@ -47,6 +47,12 @@ class Connection {
   // error. The result is a static, read-only record set.
   std::unique_ptr<Recordset> Execute(const std::string& statement);
 
+  // A sync point, the connection left open: every save made so far to its
+  // file (through any connection) is in the file itself, where another
+  // program reads it, and on the storage device. Until then the last saves
+  // may be in the file's log only. Throws engine::Error when it cannot.
+  void Sync();
+
   // A sync point: every save made through the connection reaches the
   // storage device. Throws engine::Error when it cannot (the connection is
   // closed all the same).
