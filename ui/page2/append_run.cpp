@@ -150,7 +150,7 @@ void AppendRun::Run() {
   if (!copyAll()) return stopEarly();
   // The end of the run is a sync point: "Done." shows once every record is
   // in the target file itself, where other programs read it, and on the
-  // device. The close when the run's objects go finds nothing left to do.
+  // device. The close when the run's objects go finds nothing left to write.
   run_.step(184, [&] { connection(target_).Sync(); });
   run_.step(184, [&] { page_.pointer->setKind(kPointerOrdinary); });
   run_.step(186, [&] { resetBar(); });
