@@ -36,6 +36,7 @@
 #include "tests/gui/test_platform.h"
 #include "tests/support/corpus.h"
 #include "tests/support/fixture.h"
+#include "tests/support/readers.h"
 #include "ui/page1/form1.h"
 #include "ui/page2/append_run.h"
 #include "ui/page2/form2.h"
@@ -172,24 +173,19 @@ TEST_P(AppendRunFormats, SameTableOnBothSidesAppendsItsRecordsOnce) {
 // every record in it, while the run's connections are still open.
 TEST_P(AppendRunFormats, DoneShowsOnceTheRecordsAreInTheFileItself) {
   if (!QFile::exists("/usr/bin/mdb-export")) GTEST_SKIP() << "no mdb-export here";
-  auto exportedRows = [](const std::string& path) {
-    QProcess reader;
-    reader.start("/usr/bin/mdb-export", {QString::fromStdString(path), "Table"});
-    if (!reader.waitForFinished(30000) || reader.exitCode() != 0) return -1;
-    // A header line, then a line a row (the texts hold no line breaks).
-    return int(reader.readAllStandardOutput().count('\n')) - 1;
-  };
   const std::string target = copy(), source = copy();
   const size_t before = ReadRows(target, "Table").size();
   const size_t added = ReadRows(source, "Table").size();
-  ASSERT_EQ(exportedRows(target), int(before));
+  ASSERT_EQ(testing::MdbToolsRows(target, "Table"), long(before));
   Form2& form2 = open(target, source);
   select(form2.List2, "Table");
-  int rowsAtDone = -1;
-  platform.onBox = [&](const testing::Box&) { rowsAtDone = exportedRows(target); };
+  long rowsAtDone = -1;
+  platform.onBox = [&](const testing::Box&) {
+    rowsAtDone = testing::MdbToolsRows(target, "Table");
+  };
   form2.PushButton2_Click();
   expectPlainBox(0, kAppendDone);
-  EXPECT_EQ(rowsAtDone, int(before + added));
+  EXPECT_EQ(rowsAtDone, long(before + added));
   EXPECT_EQ(ReadRows(target, "Table").size(), before + added);
 }
 
