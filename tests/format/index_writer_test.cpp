@@ -176,6 +176,48 @@ TEST(IndexWriter, RefusedRecordLeavesTheFileAsItWas) {
   EXPECT_EQ(testing::ReadFileBytes(path).size(), before.size());
 }
 
+// A writer whose first saves are all refused (a table appended a second
+// time) keeps the tree's pages it read from one refusal to the next; what
+// another writer adds meanwhile must still count, and the rows it takes at
+// last must land where the keys say.
+TEST(IndexWriter, RefusalsBeforeAnySaveKeepUpWithTheFile) {
+  std::string path = TestFile();
+  {
+    auto db = Database::Open(path, {"", true});
+    TableWriter writer(db, db->ReadTableDef("Table1"));
+    for (int i = 0; i < 1500; ++i)
+      writer.Insert(Row("key" + std::to_string(i * 37 % 1500), "b" + std::to_string(i % 9), i));
+  }
+  auto first = Database::Open(path, {"", true});
+  auto second = Database::Open(path, {"", true});
+  TableWriter a(first, first->ReadTableDef("Table1"));
+  TableWriter b(second, second->ReadTableDef("Table1"));
+  auto refusal = [](TableWriter& w, std::vector<Value> row) {
+    try {
+      w.Insert(row);
+    } catch (const Error& e) {
+      return e.number();
+    }
+    return 0;
+  };
+  for (int i = 0; i < 1500; ++i) {
+    ASSERT_EQ(refusal(a, Row("key" + std::to_string(i), "x", i)), kErrDuplicateKey) << i;
+    if (i % 250 == 0) {
+      // The other writer's key is a duplicate for this one from now on.
+      const std::string theirs = "new" + std::to_string(i);
+      b.Insert(Row(theirs, "y", i));
+      ASSERT_EQ(refusal(a, Row(theirs, "x", i)), kErrDuplicateKey) << theirs;
+    }
+  }
+  for (int i = 0; i < 300; ++i)
+    ASSERT_EQ(refusal(a, Row("more" + std::to_string(i * 7 % 300), "z", i)), 0) << i;
+  first.reset();
+  second.reset();
+  auto db = Database::Open(path, {});
+  EXPECT_EQ(CheckDatabase(*db), std::vector<std::string>{});
+  EXPECT_EQ(db->ListLiveRows(*db->ReadTableDef("Table1")).size(), 2u + 1500 + 6 + 300);
+}
+
 // Access lets rows share a key of a unique index when any of its columns is
 // Null in it, as SQL does: the writer takes them, and the check agrees.
 TEST(IndexWriter, AUniqueKeyWithANullInItMayRepeat) {

@@ -29,8 +29,12 @@ void IndexPageCache::Begin(PageFile& file) {
     Note(number, slot);
   }
   decoded_leaves_.clear();
-  if (file.write_count() != write_count_) {
+  if (file.write_count() != write_count_ || file.reloads() != reloads_) {
+    // What the cache holds from here on is read from the file as it is now,
+    // so it stays right for the next save too when this one is refused
+    // before its entries go in (a run of duplicates keeps its tree's pages).
     Clear();
+    Matches(file);
   } else if (slots_.size() >= kMaxPages) {
     slots_.erase_if([](const Slot& slot) { return !slot.decoded || slot.page.leaf; });
     if (slots_.size() >= kMaxPages / 2) {

@@ -39,7 +39,7 @@ class IndexPageCache {
   // The leaf was changed in place (its LeafBytes with it).
   void Patched(uint32_t number);
   // After the save's pages are written.
-  void Committed(PageFile& file) { write_count_ = file.write_count(); }
+  void Committed(PageFile& file) { Matches(file); }
   void Clear() {
     slots_.clear();
     known_.clear();
@@ -68,6 +68,11 @@ class IndexPageCache {
   static int8_t Known(const Slot* slot);
   void Note(uint32_t number, const Slot* slot);
 
+  // The cache now holds the file as it is (its write and reload counts).
+  void Matches(const PageFile& file) {
+    write_count_ = file.write_count();
+    reloads_ = file.reloads();
+  }
   PageTable<Slot> slots_;
   // KnownLeaf by page number, a byte each: every descent asks it at each
   // level, and the slots themselves are big and scattered.
@@ -75,6 +80,7 @@ class IndexPageCache {
   std::vector<IndexPage> spare_;  // decoded pages whose room is reused
   std::vector<uint32_t> decoded_leaves_;  // this save's, released at the next Begin
   uint64_t write_count_ = UINT64_MAX;
+  uint64_t reloads_ = UINT64_MAX;
 };
 
 }  // namespace corvalin::engine

@@ -250,7 +250,7 @@ void TableWriter::GiveNumbers(std::vector<Value>& values, Counters& counters) {
 
 // Keys (rule 1): every index's key and where it goes, and the unique
 // indexes' refusals, before any page changes.
-void TableWriter::MakeKeys(const std::vector<Value>& values) {
+const IndexDef* TableWriter::MakeKeys(const std::vector<Value>& values) {
   const TableDef& t = *table_;
   keys_.resize(real_indexes_.size());
   size_t key_count = 0;
@@ -263,13 +263,11 @@ void TableWriter::MakeKeys(const std::vector<Value>& values) {
     k.distinct = false;
     k.spot = FindIndexSpot(pages_, index_pages_, format_, x, k.bytes);
     k.distinct = !k.spot.has_key;
-    if (!k.distinct && RefusesDuplicate(x, values))
-      throw Error(kErrDuplicateKey, "the record would put a duplicate value in index " +
-                                        x.name + " of table " + t.name + " (file " +
-                                        database_->path() + ")");
+    if (!k.distinct && RefusesDuplicate(x, values)) return &x;
     ++key_count;
   }
   keys_.resize(key_count);
+  return nullptr;
 }
 
 bool TableWriter::RefusesDuplicate(const IndexDef& x, const std::vector<Value>& values) const {
@@ -349,6 +347,7 @@ RowId TableWriter::InsertRow(std::vector<Value>& values) {
   // Until the entries go in, the cache holds only what the file holds: a
   // record refused before then (a duplicate key) keeps it.
   bool indexes_changed = false;
+  const IndexDef* duplicate = nullptr;
   try {
     const ByteReader tdef(pages_.View(table_->page),
                           {.file = database_->path(), .page = table_->page,
@@ -358,26 +357,40 @@ RowId TableWriter::InsertRow(std::vector<Value>& values) {
     GiveNumbers(values, counters);
     PadFixedText(values);
     Check(values);
-    MakeKeys(values);
-    const RowId id = PlaceRow(values);
-    indexes_changed = true;
-    // Rule 5: an entry in every index that holds the row.
-    for (const Key& k : keys_)
-      InsertIndexEntry(pages_, index_pages_, format_, *k.index, table_->page, k.bytes, id,
-                       &k.spot);
-    MarkNewPagesUsed();
-    WriteCounters(counters);
-    pages_.Commit();  // rule 2
-    index_pages_.Committed(pages_.file());
-    return id;
+    duplicate = MakeKeys(values);
+    if (!duplicate) {
+      const RowId id = PlaceRow(values);
+      indexes_changed = true;
+      // Rule 5: an entry in every index that holds the row.
+      for (const Key& k : keys_)
+        InsertIndexEntry(pages_, index_pages_, format_, *k.index, table_->page, k.bytes, id,
+                         &k.spot);
+      MarkNewPagesUsed();
+      WriteCounters(counters);
+      pages_.Commit();  // rule 2
+      index_pages_.Committed(pages_.file());
+      return id;
+    }
   } catch (...) {
-    // Rule 1: nothing of a refused record reaches the file.
-    pages_.Discard();
-    if (indexes_changed) index_pages_.Clear();
-    current_page_ = saved_page;
-    long_values_ = saved_long_values_;
+    Abandon(saved_page, indexes_changed);
     throw;
   }
+  // A duplicate key refuses the record before any page changed. Its error
+  // is thrown here, past the handler, so that it unwinds once: a run of
+  // records appended a second time refuses every one, and the handler's
+  // rethrow cost as much again as the throw.
+  Abandon(saved_page, false);
+  throw Error(kErrDuplicateKey, "the record would put a duplicate value in index " +
+                                    duplicate->name + " of table " + table_->name + " (file " +
+                                    database_->path() + ")");
+}
+
+void TableWriter::Abandon(uint32_t saved_page, bool indexes_changed) {
+  // Rule 1: nothing of a refused record reaches the file.
+  pages_.Discard();
+  if (indexes_changed) index_pages_.Clear();
+  current_page_ = saved_page;
+  long_values_ = saved_long_values_;
 }
 
 }  // namespace corvalin::engine

@@ -80,10 +80,13 @@ class TableWriter {
   void GiveNumbers(std::vector<Value>& values, Counters& counters);
   void PadFixedText(std::vector<Value>& values) const;
   void Check(const std::vector<Value>& values) const;
-  void MakeKeys(const std::vector<Value>& values);
+  // The unique index the record would put a duplicate into, or null.
+  const IndexDef* MakeKeys(const std::vector<Value>& values);
   RowId PlaceRow(const std::vector<Value>& values);
   void MarkNewPagesUsed();
   void WriteCounters(const Counters& counters);
+  // Drops what a save that did not end well changed (rule 1).
+  void Abandon(uint32_t saved_page, bool indexes_changed);
 
   bool RefusesDuplicate(const IndexDef& index, const std::vector<Value>& values) const;
   void Encode(size_t column, const Value& value, size_t room, NewField& field);
