@@ -43,14 +43,27 @@ void Progress::clear() {
 }
 
 void Progress::message(const std::string& line) {
-  clear();
-  std::fputs(line.c_str(), out_);
-  // The line comes back at the next step, not at once: a burst of messages
-  // does not redraw it between each.
-  if (enabled_) next_draw_ = Clock::now() + kInterval;
+  if (enabled_) {
+    clear();
+    std::fputs(line.c_str(), out_);
+    // The line comes back at the next step, not at once: a burst of
+    // messages does not redraw it between each.
+    next_draw_ = Clock::now() + kInterval;
+    return;
+  }
+  if (pending_.empty()) write_by_ = Clock::now() + kMessageWait;
+  pending_ += line;
+  if (pending_.size() >= kMessageBytes) write();
+}
+
+void Progress::write() {
+  std::fwrite(pending_.data(), 1, pending_.size(), out_);
+  std::fflush(out_);
+  pending_.clear();
 }
 
 void Progress::finish() {
+  if (!pending_.empty()) write();
   clear();
   enabled_ = false;
 }

@@ -90,6 +90,44 @@ TEST(ProgressTest, SilentWhenNotATerminal) {
   EXPECT_EQ(std::string(buffer, n), "record 3 refused\n");
 }
 
+// Off a terminal, messages are gathered: written together at the first
+// step after kMessageWait, or at the end, never lost and never reordered.
+TEST(ProgressTest, GathersMessagesWhenNotATerminal) {
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  auto written = [file] {
+    std::fflush(file);
+    const long size = std::ftell(file);
+    std::string out(static_cast<size_t>(size), '\0');
+    std::rewind(file);
+    const size_t n = std::fread(out.data(), 1, out.size(), file);
+    out.resize(n);
+    std::fseek(file, 0, SEEK_END);
+    return out;
+  };
+  {
+    Progress progress(10, file);
+    progress.message("record 1 refused\n");
+    progress.step();
+    progress.message("record 2 refused\n");
+    progress.step();
+    EXPECT_EQ(written(), "") << "written before the wait is over";
+    std::this_thread::sleep_for(Progress::kMessageWait + std::chrono::milliseconds(10));
+    EXPECT_EQ(written(), "") << "written without a step";
+    progress.step();
+    EXPECT_EQ(written(), "record 1 refused\nrecord 2 refused\n");
+    progress.message("record 4 refused\n");
+    progress.finish();
+    EXPECT_EQ(written(), "record 1 refused\nrecord 2 refused\nrecord 4 refused\n");
+    // A burst larger than the buffer is written as it grows.
+    const std::string line(1000, 'x');
+    for (size_t k = 0; k * line.size() < Progress::kMessageBytes + line.size(); ++k)
+      progress.message(line);
+    EXPECT_GE(written().size(), Progress::kMessageBytes);
+  }
+  std::fclose(file);
+}
+
 TEST(ProgressTest, LineWithoutATotal) {
   std::FILE* file = std::tmpfile();
   Progress progress(0, file);
