@@ -4,7 +4,7 @@
 // against a bare pwrite loop of 64 bytes a record run in between.
 //
 //   corvalin_real_data_bench [--repeats N] [--scale S] [--formats jet4,ace12]
-//                            [--cases 200k,100k+100k,1M,shuffled,5-indexes,repeated-keys]
+//                            [--cases 200k,100k+100k,1M,shuffled,5-indexes,repeated-keys,again]
 //                            [--no-gui] [--check]
 //                            [--dir DIR] [--compare DIR] [--engine]
 //
@@ -20,6 +20,10 @@
 //                as 100k+100k, the table with two more indexes on
 //                columns of few values (Qty, Flag), whose keys repeat
 //                hundreds or thousands of times
+//   again        records 1..100,000 into the table holding them already (a
+//                merge run a second time): every record is refused as a
+//                duplicate of the primary key. The tool only: the window
+//                reports each refused record in a box of its own.
 // --scale multiplies every count (0.1 for a quick look). The source and
 // starting files are made once in DIR (the temporary folder's
 // corvalin-real-data by default) and kept for later runs: delete DIR after
@@ -66,6 +70,7 @@ struct Case {
   bool shuffled = false;      // each file's records in no order
   bool more_indexes = false;  // the table has MoreIndexes too
   bool repeated_keys = false;  // the table has RepeatedKeyIndexes too
+  bool again = false;  // the source is the starting file: every record is refused
 };
 
 struct Format {
@@ -81,6 +86,7 @@ struct Run {
   double cpu = 0;          // user + system time
   double max_rss_mb = 0;   // peak resident memory
   double max_anon_mb = 0;  // peak of its own memory (RssAnon), mapped files left out
+  int exit_code = -1;
   std::string out;         // what it printed on standard output
 };
 
@@ -122,7 +128,8 @@ Run Spawn(const std::vector<std::string>& args, const fs::path& out_file) {
   run.seconds = Seconds(start);
   run.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
             double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.ok = run.exit_code == 0;
   std::ifstream in(out_file);
   run.out.assign(std::istreambuf_iterator<char>(in), {});
   return run;
@@ -230,6 +237,11 @@ long Added(const std::string& out) {
   return at == std::string::npos ? -1 : std::atol(out.c_str() + at + 6);
 }
 
+long Refused(const std::string& out) {
+  auto at = out.rfind("refused ");
+  return at == std::string::npos ? -1 : std::atol(out.c_str() + at + 8);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -238,7 +250,7 @@ int main(int argc, char** argv) {
   bool gui = true, check = false, engine = false;
   std::vector<std::string> format_names = {"jet4", "ace12"};
   std::vector<std::string> case_names = {"200k",     "100k+100k", "1M",
-                                         "shuffled", "5-indexes", "repeated-keys"};
+                                         "shuffled", "5-indexes", "repeated-keys", "again"};
   fs::path dir = fs::temp_directory_path() / "corvalin-real-data";
   fs::path compare;
   for (int i = 1; i < argc; ++i) {
@@ -255,7 +267,7 @@ int main(int argc, char** argv) {
     else if (a == "--engine") engine = true;
     else {
       std::cerr << "usage: corvalin_real_data_bench [--repeats N] [--scale S] [--formats "
-                   "jet4,ace12] [--cases 200k,100k+100k,1M,shuffled,5-indexes,repeated-keys] "
+                   "jet4,ace12] [--cases 200k,100k+100k,1M,shuffled,5-indexes,repeated-keys,again] "
                    "[--no-gui] "
                    "[--check] [--dir DIR] "
                    "[--compare DIR] [--engine]\n";
@@ -282,7 +294,8 @@ int main(int argc, char** argv) {
                                        {"1M", 0, 1000000},
                                        {"shuffled", 100000, 100000, true, false},
                                        {"5-indexes", 100000, 100000, false, true},
-                                       {"repeated-keys", 100000, 100000, false, false, true}};
+                                       {"repeated-keys", 100000, 100000, false, false, true},
+                                       {"again", 100000, 100000, false, false, false, true}};
   fs::create_directories(dir);
   const fs::path out_file = dir / "child.out";
 
@@ -304,7 +317,7 @@ int main(int argc, char** argv) {
         c.base = long(double(c.base) * scale);
         c.rows = long(double(c.rows) * scale);
         const std::string start = Made(dir, f, c, 1, c.base);
-        const std::string source = Made(dir, f, c, c.base + 1, c.rows);
+        const std::string source = c.again ? start : Made(dir, f, c, c.base + 1, c.rows);
         const fs::path target = dir / ("target" + f.extension);
         std::vector<Figures> figures(sets.size());
         std::vector<double> base_s;
@@ -324,9 +337,12 @@ int main(int argc, char** argv) {
             fs::copy_file(start, target, fs::copy_options::overwrite_existing);
             Run run = Spawn({b.tool, "append", source, kRealTable, target.string(), kRealTable},
                             out_file);
-            if (!run.ok || Added(run.out) != c.rows) {
+            if (c.again ? run.exit_code != 3 || Added(run.out) != 0 || Refused(run.out) != c.rows
+                        : !run.ok || Added(run.out) != c.rows) {
               std::cerr << b.label << f.name << " " << c.name
-                        << ": the append did not add every record: " << run.out;
+                        << (c.again ? ": the append did not refuse every record: "
+                                    : ": the append did not add every record: ")
+                        << run.out;
               status = 1;
             }
             fig.tool_s.push_back(run.seconds);
@@ -341,7 +357,7 @@ int main(int argc, char** argv) {
                 status = 1;
               }
             }
-            if (!gui) continue;
+            if (!gui || c.again) continue;
             fs::copy_file(start, target, fs::copy_options::overwrite_existing);
             run = Spawn({b.gui_bench, "--once", source, kRealTable, target.string(), kRealTable},
                         out_file);
@@ -383,7 +399,7 @@ int main(int argc, char** argv) {
             std::printf(" %9s %9s %8s %15s", "-", "-", "-", "-");
           std::printf("%s\n", fig.checked.c_str());
         }
-        if (engine) {
+        if (engine && !c.again) {
           // Atomic saves on and off in turn, repeat by repeat.
           std::vector<double> on_s, on_cpu, off_s, off_cpu;
           for (int r = 0; r < repeats; ++r) {
