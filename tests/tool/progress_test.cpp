@@ -107,13 +107,16 @@ TEST(ProgressTest, GathersMessagesWhenNotATerminal) {
   };
   {
     Progress progress(10, file);
+    const auto first = std::chrono::steady_clock::now();
     progress.message("record 1 refused\n");
     progress.step();
     progress.message("record 2 refused\n");
     progress.step();
-    EXPECT_EQ(written(), "") << "written before the wait is over";
+    // Unless a busy machine held this thread back for the whole wait.
+    const bool in_time = std::chrono::steady_clock::now() - first < Progress::kMessageWait;
+    if (in_time) EXPECT_EQ(written(), "") << "written before the wait is over";
     std::this_thread::sleep_for(Progress::kMessageWait + std::chrono::milliseconds(10));
-    EXPECT_EQ(written(), "") << "written without a step";
+    if (in_time) EXPECT_EQ(written(), "") << "written without a step";
     progress.step();
     EXPECT_EQ(written(), "record 1 refused\nrecord 2 refused\n");
     progress.message("record 4 refused\n");
