@@ -372,25 +372,22 @@ RowId TableWriter::InsertRow(std::vector<Value>& values) {
       return id;
     }
   } catch (...) {
-    Abandon(saved_page, indexes_changed);
+    // Rule 1: nothing of a refused record reaches the file.
+    pages_.Discard();
+    if (indexes_changed) index_pages_.Clear();
+    current_page_ = saved_page;
+    long_values_ = saved_long_values_;
     throw;
   }
-  // A duplicate key refuses the record before any page changed. Its error
-  // is thrown here, past the handler, so that it unwinds once: a run of
-  // records appended a second time refuses every one, and the handler's
-  // rethrow cost as much again as the throw.
-  Abandon(saved_page, false);
+  // A duplicate key refuses the record before the row is placed, when the
+  // save has changed nothing yet. Its error is thrown here, past the
+  // handler, so that it unwinds once: a run of records appended a second
+  // time refuses every one, and the handler's rethrow cost as much again as
+  // the throw.
+  pages_.Discard();
   throw Error(kErrDuplicateKey, "the record would put a duplicate value in index " +
                                     duplicate->name + " of table " + table_->name + " (file " +
                                     database_->path() + ")");
-}
-
-void TableWriter::Abandon(uint32_t saved_page, bool indexes_changed) {
-  // Rule 1: nothing of a refused record reaches the file.
-  pages_.Discard();
-  if (indexes_changed) index_pages_.Clear();
-  current_page_ = saved_page;
-  long_values_ = saved_long_values_;
 }
 
 }  // namespace corvalin::engine

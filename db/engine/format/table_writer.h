@@ -85,8 +85,6 @@ class TableWriter {
   RowId PlaceRow(const std::vector<Value>& values);
   void MarkNewPagesUsed();
   void WriteCounters(const Counters& counters);
-  // Drops what a save that did not end well changed (rule 1).
-  void Abandon(uint32_t saved_page, bool indexes_changed);
 
   bool RefusesDuplicate(const IndexDef& index, const std::vector<Value>& values) const;
   void Encode(size_t column, const Value& value, size_t room, NewField& field);
